@@ -40,9 +40,9 @@ TEST(ListReader, RepeatCountsNullsAndSlash) {
   // The double comma leaves the fourth value alone; the sixth comes from the next line.
   EXPECT_EQ(v, (std::array<float, 6>{2.5f, 2.5f, 2.5f, -1, 4, 1}));
   EXPECT_EQ(r.end_line(), 2);
-  int a = 0, b = 0;
-  ASSERT_EQ(r.read({{a, "a"}, {b, "b"}}), ListReader::Status::kComplete);
-  EXPECT_EQ(b, 5);
+  int a = 0, b = 0, c = 0;
+  ASSERT_EQ(r.read({{a, "a"}, {b, "b"}, {c, "c"}}), ListReader::Status::kComplete);
+  EXPECT_EQ(c, 5);
 }
 
 TEST(ListReader, SlashEndsTheReadAndLeavesTheRestUnchanged) {
