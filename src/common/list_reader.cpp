@@ -44,6 +44,12 @@ std::optional<std::string> ListReader::read_text(std::size_t length) {
   return text;
 }
 
+std::optional<std::string> ListReader::read_record() {
+  if (at_end()) return std::nullopt;
+  last_start_ = last_end_ = next_record_;
+  return file_->record(next_record_++);
+}
+
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }

@@ -73,6 +73,8 @@ class ListReader {
   // "(a)" read of the next record into a `length`-character variable: cut or padded
   // with blanks.  Empty when the file has no further record.
   std::optional<std::string> read_text(std::size_t length);
+  // The next record as it stands, whatever its length.
+  std::optional<std::string> read_record();
 
   // List-directed read starting at the next record.  A malformed value is an InputError
   // naming the file, the line, the item and what was expected.

@@ -1,0 +1,27 @@
+#include "common/message_writer.h"
+
+namespace basinfit {
+
+namespace {
+std::string_view without_trailing_blanks(std::string_view text) {
+  const auto end = text.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+}  // namespace
+
+void MessageWriter::write(std::string_view text) {
+  text = without_trailing_blanks(text);
+  if (log_ != nullptr) {
+    log_->write(BASINFIT_FMT("(1x,a)"), text);
+  } else if (text_window_ != nullptr) {
+    text_window_->write(BASINFIT_FMT("(10x,a)"), text);
+    text_window_->flush();  // the user watches the run as it goes
+  }
+}
+
+void MessageWriter::progress(std::string_view text) { write(text); }
+
+// The terminal is the only text window, so it is always the active one.
+void MessageWriter::error(std::string_view text) { write(text); }
+
+}  // namespace basinfit

@@ -1,0 +1,105 @@
+#pragma once
+// The run driver: reads the settings, writes the report headers, then walks the deflection
+// data file station by station and drop by drop.
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/list_reader.h"
+#include "common/message_writer.h"
+#include "run/run_state.h"
+
+namespace basinfit {
+
+// Outcome of one drop's backcalculation.
+struct DropOutcome {
+  int convergence_code = 0;
+  int iterations = 0;
+};
+
+// The per-station and per-drop computations the loop calls at their places.
+class StationComputations {
+ public:
+  virtual ~StationComputations() = default;
+  // Seed moduli from the station's first drop into the modulus column of drop 1 (seed option 0).
+  virtual void compute_seeds(RunState& state) = 0;
+  // Factor that carries the surface modulus to the reference temperature (adjustment flag 1).
+  virtual float temperature_factor(const RunState& state) = 0;
+  // Backcalculates drop `drop` (1-based): moduli, calculated deflections, default-point responses.
+  virtual DropOutcome backcalculate(RunState& state, int drop) = 0;
+  // Means, normalised moduli and the stress-sensitivity regression (stations with several drops).
+  virtual void station_statistics(RunState& state) = 0;
+  // Stresses and strains at the user's evaluation points for drop `drop`.
+  virtual void user_point_responses(RunState& state, int drop) = 0;
+};
+
+// The detail and summary reports, as the loop sees them.
+class ReportWriter {
+ public:
+  virtual ~ReportWriter() = default;
+  virtual void write_headers(const RunState& state) = 0;
+  virtual void write_station(const RunState& state) = 0;
+};
+
+// Hour, minute and second for the progress lines.
+struct ClockTime {
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+using Clock = std::function<ClockTime()>;
+ClockTime local_clock();
+
+// How the driver ended.
+enum class DriverEnd {
+  kEndOfData,        // the deflection data file ended
+  kHeaderStop,       // a station header without any blank, comma or tab
+  kSettingsError,    // one of the worded input errors was written
+};
+
+struct DriverFiles {
+  const TextFile* standard_values;
+  const TextFile* general_data;
+  const TextFile* deflections;
+};
+
+class Driver {
+ public:
+  Driver(RunState& state, MessageWriter& messages, StationComputations& computations, ReportWriter& reports,
+         Clock clock = local_clock)
+      : state_(state), messages_(messages), computations_(computations), reports_(reports), clock_(std::move(clock)) {}
+
+  // Runs the whole driver.  Malformed station data raise InputError (after the stations
+  // already finished have been written); settings errors write their worded message and
+  // return kSettingsError, with `settings_problem()` naming the precise cause.
+  DriverEnd run(const DriverFiles& files);
+
+  const std::optional<InputError>& settings_problem() const { return settings_problem_; }
+  // Line of the station header where processing stopped (kHeaderStop).
+  int stop_line() const { return stop_line_; }
+
+ private:
+  void process_station();
+  std::string progress_line(const char* label, int drop) const;
+
+  RunState& state_;
+  MessageWriter& messages_;
+  StationComputations& computations_;
+  ReportWriter& reports_;
+  Clock clock_;
+  std::optional<InputError> settings_problem_;
+  int stop_line_ = 0;
+  std::string deflection_file_;
+};
+
+// Reading one station of the deflection data file.
+enum class StationRead { kStation, kEndOfData, kNoSeparator };
+StationRead read_station(ListReader& reader, const RunSettings& settings, StationData& station);
+
+// Per-drop RMS error in percent: sensors with a measured deflection below 0.1 are left out of
+// the sum but still count in the divisor.
+float drop_rms_error(const StationData& station, const StationResults& results, int sensor_count, int drop);
+
+}  // namespace basinfit
