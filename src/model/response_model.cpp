@@ -193,7 +193,10 @@ class Evaluation {
         const double p = loads_[j].pressure;
         const double layer1_factor = 1 - (1 - nu[4]) / (1 - nu[0]) * R[0] * R[1] * R[2] * R[3];
         double term = 0.0;
-        switch (pt.layer) {
+        // A surface point takes the surface term whatever its layer number: its integrand is the
+        // surface integrand, later scaled by layer 1's half-space factor, which a deep layer's
+        // term (already a displacement in the units of that layer) would not survive.
+        switch (pt.kind == PointKind::kSurface ? 1 : pt.layer) {
           case 1:
             term = pt.z == 0.0 ? layer1_factor * step0_ * (a * a) * p * kSurfaceEndFactor
                                : layer1_factor * step0_ * (a * a) * p * (1 - nu[0]) * kPanelFactor;
