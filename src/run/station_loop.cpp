@@ -171,7 +171,8 @@ void Driver::process_station() {
   const int drops = st.drop_count;
 
   if (s.seed_option == 0) computations_.compute_seeds(state_);
-  r.temperature_factor = s.temperature_adjustment == 1 ? computations_.temperature_factor(state_) : 1.0f;
+  // Without adjustment the factor stays 0 and so do the adjusted moduli, which the reports leave out.
+  r.temperature_factor = s.temperature_adjustment == 1 ? computations_.temperature_factor(state_) : 0.0f;
 
   for (int drop = 1; drop <= drops; ++drop) {
     const auto d = static_cast<std::size_t>(drop - 1);

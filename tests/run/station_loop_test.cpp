@@ -144,7 +144,7 @@ TEST(StationLoop, SeedOptionZeroComputesSeedsPerStationAndUserPointsOverwriteDef
                                       "points 1"}));
   EXPECT_EQ(r.computations.seeds_seen, (std::vector<float>{1000.0f, 1000.0f}));
   EXPECT_EQ(r.reports.first_stress, (std::vector<float>{-7.0f, -7.0f}));
-  EXPECT_FLOAT_EQ(r.state.results.adjusted_surface_modulus[0], 1001.0f);  // no adjustment: factor 1
+  EXPECT_FLOAT_EQ(r.state.results.adjusted_surface_modulus[0], 0.0f);  // no adjustment: factor 0
 }
 
 TEST(StationLoop, WeightingOptionOneUsesDeflectionRatiosPerDrop) {
