@@ -535,6 +535,14 @@ bool valid_input(const LayerSystem& system, std::span<const CircularLoad> loads,
 
 }  // namespace
 
+const char* result_column_name(std::size_t column) {
+  static constexpr std::array<const char*, kResultColumns> kNames = {
+      "sigma_xx", "sigma_yy",   "sigma_zz",   "tau_yz",     "tau_xz",      "sigma_xy", "sigma_1",
+      "sigma_2",  "sigma_3",    "epsilon_1",  "epsilon_2",  "epsilon_3",   "u_x",      "u_y",
+      "w",        "epsilon_xx", "epsilon_yy", "epsilon_zz", "initial_step"};
+  return column < kResultColumns ? kNames[column] : "";
+}
+
 const char* describe(EvaluationStatus status) {
   switch (status) {
     case EvaluationStatus::kOk:

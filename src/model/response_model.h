@@ -77,6 +77,9 @@ enum ResultColumn : std::size_t {
   kInitialStep = 18,  // initial integration step in units of 1/H1 (a diagnostic)
 };
 
+// Short name of a result column for headers ("sigma_xx", ..., "w", ..., "initial_step").
+const char* result_column_name(std::size_t column);
+
 using ResultRow = std::array<double, kResultColumns>;
 using ResultTable = std::array<ResultRow, kMaxPoints>;
 
