@@ -1,0 +1,59 @@
+// One evaluation of the layered elastic response model at nine surface points, as the
+// backcalculation does for every trial set of moduli.
+#include <benchmark/benchmark.h>
+
+#include <array>
+
+#include "model/response_model.h"
+
+namespace {
+
+using namespace basinfit::model;
+
+constexpr std::array<double, 9> kOffsets = {0, 200, 300, 450, 600, 900, 1200, 1500, 1800};  // mm
+
+std::array<EvaluationPoint, 9> sensors() {
+  std::array<EvaluationPoint, 9> points;
+  for (std::size_t i = 0; i < kOffsets.size(); ++i) points[i] = {0.0, kOffsets[i], 0.0, 1};
+  return points;
+}
+
+// 40 kN on a 150 mm radius plate, in N and mm (pressure in MPa).
+CircularLoad falling_weight() { return {40000.0 / (3.1415927 * 150.0 * 150.0), 150.0, 0.0, 0.0}; }
+
+void run(benchmark::State& state, const LayerSystem& system) {
+  const CircularLoad load = falling_weight();
+  const auto points = sensors();
+  ModelResult result;
+  for (auto _ : state) {
+    result = evaluate_response(system, std::span(&load, 1), points);
+    benchmark::DoNotOptimize(result);
+  }
+  if (!succeeded(result.status)) state.SkipWithError(describe(result.status));
+  state.counters["lambda_values"] = static_cast<double>(result.lambda_values);
+  state.counters["centre_deflection_mm"] = -result.rows[0][kDisplacementZ];
+}
+
+// 150 mm asphalt at 3000 MPa, 300 mm base at 300 MPa, subgrade at 60 MPa.
+void BM_ThreeLayerNineSensors(benchmark::State& state) {
+  LayerSystem s;
+  s.modulus = {3000, 300, 60, 60, 60};
+  s.poisson = {0.35, 0.35, 0.45, 0.45, 0.45};
+  s.thickness = {150, 300, 300, 300};
+  run(state, s);
+}
+BENCHMARK(BM_ThreeLayerNineSensors)->Unit(benchmark::kMicrosecond);
+
+// 100 mm asphalt, 200 mm base, 300 mm subbase, 2.5 m subgrade on bedrock (stiff bottom layer).
+void BM_FiveLayerStiffBottomNineSensors(benchmark::State& state) {
+  LayerSystem s;
+  s.modulus = {4000, 400, 150, 60, 5000};
+  s.poisson = {0.35, 0.35, 0.4, 0.45, 0.3};
+  s.thickness = {100, 200, 300, 2500};
+  run(state, s);
+}
+BENCHMARK(BM_FiveLayerStiffBottomNineSensors)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
