@@ -65,6 +65,11 @@ std::optional<FontFamily> font_family_for(std::string_view typeface) {
 ImageCanvas::ImageCanvas(cairo_surface_t* surface, PixelSize size)
     : cairo_(cairo_create(surface)), size_(size), viewport_{0, 0, size.width - 1, size.height - 1} {
   cairo_set_antialias(cairo_, CAIRO_ANTIALIAS_NONE);
+  // Layout needs true metrics; hinted metrics are rounded to whole pixels.
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cairo_, options);
+  cairo_font_options_destroy(options);
   cairo_set_line_width(cairo_, 1.0);
   cairo_set_line_cap(cairo_, CAIRO_LINE_CAP_SQUARE);
   set_colour(15);
@@ -114,8 +119,18 @@ void ImageCanvas::stroke() {
 }
 
 void ImageCanvas::line(Point from, Point to) {
-  const Point a = to_device(from);
-  const Point b = to_device(to);
+  Point a = to_device(from);
+  Point b = to_device(to);
+  if (mask_ != kSolidMask) {
+    // Dashed lines run from the outer edge of the first pixel to that of the last, so that
+    // each bit of the mask covers exactly one pixel.
+    const double length = std::hypot(b.x - a.x, b.y - a.y);
+    if (length > 0) {
+      const double ux = (b.x - a.x) / length / 2, uy = (b.y - a.y) / length / 2;
+      a = {a.x - ux, a.y - uy};
+      b = {b.x + ux, b.y + uy};
+    }
+  }
   cairo_move_to(cairo_, a.x, a.y);
   cairo_line_to(cairo_, b.x, b.y);
   stroke();
@@ -185,14 +200,16 @@ bool ImageCanvas::select_font(std::string_view request) {
   cairo_select_font_face(cairo_, name.c_str(), CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   // Size the font so that its cell (ascent + descent) is the requested height in pixels, and
   // a monospaced font's advance is the requested width.
-  cairo_set_font_size(cairo_, 1.0);
-  cairo_font_extents_t unit;
-  cairo_font_extents(cairo_, &unit);
-  const double cell = unit.ascent + unit.descent;
+  constexpr double kProbeSize = 100;
+  cairo_set_font_size(cairo_, kProbeSize);
+  cairo_font_extents_t probe;
+  cairo_font_extents(cairo_, &probe);
+  const double cell = (probe.ascent + probe.descent) / kProbeSize;
   if (!(cell > 0)) return false;
   const double size_y = parsed->height / cell;
   double size_x = size_y;
-  if (family->monospaced && unit.max_x_advance > 0) size_x = parsed->width / unit.max_x_advance;
+  if (family->monospaced && probe.max_x_advance > 0)
+    size_x = parsed->width * kProbeSize / probe.max_x_advance;
   cairo_matrix_t matrix;
   cairo_matrix_init_scale(&matrix, size_x, size_y);
   cairo_set_font_matrix(cairo_, &matrix);
