@@ -131,7 +131,8 @@ struct StationResults {
   PerDrop<float> adjusted_surface_modulus{};
   PerDrop<float> rms_error{};  // percent
   float average_rms_error = 0;
-  float temperature_factor = 1.0f;
+  float pavement_temperature = 0;  // degrees F, when the surface modulus is adjusted
+  float temperature_factor = 0;    // 0 when the surface modulus is not adjusted
   StationStatistics statistics{};
 };
 

@@ -26,7 +26,7 @@ class StationComputations {
   // Seed moduli from the station's first drop into the modulus column of drop 1 (seed option 0).
   virtual void compute_seeds(RunState& state) = 0;
   // Factor that carries the surface modulus to the reference temperature (adjustment flag 1).
-  virtual float temperature_factor(const RunState& state) = 0;
+  virtual float temperature_factor(RunState& state) = 0;
   // Backcalculates drop `drop` (1-based): moduli, calculated deflections, default-point responses.
   virtual DropOutcome backcalculate(RunState& state, int drop) = 0;
   // Means, normalised moduli and the stress-sensitivity regression (stations with several drops).

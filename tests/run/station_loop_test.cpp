@@ -31,7 +31,7 @@ class RecordingComputations : public StationComputations {
     calls.push_back("seeds " + s.station.id);
     for (int j = 0; j < 3; ++j) s.results.modulus[0][static_cast<std::size_t>(j)] = 1000.0f * static_cast<float>(j + 1);
   }
-  float temperature_factor(const RunState&) override {
+  float temperature_factor(RunState&) override {
     calls.push_back("temperature");
     return 0.5f;
   }
