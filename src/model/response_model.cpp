@@ -111,6 +111,36 @@ class Evaluation {
       }
     }
     constants_ = make_layer_constants(system, depth_);
+    arrange_bessel_lanes();
+  }
+
+  // One Bessel lane per load radius and per point-load pair off the load axis, sorted by distance.
+  void arrange_bessel_lanes() {
+    struct Lane {
+      double distance;
+      std::size_t point;  // kMaxPoints for a load-radius lane
+      std::size_t load;
+    };
+    std::array<Lane, kBesselLaneCapacity> lanes;
+    std::size_t n = 0;
+    for (std::size_t j = 0; j < load_count_; ++j) lanes[n++] = {loads_[j].radius, kMaxPoints, j};
+    for (std::size_t i = 0; i < point_count_; ++i) {
+      for (std::size_t j = 0; j < load_count_; ++j) {
+        if (!geometry_[i][j].on_axis) lanes[n++] = {geometry_[i][j].rho, i, j};
+      }
+    }
+    std::sort(lanes.begin(), lanes.begin() + static_cast<std::ptrdiff_t>(n),
+              [](const Lane& a, const Lane& b) { return a.distance < b.distance; });
+    bessel_.count = n;
+    for (std::size_t l = 0; l < n; ++l) {
+      bessel_.distance[l] = lanes[l].distance;
+      bessel_.load_radius[l] = lanes[l].point == kMaxPoints;
+      if (lanes[l].point == kMaxPoints) {
+        load_lane_[lanes[l].load] = l;
+      } else {
+        pair_lane_[lanes[l].point][lanes[l].load] = l;
+      }
+    }
   }
 
   ModelResult run() {
@@ -223,9 +253,10 @@ class Evaluation {
   void fill_integrand(double lambda, const LayerCoefficients& c) {
     const auto& E = system_.modulus;
     const auto& nu = system_.poisson;
+    evaluate_bessel_lanes(lambda, bessel_);
     std::array<double, kMaxLoads> q;
     for (std::size_t j = 0; j < load_count_; ++j) {
-      q[j] = loads_[j].radius * loads_[j].pressure * load_radius_j1(lambda * loads_[j].radius);
+      q[j] = loads_[j].radius * loads_[j].pressure * bessel_.j1[load_lane_[j]];
     }
     for (auto& component : integrand_) std::fill_n(component.begin(), point_count_, 0.0);
     const double e_surface = guarded_exp(lambda * depth_[0]);
@@ -246,9 +277,9 @@ class Evaluation {
       }
       for (std::size_t j = 0; j < load_count_; ++j) {
         const PointLoadGeometry& g = geometry_[i][j];
-        const double x = lambda * g.rho;
-        const BesselPair J = bessel_j0_j1(x);
-        const double J0 = J.j0, J1 = J.j1;
+        // On the load axis J0(0) = 1 and J1(0) = 0.
+        const double J0 = g.on_axis ? 1.0 : bessel_.j0[pair_lane_[i][j]];
+        const double J1 = g.on_axis ? 0.0 : bessel_.j1[pair_lane_[i][j]];
         const double qj = q[j];
         double X1 = 0.0, X2 = 0.0, U = 0.0, T = 0.0;
 
@@ -506,6 +537,9 @@ class Evaluation {
   double step_cap_ = 0.0;
   double step0_ = 0.0;
   double threshold_ = 0.0;
+  BesselLanes bessel_{};
+  std::array<std::size_t, kMaxLoads> load_lane_{};
+  std::array<std::array<std::size_t, kMaxLoads>, kMaxPoints> pair_lane_{};
   ComponentTable integrand_{};
   ComponentTable integral_{};
 };

@@ -48,6 +48,59 @@ double load_radius_j1(double x) {
   return std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
 }
 
+void evaluate_bessel_lanes(double lambda, BesselLanes& b) {
+  const std::size_t n = b.count;
+  for (std::size_t l = 0; l < n; ++l) b.x[l] = lambda * b.distance[l];
+  // Arguments grow with the distance: the series lanes come first.
+  std::size_t series = 0;
+  while (series < n && b.x[series] <= kAsymptoticThreshold) ++series;
+
+  for (std::size_t l = 0; l < series; ++l) {
+    b.half[l] = b.x[l] / 2;
+    b.half_squared[l] = b.half[l] * b.half[l];
+    b.term0[l] = 1.0;
+    b.term1[l] = 1.0;
+    b.sum0[l] = 1.0;
+    b.sum1[l] = 1.0;
+    b.live0[l] = 1.0;
+    b.live1[l] = 1.0;
+  }
+  // A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so adding it
+  // leaves its sum unchanged and no denormal ever appears.
+  std::size_t first_live = 0;
+  for (int k = 1; first_live < series; ++k) {
+    const double k0 = k * k;
+    const double k1 = k * (k + 1);
+    for (std::size_t l = first_live; l < series; ++l) {
+      const double t0 = -b.term0[l] * b.half_squared[l] / k0 * b.live0[l];
+      const double t1 = -b.term1[l] * b.half_squared[l] / k1 * b.live1[l];
+      b.term0[l] = t0;
+      b.term1[l] = t1;
+      b.sum0[l] = b.sum0[l] + t0;
+      b.sum1[l] = b.sum1[l] + t1;
+      b.live0[l] = std::fabs(t0) > kSeriesTolerance ? b.live0[l] : 0.0;
+      b.live1[l] = std::fabs(t1) > kSeriesTolerance ? b.live1[l] : 0.0;
+    }
+    while (first_live < series && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
+  }
+  for (std::size_t l = 0; l < series; ++l) {
+    b.j0[l] = b.sum0[l];
+    b.j1[l] = b.half[l] * b.sum1[l];
+  }
+  for (std::size_t l = series; l < n; ++l) {
+    const double x = b.x[l];
+    if (b.load_radius[l]) {
+      b.j0[l] = 0.0;
+      b.j1[l] = std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
+    } else {
+      const double amplitude = std::sqrt(kOneOverPi / (0.5 * x));
+      const double phase = x - kQuarterPi;
+      b.j0[l] = amplitude * std::cos(phase);
+      b.j1[l] = amplitude * std::sin(phase);
+    }
+  }
+}
+
 double hypergeometric_series(double alpha, double beta, double x) {
   double term = alpha * 0.5 * x / beta;
   double sum = 1.0 + term;
