@@ -11,6 +11,7 @@
 #include <X11/Xutil.h>
 // clang-format on
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -56,23 +57,15 @@ std::optional<std::filesystem::path> find_program(const char* name) {
   return std::nullopt;
 }
 
-// A private Xvfb server on a free display number, stopped at the end of the test.
+// A private Xvfb server, stopped at the end of the test.  The server picks a free display
+// number itself and reports it when it is ready (-displayfd), so tests running in parallel
+// never share or race for a display.
 class XvfbTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto xvfb = find_program("Xvfb");
     if (!xvfb) GTEST_SKIP() << "Xvfb is not installed";
-    for (int number = 97; number < 140 && client_ == nullptr; ++number) {
-      const std::string digits = std::to_string(number);
-      std::string lock = "/tmp/.X";
-      lock.append(digits).append("-lock");
-      std::string socket = "/tmp/.X11-unix/X";
-      socket.append(digits);
-      if (std::filesystem::exists(lock) || std::filesystem::exists(socket)) {
-        continue;
-      }
-      start_server(*xvfb, number);
-    }
+    start_server(*xvfb);
     ASSERT_NE(client_, nullptr) << "no Xvfb server could be started";
   }
 
@@ -81,36 +74,47 @@ class XvfbTest : public ::testing::Test {
     stop_server();
   }
 
-  void start_server(const std::filesystem::path& xvfb, int number) {
-    display_name_ = ":";
-    display_name_.append(std::to_string(number));
+  void start_server(const std::filesystem::path& xvfb) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, ready[0]);
     std::string program = xvfb.string();
-    std::array<std::string, 7> args = {program,       display_name_, "-screen", "0",
-                                       "1024x768x24", "-nolisten",   "tcp"};
-    std::array<char*, 8> argv{};
+    std::array<std::string, 8> args = {
+        program, "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+    std::array<char*, 9> argv{};
     for (std::size_t i = 0; i < args.size(); ++i) argv[i] = args[i].data();
     const int spawned = posix_spawn(&server_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    ::close(ready[1]);
     if (spawned != 0) {
       server_ = 0;
+      ::close(ready[0]);
       return;
     }
-    const bool up = eventually(
-        [&] {
-          int status;
-          if (waitpid(server_, &status, WNOHANG) == server_) {  // it gave up: number taken
-            server_ = 0;
-            return true;
-          }
-          client_ = XOpenDisplay(display_name_.c_str());
-          return client_ != nullptr;
-        },
-        10000ms);
-    if (!up || client_ == nullptr) stop_server();
+    // The display number arrives as a line once the server accepts connections.
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd readable{ready[0], POLLIN, 0};
+      if (::poll(&readable, 1, 100) <= 0) continue;
+      char buffer[16];
+      const ssize_t n = ::read(ready[0], buffer, sizeof buffer);
+      if (n <= 0) break;  // the server ended without a display
+      number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(ready[0]);
+    if (number.find('\n') == std::string::npos) {
+      stop_server();
+      return;
+    }
+    display_name_ = ":";
+    display_name_.append(number.substr(0, number.find('\n')));
+    client_ = XOpenDisplay(display_name_.c_str());
+    if (client_ == nullptr) stop_server();
   }
 
   void stop_server() {
