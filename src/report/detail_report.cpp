@@ -44,8 +44,8 @@ void DetailReport::write_station_lines(const RunState& state) {
   const LabelChoice label{s.metric()};
   const char& tab = s.separator;
 
-  out_.write(BASINFIT_FMT("(a,a10,a1,a,i2,a1,a,f6.2)"), "Station: ", st.id, tab, "No of Drops: ", st.drop_count, tab,
-             "Average RMS Error(%): ", state.results.average_rms_error);
+  out_.write(BASINFIT_FMT("(a,a10,a1,a,i2,a1,a,f6.2)"), "Station: ", st.id, tab,
+             "No of Drops: ", st.drop_count, tab, "Average RMS Error(%): ", state.results.average_rms_error);
 
   // Thicknesses of the layers above the last one (the half-space or the stiff layer has none).
   const int thicknesses = within_capacity(layer_count(s) - 1, kMaxThicknesses);
@@ -58,7 +58,8 @@ void DetailReport::write_station_lines(const RunState& state) {
   } else if (s.temperature_option == 1) {
     // The pavement temperature was estimated from both readings: show them as read.
     out_.write(BASINFIT_FMT("(a1,a,2(1x,f5.1))"), tab,
-               label("Pavement Temperature (C):", "Pavement Temperature (F):"), st.temperature1, st.temperature2);
+               label("Pavement Temperature (C):", "Pavement Temperature (F):"), st.temperature1,
+               st.temperature2);
   } else if (s.metric()) {
     out_.write(BASINFIT_FMT("(a1,a,(1x,f5.1))"), tab, "Pavement Temperature (C):", st.temperature1);
   } else {
@@ -81,7 +82,8 @@ void DetailReport::write_fit_lines(const RunState& state, int drop) {
   const std::size_t d = index(drop);
 
   out_.write(BASINFIT_FMT("(a, 1x,i2,a1,a,1x,f8.1,a1,a,i2)"), "Drop No:", drop, tab,
-             label("Load (N):", "Load (lbf):"), state.station.load[d], tab, "No of Iterations:", r.iterations[d]);
+             label("Load (N):", "Load (lbf):"), state.station.load[d], tab,
+             "No of Iterations:", r.iterations[d]);
 
   out_.write(BASINFIT_FMT("(a,\\)"), "Convergence: ");
   const int code = r.convergence_code[d];
@@ -117,7 +119,8 @@ void DetailReport::write_basin_lines(const RunState& state, int drop) {
   out_.write(BASINFIT_FMT("(a,\\)"), "Difference (%):");
   for (int k = 0; k < sensors; ++k) {
     const auto sensor = static_cast<std::size_t>(k);
-    out_.write(BASINFIT_FMT("(a1,f8.2,\\)"), tab, percentage_difference(measured[sensor], calculated[sensor]));
+    out_.write(BASINFIT_FMT("(a1,f8.2,\\)"), tab,
+               percentage_difference(measured[sensor], calculated[sensor]));
   }
   out_.write(BASINFIT_FMT("(\\,/)"));
 }
@@ -178,13 +181,16 @@ void DetailReport::write_point_table(const RunState& state, int drop) {
   out_.write_list(row, RowItems(label("Radial Stress (kPa):", "Radial Stress (psi):"), tab)
                            .columns(resp.radial_stress[d], points)
                            .items());
-  out_.write_list(
-      row, RowItems(label("Bulk Stress (kPa):", "Bulk Stress (psi):"), tab).columns(resp.bulk_stress[d], points).items());
+  out_.write_list(row, RowItems(label("Bulk Stress (kPa):", "Bulk Stress (psi):"), tab)
+                           .columns(resp.bulk_stress[d], points)
+                           .items());
   out_.write_list(row, RowItems(label("Deviator Stress (kPa):", "Deviator Stress (psi):"), tab)
                            .columns(resp.deviator_stress[d], points)
                            .items());
-  out_.write_list(row, RowItems("Vertical Strain (10^-6):", tab).columns(resp.vertical_strain[d], points).items());
-  out_.write_list(row, RowItems("Radial Strain (10^-6):", tab).columns(resp.radial_strain[d], points).items());
+  out_.write_list(row,
+                  RowItems("Vertical Strain (10^-6):", tab).columns(resp.vertical_strain[d], points).items());
+  out_.write_list(row,
+                  RowItems("Radial Strain (10^-6):", tab).columns(resp.radial_strain[d], points).items());
 }
 
 void DetailReport::write_statistics(const RunState& state) {
@@ -229,7 +235,8 @@ void DetailReport::write_statistics(const RunState& state) {
   fit_row("R-Squared:", stats.r_squared);
 
   out_.write(BASINFIT_FMT("(/,a,a1,a,\\)"), "Soil Type:", tab, "N/A");
-  for (int j = 2; j <= layers; ++j) out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, soil_type_word(stats.soil_type[index(j)]));
+  for (int j = 2; j <= layers; ++j)
+    out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, soil_type_word(stats.soil_type[index(j)]));
   out_.write(BASINFIT_FMT("(\\,/)"));
 }
 

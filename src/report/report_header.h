@@ -13,7 +13,9 @@ void write_project_lines(TextUnit& out, const RunSettings& settings);
 
 // A count from the run state held to the capacity of the array it indexes, so that an
 // inconsistent state can never make a writer read past an array.
-inline int within_capacity(int count, int capacity) { return count < 0 ? 0 : (count > capacity ? capacity : count); }
+inline int within_capacity(int count, int capacity) {
+  return count < 0 ? 0 : (count > capacity ? capacity : count);
+}
 
 // Text without its trailing blanks.
 std::string_view without_trailing_blanks(std::string_view text);

@@ -48,7 +48,8 @@ class RowItems {
   }
 
   const char* separator_;
-  std::array<FormatArg, 1 + 2 * kMaxColumns> items_ = placeholders(std::make_index_sequence<1 + 2 * kMaxColumns>{});
+  std::array<FormatArg, 1 + 2 * kMaxColumns> items_ =
+      placeholders(std::make_index_sequence<1 + 2 * kMaxColumns>{});
   std::size_t count_ = 0;
 };
 

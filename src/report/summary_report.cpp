@@ -17,8 +17,10 @@ void SummaryReport::write_header(const RunState& state) {
 
   out_.write(BASINFIT_FMT("(a,\\)"), "Station");
   out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, label("Load (N)", "Load (lbf)"));
-  if (s.temperature_adjustment == 1) out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, label("EAdj(MPa)", "EAdj(ksi)"));
-  for (int j = 1; j <= layers; ++j) out_.write(BASINFIT_FMT("(a1,a,i1,a,\\)"), tab, "E(", j, label(")(MPa)", ")(ksi)"));
+  if (s.temperature_adjustment == 1)
+    out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, label("EAdj(MPa)", "EAdj(ksi)"));
+  for (int j = 1; j <= layers; ++j)
+    out_.write(BASINFIT_FMT("(a1,a,i1,a,\\)"), tab, "E(", j, label(")(MPa)", ")(ksi)"));
   out_.write(BASINFIT_FMT("(a1,a)"), tab, "RMS Error");
 }
 
@@ -44,7 +46,8 @@ void SummaryReport::write_station(const RunState& state) {
     const auto i = static_cast<std::size_t>(d - 1);
     out_.write(BASINFIT_FMT("(a10,a1,f8.1,\\)"), st.id, tab, st.load[i]);
     if (adjusted) out_.write(BASINFIT_FMT("(a1,f7.1,\\)"), tab, copy.adjusted_surface_modulus[i]);
-    out_.write_list(BASINFIT_FMT("(10(a1,f7.1,\\,:))"), RowItems(tab).columns(copy.modulus[i], layers).items());
+    out_.write_list(BASINFIT_FMT("(10(a1,f7.1,\\,:))"),
+                    RowItems(tab).columns(copy.modulus[i], layers).items());
     out_.write(BASINFIT_FMT("(a1,f5.2)"), tab, r.rms_error[i]);
   }
 
@@ -53,7 +56,8 @@ void SummaryReport::write_station(const RunState& state) {
     const StationStatistics& stats = copy.statistics;
     out_.write(BASINFIT_FMT("(a10,a1,a,\\)"), st.id, tab, "Norm.");
     if (adjusted) out_.write(BASINFIT_FMT("(a1,f7.1,\\)"), tab, stats.normalized_adjusted_modulus);
-    out_.write_list(BASINFIT_FMT("(10(a1,f7.1,\\,:))"), RowItems(tab).columns(stats.normalized_modulus, layers).items());
+    out_.write_list(BASINFIT_FMT("(10(a1,f7.1,\\,:))"),
+                    RowItems(tab).columns(stats.normalized_modulus, layers).items());
     out_.write(BASINFIT_FMT("(a1,f5.2)"), tab, r.average_rms_error);
   }
 }

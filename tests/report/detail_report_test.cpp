@@ -40,7 +40,8 @@ RunState metric_station() { return metric_default_points().stations.front(); }
 TEST(DetailHeader, OffsetsAndPoissonRatiosShareOneLine) {
   const auto lines = detail_lines(metric_station());
   ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[4], "Offsets (cm):    0.0   20.0   30.0   45.0   60.0   90.0  120.0\tP-Ratio: .350 .400 .450");
+  EXPECT_EQ(lines[4],
+            "Offsets (cm):    0.0   20.0   30.0   45.0   60.0   90.0  120.0\tP-Ratio: .350 .400 .450");
 }
 
 TEST(DetailHeader, EnglishLabelsAndAStiffLayer) {
@@ -117,10 +118,14 @@ TEST(DetailStation, StationIdentifierKeepsItsTenColumns) {
 TEST(DetailDrop, ConvergenceCodeOutsideTheTableIsWrittenAsError) {
   RunState state = metric_station();
   state.station.drop_count = 1;
-  for (const auto& [code, text] : std::vector<std::pair<short, std::string>>{
-           {7, "Error ( 7)"}, {0, "Error ( 0)"}, {12, "Error (12)"}, {-3, "Error (-3)"}, {123, "Error (**)"}}) {
+  for (const auto& [code, text] : std::vector<std::pair<short, std::string>>{{7, "Error ( 7)"},
+                                                                             {0, "Error ( 0)"},
+                                                                             {12, "Error (12)"},
+                                                                             {-3, "Error (-3)"},
+                                                                             {123, "Error (**)"}}) {
     state.results.convergence_code[0] = code;
-    EXPECT_EQ(line_starting(detail_lines(state), "Convergence:"), "Convergence: " + text + "\tRMS Error (%):  1.23");
+    EXPECT_EQ(line_starting(detail_lines(state), "Convergence:"),
+              "Convergence: " + text + "\tRMS Error (%):  1.23");
   }
   state.results.convergence_code[0] = 20;
   EXPECT_EQ(line_starting(detail_lines(state), "Convergence:"),
@@ -144,7 +149,8 @@ TEST(DetailDrop, OneColumnPerSensorOnEveryBasinLine) {
     const RunState& state = scenario.stations.front();
     const auto lines = detail_lines(state);
     const auto columns = static_cast<std::size_t>(state.settings.sensor_count) + 1;
-    for (const char* label : {"Sensor No:", "Measured Deflections", "Calculated Deflection", "Difference (%):"}) {
+    for (const char* label :
+         {"Sensor No:", "Measured Deflections", "Calculated Deflection", "Difference (%):"}) {
       const std::string line = line_starting(lines, label);
       EXPECT_EQ(columns_of(line).size(), columns) << scenario.name << ": " << line;
     }
@@ -159,7 +165,8 @@ TEST(DetailDrop, WithoutAdjustmentNoAdjustedColumnAppears) {
       EXPECT_EQ(line.find("N/A"), std::string::npos) << line;
     }
   }
-  EXPECT_EQ(line_starting(lines, "Calculated Moduli"), "Calculated Moduli (MPa):\t 3512.46\t  231.57\t   84.12");
+  EXPECT_EQ(line_starting(lines, "Calculated Moduli"),
+            "Calculated Moduli (MPa):\t 3512.46\t  231.57\t   84.12");
 }
 
 TEST(DetailDrop, AdjustmentAddsTheSurfaceModulusColumn) {
@@ -180,7 +187,8 @@ TEST(DetailDrop, ValuesTooWideForTheirFieldsBecomeAsterisks) {
   RunState state = metric_station();
   state.station.load[0] = 123456789.0f;
   state.station.measured[0][0] = 100000.0f;
-  EXPECT_EQ(line_starting(detail_lines(state), "Drop No:  1"), "Drop No:  1\tLoad (N): ********\tNo of Iterations: 5");
+  EXPECT_EQ(line_starting(detail_lines(state), "Drop No:  1"),
+            "Drop No:  1\tLoad (N): ********\tNo of Iterations: 5");
   EXPECT_EQ(columns_of(line_starting(detail_lines(state), "Measured"))[1], "********");
 }
 
@@ -242,7 +250,8 @@ TEST(DetailStatistics, FitLinesHaveOneColumnPerLayerAndTheSurfaceIsNeverFitted) 
     const auto lines = detail_lines(state);
     for (const char* label : {"K1 (", "K2:", "R-Squared:", "Soil Type:"}) {
       const std::vector<std::string> columns = columns_of(line_starting(lines, label));
-      ASSERT_EQ(columns.size(), static_cast<std::size_t>(state.settings.layer_count) + 1) << scenario.name << label;
+      ASSERT_EQ(columns.size(), static_cast<std::size_t>(state.settings.layer_count) + 1)
+          << scenario.name << label;
       EXPECT_EQ(columns[1], "N/A") << scenario.name << label;
     }
   }
@@ -273,7 +282,8 @@ TEST(DetailStatistics, TheStatisticsComeFromTheReportCopies) {
   // The station loop copies the statistics for the reports; the working values may differ.
   RunState state = metric_station();
   state.results.statistics.mean_modulus[1] = 999.0f;
-  EXPECT_EQ(line_starting(detail_lines(state), "Mean Moduli"), "Mean Moduli (MPa):\t43455.73\t  228.50\t   82.71");
+  EXPECT_EQ(line_starting(detail_lines(state), "Mean Moduli"),
+            "Mean Moduli (MPa):\t43455.73\t  228.50\t   82.71");
 }
 
 TEST(DetailReport, StationsFollowOneAnotherWithoutBlankLines) {

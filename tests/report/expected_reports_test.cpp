@@ -16,7 +16,8 @@
 namespace basinfit::testing {
 namespace {
 
-const std::filesystem::path kExpectedDir = std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests/report/expected";
+const std::filesystem::path kExpectedDir =
+    std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests/report/expected";
 
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

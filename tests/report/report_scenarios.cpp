@@ -3,8 +3,8 @@
 #include <initializer_list>
 #include <sstream>
 
-#include "common/record_format.h"
 #include "common/message_writer.h"
+#include "common/record_format.h"
 #include "report/report_writer.h"
 
 namespace basinfit::testing {
@@ -83,8 +83,8 @@ void set_points(RunState& state, int drop, const PointValues& v) {
   fill(r.radial_strain[d], v.radial_strain);
 }
 
-void set_station(RunState& state, const std::string& id, int drops, std::initializer_list<float> thickness, float t1,
-                 float t2) {
+void set_station(RunState& state, const std::string& id, int drops, std::initializer_list<float> thickness,
+                 float t1, float t2) {
   state.station.id = padded(id, kStationIdLength);
   state.station.drop_count = drops;
   fill(state.station.thickness, thickness);
@@ -142,12 +142,27 @@ Scenario metric_default_points() {
             7,
             150});
   a.results.average_rms_error = 41.83f;
-  set_points(a, 1, {{512.34f, 61.2f, 30.05f}, {-812.5f, 20.4f, 8.1f}, {-1112.66f, 102.0f, 46.25f},
-                    {1324.84f, 40.8f, 21.95f}, {-95.42f, 310.5f, 402.0f}, {120.77f, -140.25f, -180.6f}});
-  set_points(a, 2, {{760.1f, 90.85f, 44.6f}, {-1201.9f, 30.2f, 12.0f}, {-1643.7f, 151.25f, 68.6f},
-                    {1962.0f, 60.65f, 32.6f}, {-141.0f, 460.3f, 595.5f}, {178.9f, -207.7f, -267.4f}});
-  set_points(a, 3, {{1003.3f, 119.9f, 58.9f}, {-1588.4f, 39.9f, 15.9f}, {-2173.5f, 199.7f, 90.7f},
-                    {2591.7f, 80.0f, 43.0f}, {-186.2f, 607.9f, 786.4f}, {236.3f, -274.3f, -353.1f}});
+  set_points(a, 1,
+             {{512.34f, 61.2f, 30.05f},
+              {-812.5f, 20.4f, 8.1f},
+              {-1112.66f, 102.0f, 46.25f},
+              {1324.84f, 40.8f, 21.95f},
+              {-95.42f, 310.5f, 402.0f},
+              {120.77f, -140.25f, -180.6f}});
+  set_points(a, 2,
+             {{760.1f, 90.85f, 44.6f},
+              {-1201.9f, 30.2f, 12.0f},
+              {-1643.7f, 151.25f, 68.6f},
+              {1962.0f, 60.65f, 32.6f},
+              {-141.0f, 460.3f, 595.5f},
+              {178.9f, -207.7f, -267.4f}});
+  set_points(a, 3,
+             {{1003.3f, 119.9f, 58.9f},
+              {-1588.4f, 39.9f, 15.9f},
+              {-2173.5f, 199.7f, 90.7f},
+              {2591.7f, 80.0f, 43.0f},
+              {-186.2f, 607.9f, 786.4f},
+              {236.3f, -274.3f, -353.1f}});
   StationStatistics& st = a.report.statistics;
   fill(st.mean_modulus, {43455.73f, 228.5f, 82.71f});
   fill(st.normalized_modulus, {3398.04f, 228.9f, 82.71f});
@@ -176,8 +191,13 @@ Scenario metric_default_points() {
             4,
             8});
   b.results.average_rms_error = 0.61f;
-  set_points(b, 1, {{690.0f, 85.5f, 40.2f}, {-1050.75f, 28.0f, 10.9f}, {-1411.5f, 141.5f, 62.0f},
-                    {1740.75f, 57.5f, 29.3f}, {-150.4f, 430.25f, 560.0f}, {160.5f, -190.0f, -250.1f}});
+  set_points(b, 1,
+             {{690.0f, 85.5f, 40.2f},
+              {-1050.75f, 28.0f, 10.9f},
+              {-1411.5f, 141.5f, 62.0f},
+              {1740.75f, 57.5f, 29.3f},
+              {-150.4f, 430.25f, 560.0f},
+              {160.5f, -190.0f, -250.1f}});
   scenario.stations.push_back(b);
   return scenario;
 }
@@ -224,10 +244,20 @@ Scenario english_stiff_layer_adjusted() {
             18,
             31});
   a.results.average_rms_error = 0.63f;
-  set_points(a, 1, {{58.21f, 8.95f, 4.1f, 0.62f}, {-210.4f, 1.33f, 0.45f, -0.08f}, {-362.59f, 11.61f, 5.0f, 0.46f},
-                    {268.61f, 7.62f, 3.65f, 0.7f}, {-68.2f, 101.5f, 88.3f, 12.4f}, {95.1f, -33.6f, -29.8f, -4.4f}});
-  set_points(a, 2, {{88.9f, 13.7f, 6.3f, 0.95f}, {-321.2f, 2.05f, 0.7f, -0.12f}, {-553.5f, 17.8f, 7.7f, 0.71f},
-                    {410.1f, 11.65f, 5.6f, 1.07f}, {-104.1f, 155.0f, 134.9f, 19.0f}, {145.2f, -51.3f, -45.5f, -6.7f}});
+  set_points(a, 1,
+             {{58.21f, 8.95f, 4.1f, 0.62f},
+              {-210.4f, 1.33f, 0.45f, -0.08f},
+              {-362.59f, 11.61f, 5.0f, 0.46f},
+              {268.61f, 7.62f, 3.65f, 0.7f},
+              {-68.2f, 101.5f, 88.3f, 12.4f},
+              {95.1f, -33.6f, -29.8f, -4.4f}});
+  set_points(a, 2,
+             {{88.9f, 13.7f, 6.3f, 0.95f},
+              {-321.2f, 2.05f, 0.7f, -0.12f},
+              {-553.5f, 17.8f, 7.7f, 0.71f},
+              {410.1f, 11.65f, 5.6f, 1.07f},
+              {-104.1f, 155.0f, 134.9f, 19.0f},
+              {145.2f, -51.3f, -45.5f, -6.7f}});
   StationStatistics& st = a.report.statistics;
   fill(st.mean_modulus, {505.2f, 39.925f, 11.185f, 1000.0f});
   fill(st.normalized_modulus, {497.6f * 0.5f + 512.8f * 0.5f, 40.1f, 11.1f, 1000.0f});
@@ -283,18 +313,18 @@ Scenario metric_two_layers_adjusted() {
   for (int d = 1; d <= 2; ++d) {
     const float f = static_cast<float>(d);
     set_points(a, d,
-               {{410.5f * f, 380.25f * f, 301.0f * f, 240.5f * f, 190.75f * f, 40.2f * f, 35.5f * f, 28.25f * f,
-                 20.0f * f, 14.5f * f},
-                {-900.0f * f, -610.5f * f, -320.25f * f, -150.0f * f, -60.5f * f, 5.25f * f, 4.0f * f, 3.5f * f,
-                 2.75f * f, 1.0f * f},
-                {-1389.5f * f, -840.75f * f, -339.5f * f, -59.5f * f, 69.75f * f, 50.7f * f, 43.5f * f, 35.25f * f,
-                 25.5f * f, 16.5f * f},
-                {1310.5f * f, 990.75f * f, 621.25f * f, 390.5f * f, 251.25f * f, 34.95f * f, 31.5f * f, 24.75f * f,
-                 17.25f * f, 13.5f * f},
-                {-120.0f * f, -85.5f * f, -40.25f * f, 10.0f * f, 35.5f * f, 320.0f * f, 280.5f * f, 230.25f * f,
-                 180.0f * f, 140.75f * f},
-                {150.25f * f, 110.0f * f, 60.5f * f, 20.75f * f, -5.0f * f, -140.0f * f, -120.5f * f, -100.25f * f,
-                 -80.0f * f, -60.5f * f}});
+               {{410.5f * f, 380.25f * f, 301.0f * f, 240.5f * f, 190.75f * f, 40.2f * f, 35.5f * f,
+                 28.25f * f, 20.0f * f, 14.5f * f},
+                {-900.0f * f, -610.5f * f, -320.25f * f, -150.0f * f, -60.5f * f, 5.25f * f, 4.0f * f,
+                 3.5f * f, 2.75f * f, 1.0f * f},
+                {-1389.5f * f, -840.75f * f, -339.5f * f, -59.5f * f, 69.75f * f, 50.7f * f, 43.5f * f,
+                 35.25f * f, 25.5f * f, 16.5f * f},
+                {1310.5f * f, 990.75f * f, 621.25f * f, 390.5f * f, 251.25f * f, 34.95f * f, 31.5f * f,
+                 24.75f * f, 17.25f * f, 13.5f * f},
+                {-120.0f * f, -85.5f * f, -40.25f * f, 10.0f * f, 35.5f * f, 320.0f * f, 280.5f * f,
+                 230.25f * f, 180.0f * f, 140.75f * f},
+                {150.25f * f, 110.0f * f, 60.5f * f, 20.75f * f, -5.0f * f, -140.0f * f, -120.5f * f,
+                 -100.25f * f, -80.0f * f, -60.5f * f}});
   }
   StationStatistics& st = a.report.statistics;
   fill(st.mean_modulus, {4332.875f, 117.95f});

@@ -28,7 +28,8 @@ TEST(ConvergenceText, EveryCodeOfTheTableHasItsWords) {
 }
 
 TEST(ConvergenceText, CodesOutsideTheTableHaveNoWords) {
-  for (int code : {-1, 0, 1, 5, 7, 10, 11, 12, 22, 99, 100}) EXPECT_FALSE(convergence_text(code).has_value()) << code;
+  for (int code : {-1, 0, 1, 5, 7, 10, 11, 12, 22, 99, 100})
+    EXPECT_FALSE(convergence_text(code).has_value()) << code;
 }
 
 TEST(WordTables, PositionAndSoilTypeWordsHaveNoTrailingBlanks) {

@@ -24,8 +24,9 @@ std::string file_text(const std::filesystem::path& path) {
 class ReportFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("basinfit_report_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ =
+        std::filesystem::temp_directory_path() /
+        ("basinfit_report_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }

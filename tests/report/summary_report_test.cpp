@@ -29,15 +29,17 @@ TEST(SummaryHeader, TitleHasFortyEightCharacters) {
 }
 
 TEST(SummaryHeader, ColumnLineNamesEveryColumn) {
-  EXPECT_EQ(summary_lines(metric_station())[5], "Station\tLoad (N)\tE(1)(MPa)\tE(2)(MPa)\tE(3)(MPa)\tRMS Error");
+  EXPECT_EQ(summary_lines(metric_station())[5],
+            "Station\tLoad (N)\tE(1)(MPa)\tE(2)(MPa)\tE(3)(MPa)\tRMS Error");
   RunState state = metric_station();
   state.settings.temperature_adjustment = 1;
   EXPECT_EQ(summary_lines(state)[5],
             "Station\tLoad (N)\tEAdj(MPa)\tE(1)(MPa)\tE(2)(MPa)\tE(3)(MPa)\tRMS Error");
   state.settings.unit_flag = 1;
   state.settings.layer_count = 5;
-  EXPECT_EQ(summary_lines(state)[5],
-            "Station\tLoad (lbf)\tEAdj(ksi)\tE(1)(ksi)\tE(2)(ksi)\tE(3)(ksi)\tE(4)(ksi)\tE(5)(ksi)\tRMS Error");
+  EXPECT_EQ(
+      summary_lines(state)[5],
+      "Station\tLoad (lbf)\tEAdj(ksi)\tE(1)(ksi)\tE(2)(ksi)\tE(3)(ksi)\tE(4)(ksi)\tE(5)(ksi)\tRMS Error");
 }
 
 TEST(SummaryStation, ThicknessLineWithAdjustmentHasDashesWhereNoThicknessBelongs) {
@@ -104,10 +106,11 @@ TEST(SummaryStation, ColumnCountHoldsForEveryLayerCountWithAndWithoutAdjustment)
       state.settings.layer_count = layers;
       state.settings.temperature_adjustment = adjustment;
       const auto lines = summary_lines(state);
-      const std::size_t expected = 1 + 1 + static_cast<std::size_t>(adjustment) + static_cast<std::size_t>(layers) + 1;
+      const std::size_t expected =
+          1 + 1 + static_cast<std::size_t>(adjustment) + static_cast<std::size_t>(layers) + 1;
       for (std::size_t i = 5; i < lines.size(); ++i)
-        EXPECT_EQ(columns_of(lines[i]).size(), expected) << layers << " layers, adjustment " << adjustment << ": "
-                                                         << lines[i];
+        EXPECT_EQ(columns_of(lines[i]).size(), expected)
+            << layers << " layers, adjustment " << adjustment << ": " << lines[i];
     }
   }
 }
