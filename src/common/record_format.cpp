@@ -388,6 +388,7 @@ class FormatWalker {
       if (c.kind == Kind::kGroup) target = &c;
     if (!holds_data(*target)) throw FormatError("format \"" + format_.text() + "\": reversion group has no data edit");
     while (has_item()) {
+      pending_blanks_ = 0;
       sink_.end_record();
       if (!walk(*target)) return;
     }
@@ -470,14 +471,17 @@ class FormatWalker {
             if (!has_item()) return false;
             break;
           case Kind::kSlash:
+            pending_blanks_ = 0;
             sink_.end_record();
             break;
           case Kind::kKeepOpen:
             break;
           case Kind::kX:
-            sink_.current().append(static_cast<std::size_t>(n.width), ' ');
+            // nX only moves the position: the blanks appear when something follows.
+            pending_blanks_ += static_cast<std::size_t>(n.width);
             break;
           case Kind::kLiteral:
+            place_pending_blanks();
             sink_.current() += n.text;
             break;
           case Kind::kScale:
@@ -486,6 +490,7 @@ class FormatWalker {
           default:
             for (int k = 0; k < n.repeat; ++k) {
               if (!has_item()) return false;
+              place_pending_blanks();
               edit(n, next());
             }
         }
@@ -528,9 +533,15 @@ class FormatWalker {
     }
   }
 
+  void place_pending_blanks() {
+    sink_.current().append(pending_blanks_, ' ');
+    pending_blanks_ = 0;
+  }
+
   const Format& format_;
   std::span<const FormatArg> args_;
   RecordSink& sink_;
+  std::size_t pending_blanks_ = 0;
   std::size_t arg_ = 0;
   std::size_t element_ = 0;
   std::size_t position_ = 0;
@@ -561,10 +572,9 @@ void TextUnit::write_list(const Format& format, std::span<const FormatArg> args)
 }
 
 void TextUnit::finish() {
-  if (open_) {
-    end_record();
-    open_ = false;
-  }
+  // A record left open holds text to end; an empty one (left by "(\,/)") is no line at all.
+  if (open_ && !record_.empty()) end_record();
+  open_ = false;
   flush();
 }
 

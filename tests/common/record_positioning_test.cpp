@@ -1,6 +1,5 @@
-// Faults of the shared record-formatting layer that show in the reports, kept here as
-// minimal cases until the layer is fixed.  They are disabled so that the suite stays green;
-// run them with --gtest_also_run_disabled_tests.  Enable each once its fault is fixed.
+// Record positioning as the reports rely on it: blanks of nX appear only before further
+// text, and an empty record left open by "(\,/)" is no line at all.
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,7 @@ namespace {
 // afterwards must not turn it into a blank line.  In the detail report this adds a blank
 // line at the end of every run whose last station has more than one drop (its statistics
 // end with "(\,/)").
-TEST(FormatterFault, DISABLED_ClosingAfterLineEndDoesNotAddABlankLine) {
+TEST(RecordPositioning, ClosingAfterLineEndDoesNotAddABlankLine) {
   std::ostringstream os;
   TextUnit unit(os);
   unit.write(BASINFIT_FMT("(a,\\)"), "x");
@@ -27,9 +26,13 @@ TEST(FormatterFault, DISABLED_ClosingAfterLineEndDoesNotAddABlankLine) {
 // nX only moves the position; blanks appear when data follows.  With no items left at the
 // first data edit, "(a,4(1x,f7.2,\,:))" must write the label alone.  In the detail report a
 // one-layer system (no thicknesses) gets "Thickness (cm): " with a blank before the tab.
-TEST(FormatterFault, DISABLED_PositioningWithoutFollowingDataWritesNoBlanks) {
+TEST(RecordPositioning, PositioningWithoutFollowingDataWritesNoBlanks) {
   EXPECT_EQ(format_to_string(BASINFIT_FMT("(a,4(1x,f7.2,\\,:))"), "Thickness (cm):"), "Thickness (cm):");
   EXPECT_EQ(format_to_string(BASINFIT_FMT("(a,1x)"), "ab"), "ab");
+  // Text after the positioning gets its blanks, even an empty value.
+  EXPECT_EQ(format_to_string(BASINFIT_FMT("(a,2x,'|')"), "ab"), "ab  |");
+  EXPECT_EQ(format_to_string(BASINFIT_FMT("(10x,a)"), ""), "          ");
+  EXPECT_EQ(format_to_string(BASINFIT_FMT("(a,3x,/,a)"), "ab", "c"), "ab\nc");
 }
 
 }  // namespace
