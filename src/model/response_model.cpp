@@ -21,6 +21,11 @@ constexpr double kPanelFactor = 0.30000000000000004;
 constexpr double kSurfaceEndFactor = 0.07500000000000001;
 constexpr double kTerminationMeasure = 9.999999747378752e-05;
 
+// Nodes of one six-step Weddle panel.
+constexpr std::size_t kPanelNodes = 6;
+
+static_assert(kBesselLaneCapacity >= kPanelNodes * (kMaxPoints * kMaxLoads + kMaxLoads));
+
 // Integrand and integral components.
 enum Component : std::size_t { kW, kUx, kUy, kSxx, kSyy, kSzz, kTyz, kTxz, kSxy, kComponents };
 
@@ -114,31 +119,34 @@ class Evaluation {
     arrange_bessel_lanes();
   }
 
-  // One Bessel lane per load radius and per point-load pair off the load axis, sorted by distance.
+  // One Bessel distance per load radius and per point-load pair off the load axis, sorted so that
+  // short distances (few series terms) come first; each distance gets one lane per panel node.
   void arrange_bessel_lanes() {
-    struct Lane {
+    struct Entry {
       double distance;
-      std::size_t point;  // kMaxPoints for a load-radius lane
+      std::size_t point;  // kMaxPoints for a load radius
       std::size_t load;
     };
-    std::array<Lane, kBesselLaneCapacity> lanes;
+    std::array<Entry, kMaxPoints * kMaxLoads + kMaxLoads> entries;
     std::size_t n = 0;
-    for (std::size_t j = 0; j < load_count_; ++j) lanes[n++] = {loads_[j].radius, kMaxPoints, j};
+    for (std::size_t j = 0; j < load_count_; ++j) entries[n++] = {loads_[j].radius, kMaxPoints, j};
     for (std::size_t i = 0; i < point_count_; ++i) {
       for (std::size_t j = 0; j < load_count_; ++j) {
-        if (!geometry_[i][j].on_axis) lanes[n++] = {geometry_[i][j].rho, i, j};
+        if (!geometry_[i][j].on_axis) entries[n++] = {geometry_[i][j].rho, i, j};
       }
     }
-    std::sort(lanes.begin(), lanes.begin() + static_cast<std::ptrdiff_t>(n),
-              [](const Lane& a, const Lane& b) { return a.distance < b.distance; });
-    bessel_.count = n;
+    std::sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(n),
+              [](const Entry& a, const Entry& b) { return a.distance < b.distance; });
+    distance_count_ = n;
+    bessel_.count = n * kPanelNodes;
     for (std::size_t l = 0; l < n; ++l) {
-      bessel_.distance[l] = lanes[l].distance;
-      bessel_.load_radius[l] = lanes[l].point == kMaxPoints;
-      if (lanes[l].point == kMaxPoints) {
-        load_lane_[lanes[l].load] = l;
+      distance_[l] = entries[l].distance;
+      for (std::size_t m = 0; m < kPanelNodes; ++m)
+        bessel_.load_radius[l * kPanelNodes + m] = entries[l].point == kMaxPoints;
+      if (entries[l].point == kMaxPoints) {
+        load_lane_[entries[l].load] = l * kPanelNodes;
       } else {
-        pair_lane_[lanes[l].point][lanes[l].load] = l;
+        pair_lane_[entries[l].point][entries[l].load] = l * kPanelNodes;
       }
     }
   }
@@ -249,14 +257,13 @@ class Evaluation {
     }
   }
 
-  // Integrand of every point for one lambda.
-  void fill_integrand(double lambda, const LayerCoefficients& c) {
+  // Integrand of every point for one lambda, node `node` of the current panel.
+  void fill_integrand(double lambda, const LayerCoefficients& c, std::size_t node) {
     const auto& E = system_.modulus;
     const auto& nu = system_.poisson;
-    evaluate_bessel_lanes(lambda, bessel_);
     std::array<double, kMaxLoads> q;
     for (std::size_t j = 0; j < load_count_; ++j) {
-      q[j] = loads_[j].radius * loads_[j].pressure * bessel_.j1[load_lane_[j]];
+      q[j] = loads_[j].radius * loads_[j].pressure * bessel_.j1[load_lane_[j] + node];
     }
     for (auto& component : integrand_) std::fill_n(component.begin(), point_count_, 0.0);
     const double e_surface = guarded_exp(lambda * depth_[0]);
@@ -278,8 +285,8 @@ class Evaluation {
       for (std::size_t j = 0; j < load_count_; ++j) {
         const PointLoadGeometry& g = geometry_[i][j];
         // On the load axis J0(0) = 1 and J1(0) = 0.
-        const double J0 = g.on_axis ? 1.0 : bessel_.j0[pair_lane_[i][j]];
-        const double J1 = g.on_axis ? 0.0 : bessel_.j1[pair_lane_[i][j]];
+        const double J0 = g.on_axis ? 1.0 : bessel_.j0[pair_lane_[i][j] + node];
+        const double J1 = g.on_axis ? 0.0 : bessel_.j1[pair_lane_[i][j] + node];
         const double qj = q[j];
         double X1 = 0.0, X2 = 0.0, U = 0.0, T = 0.0;
 
@@ -367,60 +374,49 @@ class Evaluation {
 
   // Six-step Weddle panels from lambda = 0, doubling the step after each panel whose end
   // measure has fallen to the threshold, until the measure falls below 1e-4 at a panel end.
+  // Nothing inside a panel depends on an earlier node of the same panel (the step and the
+  // threshold change only at panel ends), so the six layer solutions and the Bessel functions of
+  // all six nodes are computed together; the integrals are still accumulated node by node.
   EvaluationStatus integrate(ModelResult& result) {
     if (const EvaluationStatus s = initial_step(); s != EvaluationStatus::kOk) return s;
     result.initial_step = step0_;
     add_zero_lambda_term();
 
+    // Weddle weights 5 1 6 1 5 2 over the six steps of a panel; the last node's weight 2 also
+    // opens the next panel.  Every panel starts at stage 1.
+    constexpr std::array<double, kPanelNodes> kWeights = {5.0, 1.0, 6.0, 1.0, 5.0, 2.0};
     double lambda = 0.0;
     double step = step0_;
-    int stage = 1;
     long count = 0;
+    std::array<double, kPanelNodes> node_lambda;
+    std::array<LayerCoefficients, kPanelNodes> coefficients;
     for (;;) {
-      lambda = lambda + step;
-      ++count;
-      const LayerCoefficients c = solve_layers(lambda, constants_, threshold_);
-      if (!std::isfinite(c.measure)) {
-        result.lambda_values = count;
-        result.final_lambda = lambda;
-        return EvaluationStatus::kNonFinite;
+      for (std::size_t m = 0; m < kPanelNodes; ++m) {
+        lambda = lambda + step;
+        node_lambda[m] = lambda;
       }
-      fill_integrand(lambda, c);
-
-      // Weddle weights 5 1 6 1 5 2 over the six steps of a panel; the last node's weight 2
-      // also opens the next panel.
-      double weight = 5.0;
-      switch (stage) {
-        case 2:
-          weight = 1.0;
-          stage = 3;
-          break;
-        case 3:
-          weight = 6.0;
-          stage = 4;
-          break;
-        case 4:
-          weight = 1.0;
-          stage = 5;
-          break;
-        case 5:
-          weight = 5.0;
-          stage = 6;
-          break;
-        case 6:
-          weight = 2.0;
-          stage = 0;
-          break;
-        default:
-          weight = 5.0;
-          stage = 2;
-          break;
+      for (std::size_t m = 0; m < kPanelNodes; ++m) {
+        coefficients[m] = solve_layers(node_lambda[m], constants_, threshold_);
       }
-      accumulate(step, weight);
-      if (stage != 0) continue;
+      for (std::size_t l = 0; l < distance_count_; ++l) {
+        for (std::size_t m = 0; m < kPanelNodes; ++m)
+          bessel_.x[l * kPanelNodes + m] = node_lambda[m] * distance_[l];
+      }
+      evaluate_bessel_lanes(bessel_);
 
-      stage = 1;
-      if (!c.above_threshold) {
+      for (std::size_t m = 0; m < kPanelNodes; ++m) {
+        ++count;
+        if (!std::isfinite(coefficients[m].measure)) {
+          result.lambda_values = count;
+          result.final_lambda = node_lambda[m];
+          return EvaluationStatus::kNonFinite;
+        }
+        fill_integrand(node_lambda[m], coefficients[m], m);
+        accumulate(step, kWeights[m]);
+      }
+
+      const LayerCoefficients& last = coefficients[kPanelNodes - 1];
+      if (!last.above_threshold) {
         double doubled = 2 * step;
         threshold_ = 0.5 * threshold_;
         if (doubled >= step_cap_) {
@@ -433,7 +429,7 @@ class Evaluation {
       }
       result.lambda_values = count;
       result.final_lambda = lambda;
-      if (std::fabs(c.measure) <= kTerminationMeasure) break;
+      if (std::fabs(last.measure) <= kTerminationMeasure) break;
       if (!integrals_finite()) return EvaluationStatus::kNonFinite;
       if (count > limits_.max_lambda_values || lambda > limits_.max_lambda) {
         return EvaluationStatus::kIntegrationRunaway;
@@ -537,6 +533,8 @@ class Evaluation {
   double step_cap_ = 0.0;
   double step0_ = 0.0;
   double threshold_ = 0.0;
+  std::size_t distance_count_ = 0;
+  std::array<double, kMaxPoints * kMaxLoads + kMaxLoads> distance_{};
   BesselLanes bessel_{};
   std::array<std::size_t, kMaxLoads> load_lane_{};
   std::array<std::array<std::size_t, kMaxLoads>, kMaxPoints> pair_lane_{};

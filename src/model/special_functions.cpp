@@ -1,5 +1,6 @@
 #include "model/special_functions.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace basinfit::model {
@@ -48,30 +49,32 @@ double load_radius_j1(double x) {
   return std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
 }
 
-void evaluate_bessel_lanes(double lambda, BesselLanes& b) {
+void evaluate_bessel_lanes(BesselLanes& b) {
   const std::size_t n = b.count;
-  for (std::size_t l = 0; l < n; ++l) b.x[l] = lambda * b.distance[l];
-  // Arguments grow with the distance: the series lanes come first.
-  std::size_t series = 0;
-  while (series < n && b.x[series] <= kAsymptoticThreshold) ++series;
-
-  for (std::size_t l = 0; l < series; ++l) {
-    b.half[l] = b.x[l] / 2;
-    b.half_squared[l] = b.half[l] * b.half[l];
-    b.term0[l] = 1.0;
-    b.term1[l] = 1.0;
+  // Series lanes start live; the others (x = 0 or beyond the threshold) start and stay dead with a
+  // zero term.  A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so
+  // adding it leaves its sum unchanged and no denormal ever appears.
+  std::size_t first_live = n, end_live = 0;
+  for (std::size_t l = 0; l < n; ++l) {
+    const double x = b.x[l];
+    const bool series = x != 0.0 && x <= kAsymptoticThreshold;
+    b.half[l] = x / 2;
+    b.half_squared[l] = series ? b.half[l] * b.half[l] : 0.0;
+    b.term0[l] = series ? 1.0 : 0.0;
+    b.term1[l] = b.term0[l];
     b.sum0[l] = 1.0;
     b.sum1[l] = 1.0;
-    b.live0[l] = 1.0;
-    b.live1[l] = 1.0;
+    b.live0[l] = b.term0[l];
+    b.live1[l] = b.term0[l];
+    if (series) {
+      first_live = std::min(first_live, l);
+      end_live = l + 1;
+    }
   }
-  // A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so adding it
-  // leaves its sum unchanged and no denormal ever appears.
-  std::size_t first_live = 0;
-  for (int k = 1; first_live < series; ++k) {
+  for (int k = 1; first_live < end_live; ++k) {
     const double k0 = k * k;
     const double k1 = k * (k + 1);
-    for (std::size_t l = first_live; l < series; ++l) {
+    for (std::size_t l = first_live; l < end_live; ++l) {
       const double t0 = -b.term0[l] * b.half_squared[l] / k0 * b.live0[l];
       const double t1 = -b.term1[l] * b.half_squared[l] / k1 * b.live1[l];
       b.term0[l] = t0;
@@ -81,15 +84,18 @@ void evaluate_bessel_lanes(double lambda, BesselLanes& b) {
       b.live0[l] = std::fabs(t0) > kSeriesTolerance ? b.live0[l] : 0.0;
       b.live1[l] = std::fabs(t1) > kSeriesTolerance ? b.live1[l] : 0.0;
     }
-    while (first_live < series && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
+    while (first_live < end_live && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
+    while (end_live > first_live && b.live0[end_live - 1] == 0.0 && b.live1[end_live - 1] == 0.0) --end_live;
   }
-  for (std::size_t l = 0; l < series; ++l) {
-    b.j0[l] = b.sum0[l];
-    b.j1[l] = b.half[l] * b.sum1[l];
-  }
-  for (std::size_t l = series; l < n; ++l) {
+  for (std::size_t l = 0; l < n; ++l) {
     const double x = b.x[l];
-    if (b.load_radius[l]) {
+    if (x == 0.0) {
+      b.j0[l] = 1.0;
+      b.j1[l] = 0.0;
+    } else if (x <= kAsymptoticThreshold) {
+      b.j0[l] = b.sum0[l];
+      b.j1[l] = b.half[l] * b.sum1[l];
+    } else if (b.load_radius[l]) {
       b.j0[l] = 0.0;
       b.j1[l] = std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
     } else {

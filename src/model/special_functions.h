@@ -30,26 +30,26 @@ BesselPair bessel_j0_j1(double x);
 // written as sqrt(2/(pi x)) sin(x - pi/4).
 double load_radius_j1(double x);
 
-// Bessel functions of many arguments lambda * distance at once, bit for bit equal to
-// bessel_j0_j1 (and to load_radius_j1 for lanes marked as load radii).  The power series of all
-// lanes run side by side, so the divisions of different lanes overlap instead of waiting on each
-// other, and the loop is laid out for the compiler to vectorise.  Lanes must be sorted by
-// ascending distance (all > 0): the lanes below the asymptotic threshold are then a prefix, and
-// the lanes still summing are a range whose low end only moves up.
-inline constexpr std::size_t kBesselLaneCapacity = 128;
+// Bessel functions of many arguments at once, bit for bit equal to bessel_j0_j1 (and to
+// load_radius_j1 for lanes marked as load radii).  The power series of all lanes run side by
+// side, so the divisions of different lanes overlap instead of waiting on each other, and the
+// loop is laid out for the compiler to vectorise.  Lanes whose sums end after few terms should
+// come first (small arguments first): the loop then skips the finished lanes at the low end.
+inline constexpr std::size_t kBesselLaneCapacity = 6 * (10 * 10 + 10);
 
 struct BesselLanes {
   std::size_t count = 0;
-  std::array<double, kBesselLaneCapacity> distance{};
+  std::array<double, kBesselLaneCapacity> x{};          // arguments, >= 0 (0 only for a point on the axis)
   std::array<bool, kBesselLaneCapacity> load_radius{};  // J1 of a load radius: its own asymptotic form
-  std::array<double, kBesselLaneCapacity> j0{};         // results of the last evaluate_bessel_lanes
+  std::array<double, kBesselLaneCapacity> j0{};         // results
   std::array<double, kBesselLaneCapacity> j1{};
   // Working arrays of the series.
-  std::array<double, kBesselLaneCapacity> x{}, half{}, half_squared{};
+  std::array<double, kBesselLaneCapacity> half{}, half_squared{};
   std::array<double, kBesselLaneCapacity> term0{}, term1{}, sum0{}, sum1{}, live0{}, live1{};
 };
 
-void evaluate_bessel_lanes(double lambda, BesselLanes& lanes);
+// Fills j0 and j1 of lanes 0 .. count-1 from their arguments x.
+void evaluate_bessel_lanes(BesselLanes& lanes);
 
 // 2F1(alpha, 1/2; beta; x) for 0 <= x <= 1, summed until a term falls to 1e-5.
 double hypergeometric_series(double alpha, double beta, double x);

@@ -165,27 +165,31 @@ namespace basinfit::model {
 namespace {
 
 TEST(BesselLanesBatch, EqualsTheSingleArgumentFunctionsBitForBit) {
-  // Lanes sorted by distance, mixing load radii and point distances, at transform values that
-  // put the lanes on both sides of the asymptotic threshold.
+  // Load radii and point distances times a run of transform values, so that the lanes lie on both
+  // sides of the asymptotic threshold, at zero, and in no particular order.
+  const double distances[] = {0.37, 1.0, 1.0, 1.3333333333333333, 2.0, 4.0, 6.5, 12.0, 30.0, 120.0, 0.0};
+  const std::size_t n = std::size(distances);
   BesselLanes lanes;
-  const double distances[] = {0.37, 1.0, 1.0, 1.3333333333333333, 2.0, 4.0, 6.5, 12.0, 30.0, 120.0};
-  lanes.count = std::size(distances);
-  for (std::size_t l = 0; l < lanes.count; ++l) {
-    lanes.distance[l] = distances[l];
-    lanes.load_radius[l] = (l == 1);
-  }
   double lambda = 0.0;
-  for (int step = 0; step < 400; ++step) {
-    lambda = lambda + 0.041666666666666664;
-    evaluate_bessel_lanes(lambda, lanes);
-    for (std::size_t l = 0; l < lanes.count; ++l) {
-      const double x = lambda * distances[l];
-      if (lanes.load_radius[l]) {
-        EXPECT_EQ(lanes.j1[l], load_radius_j1(x)) << "x = " << x;
+  for (int step = 0; step < 400; step += 6) {
+    lanes.count = 0;
+    for (int node = 0; node < 6; ++node) {
+      lambda = lambda + 0.041666666666666664;
+      for (std::size_t l = 0; l < n; ++l) {
+        lanes.x[lanes.count] = lambda * distances[(l + static_cast<std::size_t>(node)) % n];
+        lanes.load_radius[lanes.count] = (l % 3 == 1) && lanes.x[lanes.count] != 0.0;
+        ++lanes.count;
+      }
+    }
+    evaluate_bessel_lanes(lanes);
+    for (std::size_t i = 0; i < lanes.count; ++i) {
+      const double x = lanes.x[i];
+      if (lanes.load_radius[i]) {
+        EXPECT_EQ(lanes.j1[i], load_radius_j1(x)) << "x = " << x;
       } else {
         const BesselPair b = bessel_j0_j1(x);
-        EXPECT_EQ(lanes.j0[l], b.j0) << "x = " << x;
-        EXPECT_EQ(lanes.j1[l], b.j1) << "x = " << x;
+        EXPECT_EQ(lanes.j0[i], b.j0) << "x = " << x;
+        EXPECT_EQ(lanes.j1[i], b.j1) << "x = " << x;
       }
     }
   }
