@@ -1,5 +1,7 @@
 #include "plot/image_canvas.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -60,6 +62,11 @@ std::optional<FontFamily> font_family_for(std::string_view typeface) {
     if (mapping.typeface == typeface) return mapping.installed;
   }
   return std::nullopt;
+}
+
+void release_font_caches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 ImageCanvas::ImageCanvas(cairo_surface_t* surface, PixelSize size)

@@ -25,6 +25,10 @@ struct FontFamily {
 };
 std::optional<FontFamily> font_family_for(std::string_view typeface);
 
+// Releases the process-wide font caches of cairo and fontconfig.  Only for the very end of a
+// process (leak checkers otherwise report them): no canvas, image or window may still exist.
+void release_font_caches();
+
 class ImageCanvas : public Canvas {
  public:
   // Draws on `surface` (not owned), which is `size` pixels large.
