@@ -535,6 +535,21 @@ TEST(DataLines, JoinPointsInOrderInTheLineStyle) {
   EXPECT_TRUE(chart.canvas.ops_of(OpKind::kPolygon).empty());
 }
 
+TEST(DataLines, ReversedColumnOrderSwapsTheValuesOfAPoint) {
+  RangesChart chart(1);
+  // Each point stored as (y, x); column order 0 reads it back as (x, y).
+  chart.values = {-2, 0, -6, 50, -4, 100};
+  chart.ranges[0].column_order = 0;
+  chart.ranges[0].marker_type = 0;
+  ASSERT_EQ(chart.plot(), chart_status::kOk);
+  chart.canvas.clear();
+  ASSERT_EQ(chart.draw(), chart_status::kOk);
+  const auto lines = chart.canvas.ops_of(OpKind::kLine);
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_NEAR(lines[0].points[1].x, x_at(50, 0, 100), 1e-9);
+  EXPECT_NEAR(lines[0].points[1].y, y_at(-6, -10, 0), 1e-9);
+}
+
 TEST(DataLines, LineTypesSelectMasksAndThickness) {
   EXPECT_EQ(line_style(0).mask, 0);
   EXPECT_EQ(line_style(2).mask, 0xEEEE);

@@ -121,6 +121,67 @@ TEST(AxisScaling, LogarithmicAxisSpansWholeDecades) {
   EXPECT_EQ(axis.decimals, 2);
 }
 
+TEST(AxisScaling, PolarRadiusStartsAtZeroWithADoubledStep) {
+  GraphRecord graph;
+  graph_defaults(graph_type::kPolar, graph);
+  DataRangeRecord range;
+  range.x_low = -30;
+  range.x_high = 20;
+  range.y_low = 0;
+  range.y_high = 5;
+  AxisRecord radius, angle;
+  ASSERT_EQ(axis_defaults(graph, std::span(&range, 1), kAxisR, kLinear, radius), chart_status::kOk);
+  // Extent 0..30: p = 10, three units, six intervals of 5, doubled on a polar graph.
+  EXPECT_DOUBLE_EQ(radius.low, 0);
+  EXPECT_DOUBLE_EQ(radius.high, 30);
+  EXPECT_DOUBLE_EQ(radius.step, 10);
+  EXPECT_EQ(radius.position, kBottom);
+  ASSERT_EQ(axis_defaults(graph, std::span(&range, 1), kAxisTheta, kLinear, angle), chart_status::kOk);
+  // 0..5 radians: quarter turns, rounded out to 0..2 pi, four intervals.
+  EXPECT_DOUBLE_EQ(angle.low, 0);
+  EXPECT_NEAR(angle.high, 2 * 3.141592653589793, 1e-12);
+  EXPECT_NEAR(angle.step, 3.141592653589793 / 2, 1e-12);
+  EXPECT_EQ(angle.decimals, 3);
+  EXPECT_EQ(angle.position, kRight);
+  EXPECT_EQ(angle.title.trimmed(), "Theta Axis");
+
+  range.y_high = 400;  // degrees: units of 90, 0..450 in five intervals
+  ASSERT_EQ(axis_defaults(graph, std::span(&range, 1), kAxisTheta, kLinear, angle), chart_status::kOk);
+  EXPECT_DOUBLE_EQ(angle.high, 450);
+  EXPECT_DOUBLE_EQ(angle.step, 90);
+  EXPECT_EQ(angle.decimals, 2);
+}
+
+TEST(AxisScaling, CategoryAxisCountsPoints) {
+  GraphRecord graph;
+  graph_defaults(graph_type::kXy, graph);
+  DataRangeRecord range;
+  range.data_layout = 2;
+  range.points = 7;
+  range.y_high = 3;
+  AxisRecord axis;
+  ASSERT_EQ(axis_defaults(graph, std::span(&range, 1), kAxisX, kLinear, axis), chart_status::kOk);
+  EXPECT_DOUBLE_EQ(axis.low, 0);
+  EXPECT_DOUBLE_EQ(axis.high, 7);
+  EXPECT_DOUBLE_EQ(axis.step, 1);
+  EXPECT_EQ(axis.minor_divisions, 1);
+  EXPECT_EQ(axis.decimals, 0);
+}
+
+TEST(AxisScaling, BaseTwoAxisUsesPowersOfTwo) {
+  GraphRecord graph;
+  graph_defaults(graph_type::kXy, graph);
+  DataRangeRecord range;
+  range.y_low = 0.3;
+  range.y_high = 5;
+  AxisRecord axis;
+  ASSERT_EQ(axis_defaults(graph, std::span(&range, 1), kAxisY, kLog2, axis), chart_status::kOk);
+  EXPECT_DOUBLE_EQ(axis.low, 0.25);
+  EXPECT_DOUBLE_EQ(axis.high, 8);
+  EXPECT_EQ(axis.minor_divisions, 8);
+  EXPECT_GE(axis.decimals, 2);  // 0.25 needs two decimals
+}
+
 TEST(RangeDefaults, ExtentsComeFromThePoints) {
   ChartLibrary library;
   GraphRecord graph;
