@@ -68,6 +68,25 @@ TEST_F(ReportFiles, EveryStationIsOnDiskWholeBeforeTheNextOneIsRead) {
   EXPECT_EQ(file_text(dir_ / "summary.txt"), whole.summary);
 }
 
+TEST(ReportWriter, ClosingTheUnitsAfterTheLastStationAddsNoBlankLine) {
+  // The statistics block ends by only ending its open line; closing the detail unit after it
+  // must leave the file as it was.
+  for (const Scenario& scenario : all_scenarios()) {
+    std::ostringstream detail_text, summary_text, log_text;
+    TextUnit detail(detail_text), summary(summary_text), log(log_text);
+    MessageWriter messages(&log, nullptr);
+    EngineUnits units{detail, summary, messages, false};
+    const auto writer = make_report_writer(units);
+    writer->write_headers(scenario.stations.front());
+    for (const RunState& station : scenario.stations) writer->write_station(station);
+    const std::string detail_before = detail_text.str(), summary_before = summary_text.str();
+    detail.finish();
+    summary.finish();
+    EXPECT_EQ(detail_text.str(), detail_before) << scenario.name;
+    EXPECT_EQ(summary_text.str(), summary_before) << scenario.name;
+  }
+}
+
 TEST(ReportWriter, HeadersGoToBothUnitsAndStationsFollowInOrder) {
   const Scenario scenario = metric_default_points();
   const WrittenReports reports = write_reports(scenario);
