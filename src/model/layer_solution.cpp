@@ -6,7 +6,7 @@ namespace basinfit::model {
 
 namespace {
 
-double dot4(const std::array<double, 4>& u, const std::array<double, 4>& v) {
+[[gnu::always_inline]] inline double dot4(const std::array<double, 4>& u, const std::array<double, 4>& v) {
   return u[0] * v[0] + u[1] * v[1] + u[2] * v[2] + u[3] * v[3];
 }
 
@@ -17,7 +17,8 @@ struct InterfaceMatrices {
 };
 
 // L = lambda Z at the interface, nu of the layer above, nu' of the layer below.
-InterfaceMatrices interface_matrices(double L, double nu, double nu_below, double ratio, double bonded) {
+[[gnu::always_inline]] inline InterfaceMatrices interface_matrices(double L, double nu, double nu_below,
+                                                                   double ratio, double bonded) {
   InterfaceMatrices m;
   m.a_row1 = {-(1 + L), -(2 - 4 * nu - L), -(2 * nu + L), -(1 - 2 * nu - L)};
   m.a_row3 = {1, -1, 1, -1};
@@ -35,7 +36,7 @@ struct InterfaceProducts {
   double v12, v14, v32, v34, y21, y23, y41, y43;
 };
 
-InterfaceProducts interface_products(const InterfaceMatrices& m) {
+[[gnu::always_inline]] inline InterfaceProducts interface_products(const InterfaceMatrices& m) {
   return {dot4(m.a_row1, m.d_col2), dot4(m.a_row1, m.d_col4), dot4(m.a_row3, m.d_col2),
           dot4(m.a_row3, m.d_col4), dot4(m.b_row2, m.c_col1), dot4(m.b_row2, m.c_col3),
           dot4(m.b_row4, m.c_col1), dot4(m.b_row4, m.c_col3)};

@@ -268,6 +268,9 @@ class Evaluation {
     for (auto& component : integrand_) std::fill_n(component.begin(), point_count_, 0.0);
     const double e_surface = guarded_exp(lambda * depth_[0]);
     const double Z1 = depth_[0];
+    // Parts of the surface integrand shared by every surface point.
+    const double surface_w = (c.layer1[0] - (1 - 2 * nu[0]) * c.layer1[1]) / lambda;
+    const double surface_s = c.layer1[0] + 2 * nu[0] * c.layer1[1];
 
     for (std::size_t i = 0; i < point_count_; ++i) {
       const NormalisedPoint& pt = points_[i];
@@ -293,10 +296,9 @@ class Evaluation {
         if (pt.kind == PointKind::kSurface) {
           // Surface: departure of the layered surface response from layer 1's half-space.
           const double v = nu[0];
-          const double c1 = c.layer1[0], c2 = c.layer1[1];
           const double e = e_surface;
-          const double S = c1 + 2 * v * c2;
-          integrand_[kW][i] += (c1 - (1 - 2 * v) * c2) / lambda * qj * J0 * e;
+          const double S = surface_s;
+          integrand_[kW][i] += surface_w * qj * J0 * e;
           X1 = -2 * (1 + v) * J0 * e * S * qj;
           if (!g.on_axis) {
             X2 = -2 * (1 - v) * (J0 - 2 * J1 / (lambda * g.rho)) * e * S * qj;
