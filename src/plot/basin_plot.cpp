@@ -195,7 +195,7 @@ std::filesystem::path BasinImageWriter::write(std::string_view station_id, int d
     directory_ready_ = true;
   }
   BasinChart chart;
-  const std::filesystem::path stem = basin_image_stem(directory_, station_id, drop);
+  std::filesystem::path stem = basin_image_stem(directory_, station_id, drop);
   if (prepare_basin_chart(library_, basin, size_, chart) != chart_status::kOk) {
     throw PlotFileError(stem, "the drop has no sensors to plot");
   }

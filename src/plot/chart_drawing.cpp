@@ -562,8 +562,10 @@ int plot_xy_ranges(Canvas& canvas, GraphRecord& graph_io, std::span<const float>
                    {left + columns * kLegendCellWidth, kLegendTop + rows * kLegendCellHeight});
   for (int k = 1; k <= entries; ++k) {
     const DataRangeRecord& range = ranges[static_cast<std::size_t>(k - 1)];
-    const double cell_x = left + ((k - 1) % columns) * kLegendCellWidth;
-    const double cell_y = kLegendTop + ((k - 1) / columns) * kLegendCellHeight;
+    const int row = (k - 1) / columns;  // whole rows before this entry
+    const int column = (k - 1) % columns;
+    const double cell_x = left + column * kLegendCellWidth;
+    const double cell_y = kLegendTop + row * kLegendCellHeight;
     const double middle = cell_y + kLegendCellHeight / 2;
     const double sample_start = cell_x + kLegendSampleInset;
     const double sample_end = sample_start + kLegendSampleLength;

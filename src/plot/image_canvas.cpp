@@ -79,7 +79,7 @@ ImageCanvas::ImageCanvas(cairo_surface_t* surface, PixelSize size)
   cairo_font_options_destroy(options);
   cairo_set_line_width(cairo_, 1.0);
   cairo_set_line_cap(cairo_, CAIRO_LINE_CAP_SQUARE);
-  set_colour(15);
+  ImageCanvas::set_colour(15);  // bright white until the chart chooses
 }
 
 ImageCanvas::~ImageCanvas() { cairo_destroy(cairo_); }
