@@ -87,33 +87,5 @@ TEST(ReportWriter, ClosingTheUnitsAfterTheLastStationAddsNoBlankLine) {
   }
 }
 
-TEST(ReportWriter, HeadersGoToBothUnitsAndStationsFollowInOrder) {
-  const Scenario scenario = metric_default_points();
-  const WrittenReports reports = write_reports(scenario);
-  const auto detail = lines_of(reports.detail);
-  const auto summary = lines_of(reports.summary);
-  EXPECT_EQ(detail[0], "Backcalculation by Basinfit 5.0 - Detail Output");
-  EXPECT_EQ(summary[0], "Backcalculation by Basinfit 5.0 - Summary Output");
-  // Station 1250 (three drops) before station A-17 (one drop), in both reports.
-  EXPECT_EQ(detail[5].rfind("Station: 1250", 0), 0u);
-  EXPECT_EQ(detail[68].rfind("Station: A-17", 0), 0u);
-  EXPECT_EQ(summary[6].rfind("1250      \tThickness", 0), 0u);
-  EXPECT_EQ(summary[11].rfind("A-17      \tThickness", 0), 0u);
-}
-
-TEST(ReportWriter, NothingIsWrittenToTheMessages) {
-  const Scenario scenario = english_stiff_layer_adjusted();
-  std::ostringstream detail_text, summary_text, log_text;
-  TextUnit detail(detail_text), summary(summary_text), log(log_text);
-  MessageWriter messages(&log, nullptr);
-  EngineUnits units{detail, summary, messages, false};
-  const auto writer = make_report_writer(units);
-  writer->write_headers(scenario.stations[0]);
-  writer->write_station(scenario.stations[0]);
-  EXPECT_TRUE(log_text.str().empty());
-  EXPECT_FALSE(detail_text.str().empty());
-  EXPECT_FALSE(summary_text.str().empty());
-}
-
 }  // namespace
 }  // namespace basinfit::testing
