@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
+#include "common/list_reader.h"
 #include "model/response_model.h"
 
 namespace {
@@ -54,17 +54,12 @@ integration step (in units of 1/h1).
 OUTPUT: a header line, then one tab-separated row per point, every value with 17 significant
 digits. Exit status: 0 success, 1 input error or failed evaluation, 2 usage or I/O error.)";
 
-// A list-directed reader of real and integer values over the lines of a text.
+// List-directed reading of double-precision values over the records of a text file.  The
+// engine's common list reader delivers single-precision values, which would round the data of a
+// forward calculation; the records (byte-order mark and CRLF handled) come from its TextFile.
 class ListInput {
  public:
-  ListInput(std::string name, const std::string& text) : name_(std::move(name)) {
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines_.push_back(line);
-    }
-  }
+  explicit ListInput(const basinfit::TextFile& file) : file_(file) {}
 
   // Reads `count` reals starting on the next line; `what` names them in messages.
   std::vector<double> reals(std::size_t count, std::string_view what) {
@@ -91,7 +86,9 @@ class ListInput {
     return v;
   }
 
-  [[noreturn]] void fail(const std::string& reason) const { throw InputError(name_, line_number_, reason); }
+  [[noreturn]] void fail(const std::string& reason) const {
+    throw InputError(file_.name(), line_number_, reason);
+  }
 
   int line_number() const { return line_number_; }
 
@@ -117,12 +114,12 @@ class ListInput {
 
   std::string next_token(std::string_view what) {
     for (;;) {
-      if (current_ >= lines_.size()) {
-        line_number_ = static_cast<int>(lines_.size());
+      if (current_ >= file_.record_count()) {
+        line_number_ = static_cast<int>(file_.record_count());
         fail("the input ends before " + std::string(what));
       }
-      line_number_ = static_cast<int>(current_) + 1;
-      const std::string& line = lines_[current_];
+      line_number_ = file_.line_number(current_);
+      const std::string& line = file_.record(current_);
       while (column_ < line.size() && is_separator(line[column_])) ++column_;
       if (column_ < line.size()) {
         const std::size_t begin = column_;
@@ -134,8 +131,7 @@ class ListInput {
     }
   }
 
-  std::string name_;
-  std::vector<std::string> lines_;
+  const basinfit::TextFile& file_;
   std::size_t current_ = 0;
   std::size_t next_line_ = 0;
   std::size_t column_ = 0;
@@ -204,25 +200,18 @@ std::string full_precision(double v) {
 }
 
 int run(const std::string& input_path) {
-  std::string text;
-  std::string name = input_path;
-  if (input_path.empty() || input_path == "-") {
-    name = "<stdin>";
-    std::ostringstream s;
-    s << std::cin.rdbuf();
-    text = s.str();
-  } else {
-    std::ifstream file(input_path, std::ios::binary);
-    if (!file) throw InputError(input_path, 0, "cannot open the file", InputError::Kind::kFileSystem);
-    std::ostringstream s;
-    s << file.rdbuf();
-    text = s.str();
-  }
-  ListInput in(name, text);
+  basinfit::TextFile file = [&] {
+    if (!input_path.empty() && input_path != "-") return basinfit::TextFile::load(input_path);
+    std::ostringstream text;
+    text << std::cin.rdbuf();
+    return basinfit::TextFile("<stdin>", text.str());
+  }();
+  ListInput in(file);
   const ForwardCase c = read_case(in);
   const model::ModelResult r = model::evaluate_response(c.system, std::span(&c.load, 1), c.points);
   if (!model::succeeded(r.status)) {
-    throw InputError(name, 0, std::string("the model evaluation failed: ") + model::describe(r.status));
+    throw InputError(file.name(), 0,
+                     std::string("the model evaluation failed: ") + model::describe(r.status));
   }
   std::string out = "offset\tdepth\tlayer";
   for (std::size_t col = 0; col < model::kResultColumns; ++col)

@@ -313,6 +313,29 @@ TEST(Results, TenPointsFillTenRowsAndTheStepColumn) {
   EXPECT_EQ(r.lambda_values % 6, 0);
 }
 
+TEST(InitialStep, ScalesWithTheLoadRadiusAndStopsAtTheCaps) {
+  const EvaluationPoint centre{0, 0, 0, 1};
+  // Homogeneous system, load radius equal to H1: sqrt(E5/E1) = 1 and log10(1/1) = 0, so the step
+  // is the single-precision 0.1 itself.
+  const LayerSystem s = homogeneous(100.0, 0.3, 10.0);
+  const CircularLoad unit{1.0, 10.0, 0.0, 0.0};
+  EXPECT_EQ(run(s, unit, std::span(&centre, 1)).initial_step, static_cast<double>(0.1f));
+  // Load radius 0.01 H1 doubles it to 0.2, which reaches the cap for near points (single 0.2).
+  const CircularLoad small{1.0, 0.1, 0.0, 0.0};
+  EXPECT_EQ(run(s, small, std::span(&centre, 1)).initial_step, static_cast<double>(0.2f));
+  // A point 12 H1 away caps the step at 0.5 / 12.
+  const EvaluationPoint far{0, 120.0, 0, 1};
+  EXPECT_EQ(run(s, small, std::span(&far, 1)).initial_step, 0.5 / 12.0);
+  // A stiffer half-space below a soft layer takes the search estimator; still positive, capped.
+  LayerSystem stiff_bottom = pavement();
+  stiff_bottom.modulus[4] = 5000;
+  const CircularLoad plate{0.566, 150.0, 0.0, 0.0};
+  const ModelResult r = run(stiff_bottom, plate, std::span(&far, 1));
+  ASSERT_TRUE(succeeded(r.status));
+  EXPECT_GT(r.initial_step, 0.0);
+  EXPECT_LE(r.initial_step, static_cast<double>(0.2f));
+}
+
 TEST(Results, PointInTheHalfSpaceGetsZeros) {
   const LayerSystem s = pavement();
   const CircularLoad load{0.566, 150.0, 0.0, 0.0};
