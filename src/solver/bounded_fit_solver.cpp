@@ -30,6 +30,7 @@ BoundedFitSolver::BoundedFitSolver(int n, int p, std::span<float> x, std::span<c
     : n_(n), p_(p), x_(x), b_(b), iv_(iv_storage, liv), v_(v_storage, lv), output_(output) {
   const std::size_t size = static_cast<std::size_t>(std::max(p, 1));
   free_list_.assign(size, 0);
+  active_list_.assign(size, 0);
   fixed_in_step_.assign(size, 0);
   matrix_.assign(size * size, 0.0f);
   vectors_.assign(size * size, 0.0f);
@@ -428,16 +429,10 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
   const float upper_factor = 1.0f + v_(v::kPhmxfc);
 
   std::fill(step, step + p_, 0.0f);
-  int active[64];
   int m = 0;
   const int* permutation = &iv_(iv_(iv::kPermutation));
   const int free_count = iv_(iv::kFreeCount);
-  std::vector<int> active_list;
-  int* active_unknowns = active;
-  if (p_ > 64) {
-    active_list.resize(static_cast<std::size_t>(p_));
-    active_unknowns = active_list.data();
-  }
+  int* active_unknowns = active_list_.data();
   for (int k = 0; k < p_; ++k) fixed_in_step_[static_cast<std::size_t>(k)] = 0;
   for (int k = 0; k < free_count; ++k) active_unknowns[m++] = permutation[k] - 1;
 
@@ -653,11 +648,12 @@ void BoundedFitSolver::assess() {
   int result = 0;
 
   if (restore_pending && (iv_(iv::kEvaluationFailed) != 0 || !(v_(v::kFunction) < v_(v::kGoodFunction)))) {
-    // The longer step did no better than the good one kept for this case: take that one.
+    // The step tried after keeping a good one did no better: take the kept one, with the
+    // code and radius factor it was judged with.
     restore_good_step();
     v_(v::kActualReduction) = f0 - v_(v::kFunction);
-    result = 3;
-    v_(v::kRadiusFactor) = 1.0f;
+    result = static_cast<int>(v_(v::kGoodCode));
+    v_(v::kRadiusFactor) = v_(v::kGoodRadiusFactor);
   } else if (iv_(iv::kEvaluationFailed) != 0) {
     v_(v::kRadiusFactor) = v_(v::kDecfac);
     restore_previous_iterate();

@@ -84,6 +84,7 @@ class BoundedFitSolver {
 
   // Scratch of the step computation, sized once per solve.
   std::vector<int> free_list_;
+  std::vector<int> active_list_;
   std::vector<int> fixed_in_step_;
   std::vector<float> matrix_;
   std::vector<float> vectors_;
