@@ -52,7 +52,8 @@ void form_jacobian(BoundedFitSolver& solver, int n, int p, std::span<float> x, s
       x[k] = trial;
       int nf = iv(iv::kJacobianTag);
       calc_residuals(n, p, std::span<const float>(x.data(), static_cast<std::size_t>(p)), nf,
-                     std::span<float>(column, static_cast<std::size_t>(n)), user_ints, user_reals, user_routine);
+                     std::span<float>(column, static_cast<std::size_t>(n)), user_ints, user_reals,
+                     user_routine);
       ++evaluations;
       // A column with a value that is not finite is refused like nf <= 0.
       bool usable = nf > 0;
@@ -89,7 +90,8 @@ void bounded_fit_driver(int n, int p, std::span<float> x, std::span<const float>
   const int entry = iv(iv::kState);
   if (entry == code::kLivTooSmall || entry == code::kLvTooSmall || entry == code::kBadAlgorithm) {
     // ivset refused; let the check write its message and keep the code.
-    if (entry == code::kLivTooSmall) check_parameters(kRegression, {}, iv_storage, liv, lv, p, v_storage, output);
+    if (entry == code::kLivTooSmall)
+      check_parameters(kRegression, {}, iv_storage, liv, lv, p, v_storage, output);
     return;
   }
   if (liv < minimum_liv(kRegression) || lv < minimum_lv(kRegression)) {
@@ -108,8 +110,8 @@ void bounded_fit_driver(int n, int p, std::span<float> x, std::span<const float>
     check_parameters(kRegression, {}, iv_storage, liv, lv, p, v_storage, output);
     return;
   }
-  if (n < 1 || p < 1 || x.size() < static_cast<std::size_t>(p) || b.size() < 2 * static_cast<std::size_t>(p) ||
-      user_ints.size() < 3) {
+  if (n < 1 || p < 1 || x.size() < static_cast<std::size_t>(p) ||
+      b.size() < 2 * static_cast<std::size_t>(p) || user_ints.size() < 3) {
     iv(iv::kState) = code::kBadDimensions;
     return;
   }
@@ -144,9 +146,10 @@ void bounded_fit_driver(int n, int p, std::span<float> x, std::span<const float>
   }
 }
 
-void bounded_fit(int n, int p, std::span<float> x, std::span<const float> b, const ResidualFunction& calc_residuals,
-                 std::span<int> iv_storage, int liv, int lv, std::span<float> v_storage, std::span<int> user_ints,
-                 std::span<float> user_reals, const UserRoutine& user_routine, TextUnit* output) {
+void bounded_fit(int n, int p, std::span<float> x, std::span<const float> b,
+                 const ResidualFunction& calc_residuals, std::span<int> iv_storage, int liv, int lv,
+                 std::span<float> v_storage, std::span<int> user_ints, std::span<float> user_reals,
+                 const UserRoutine& user_routine, TextUnit* output) {
   if (user_ints.size() < 3) return;  // no room for the protocol: nothing can be reported
   liv = std::min(liv, static_cast<int>(iv_storage.size()));
   lv = std::min(lv, static_cast<int>(v_storage.size()));

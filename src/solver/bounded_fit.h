@@ -27,9 +27,9 @@ using UserRoutine = std::function<void()>;
 // user_reals and user_routine.  user_ints(1) is 1 exactly at trial points (the solver sets
 // it before every trial evaluation); user_ints(2) is the iteration count then; a positive
 // user_ints(3) after a trial evaluation stops the solve at once.
-using ResidualFunction =
-    std::function<void(int n, int p, std::span<const float> x, int& nf, std::span<float> r,
-                       std::span<int> user_ints, std::span<float> user_reals, const UserRoutine& user_routine)>;
+using ResidualFunction = std::function<void(int n, int p, std::span<const float> x, int& nf,
+                                            std::span<float> r, std::span<int> user_ints,
+                                            std::span<float> user_reals, const UserRoutine& user_routine)>;
 
 // The engine's entry.  b holds the bound pairs (lower, upper) of unknown k at b[2k-2] and
 // b[2k-1].  Resets iv and v to the regression defaults, takes the iteration limit from
@@ -38,9 +38,10 @@ using ResidualFunction =
 // either the residual function's stop request or the return code iv(1) plus 10.
 // iv needs 82 + 4p elements and v 105 + p(n + 2p + 21) + 2n (the engine passes 102 and
 // 330); user_ints needs at least 3 elements.
-void bounded_fit(int n, int p, std::span<float> x, std::span<const float> b, const ResidualFunction& calc_residuals,
-                 std::span<int> iv, int liv, int lv, std::span<float> v, std::span<int> user_ints,
-                 std::span<float> user_reals, const UserRoutine& user_routine, TextUnit* output = nullptr);
+void bounded_fit(int n, int p, std::span<float> x, std::span<const float> b,
+                 const ResidualFunction& calc_residuals, std::span<int> iv, int liv, int lv,
+                 std::span<float> v, std::span<int> user_ints, std::span<float> user_reals,
+                 const UserRoutine& user_routine, TextUnit* output = nullptr);
 
 // The evaluation loop: answers the least-squares layer's requests with one residual
 // evaluation at a trial point or with a forward-difference Jacobian.  iv(1) = 0 asks for

@@ -21,7 +21,6 @@ float dot(const float* a, const float* b, int count) {
   return sum;
 }
 
-
 }  // namespace
 
 BoundedFitSolver::BoundedFitSolver(int n, int p, std::span<float> x, std::span<const float> b,
@@ -370,7 +369,8 @@ void BoundedFitSolver::choose_active_set() {
   for (int pass = 0; pass < 2; ++pass) {
     for (int k = 0; k < p_; ++k) {
       const int unknown = permutation[k] - 1;
-      if ((fixed_in_step_[static_cast<std::size_t>(unknown)] != 0) == (pass == 1)) order[position++] = unknown;
+      if ((fixed_in_step_[static_cast<std::size_t>(unknown)] != 0) == (pass == 1))
+        order[position++] = unknown;
     }
   }
   float gamma = 0.0f;
@@ -491,14 +491,15 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
       linalg::symmetric_eigen(matrix, m, e, vectors);
       for (int jj = 0; jj < m; ++jj) {
         float sum = 0.0f;
-        for (int ii = 0; ii < m; ++ii) sum += vectors[jj * m + ii] * work[active_unknowns[ii]] / d[active_unknowns[ii]];
+        for (int ii = 0; ii < m; ++ii)
+          sum += vectors[jj * m + ii] * work[active_unknowns[ii]] / d[active_unknowns[ii]];
         a[jj] = sum;
       }
     }
     const float zero_tolerance =
         model == 1 ? squared_singular_value_zero_tolerance(e, m) : eigenvalue_zero_tolerance(e, m);
-    const ConstrainedStep piece_step = locally_constrained_step(e, a, m, remaining, lower_factor, upper_factor,
-                                                                multiplier, kMaxMultiplierTrials, zero_tolerance, c);
+    const ConstrainedStep piece_step = locally_constrained_step(
+        e, a, m, remaining, lower_factor, upper_factor, multiplier, kMaxMultiplierTrials, zero_tolerance, c);
     if (first_piece) {
       result.full_reduction = piece_step.full_step_exists ? piece_step.full_reduction : -1.0f;
       result.full_length = piece_step.full_step_exists ? piece_step.full_length : -1.0f;
@@ -698,9 +699,8 @@ void BoundedFitSolver::assess() {
         v_(v::kRadiusFactor) = q;
         const float mu = v_(v::kStepParameter);
         const float full_length = v_(v::kFullStepLength);
-        if (mu == 0.0f ||
-            (full_length >= 0.0f && (full_length < 2.0f * v_(v::kStepLength) ||
-                                     v_(v::kFullStepReduction) < 1.2f * reduction))) {
+        if (mu == 0.0f || (full_length >= 0.0f && (full_length < 2.0f * v_(v::kStepLength) ||
+                                                   v_(v::kFullStepReduction) < 1.2f * reduction))) {
           result = 4;
         } else {
           // Very good but short: try a longer step first, keeping this one.
@@ -744,7 +744,8 @@ void BoundedFitSolver::assess() {
     if ((result < 7 || result == 12) && mu != 0.0f) {
       const float rho = length > 0.0f ? lmaxs / length : 0.0f;
       const bool probe =
-          (length <= lmaxs && predicted < singular_tolerance && !(full_length > 0.0f && 0.5f * full_length <= lmaxs)) ||
+          (length <= lmaxs && predicted < singular_tolerance &&
+           !(full_length > 0.0f && 0.5f * full_length <= lmaxs)) ||
           (length > lmaxs && 0.5f * length > lmaxs && singular_tolerance > (2.0f - rho) * rho * predicted);
       if (probe && singular_probe_holds(relative_tolerance)) result = 11;
     }

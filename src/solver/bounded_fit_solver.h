@@ -21,8 +21,8 @@ namespace basinfit::solver {
 
 class BoundedFitSolver {
  public:
-  BoundedFitSolver(int n, int p, std::span<float> x, std::span<const float> b, std::span<int> iv_storage, int liv,
-                   int lv, std::span<float> v_storage, TextUnit* output);
+  BoundedFitSolver(int n, int p, std::span<float> x, std::span<const float> b, std::span<int> iv_storage,
+                   int liv, int lv, std::span<float> v_storage, TextUnit* output);
 
   // One pass of the least-squares layer: processes the answer to the last request (or
   // starts the solve) and leaves the next request or a final code in iv(1).

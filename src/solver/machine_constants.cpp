@@ -26,8 +26,7 @@ float r1mach(int index) {
 }
 
 int i1mach(int index) {
-  static constexpr int kTable[16] = {5,  6,  7,   6,   32, 4,  2,     31,
-                                     2147483647, 2,  24, -125, 128, 53, -1021, 1024};
+  static constexpr int kTable[16] = {5, 6, 7, 6, 32, 4, 2, 31, 2147483647, 2, 24, -125, 128, 53, -1021, 1024};
   if (index < 1 || index > 16) {
     throw SupportLibraryStop("1error    1 in i1mach - i out of bounds");
   }

@@ -34,14 +34,14 @@ ParameterRange parameter_range(int element) {
   struct Limits {
     float lower, upper;
   };
-  const Limits limits[32] = {
-      {0.001f, 0.9f},    {-0.99f, -0.001f}, {0.001f, 10.0f},   {0.01f, 0.8f},    {1.2f, 100.0f},
-      {0.01f, 0.8f},     {1.2f, 100.0f},    {0.0f, 0.5f},      {0.0f, 0.5f},     {0.001f, 1.0f},
-      {-1.0f, 1.0f},     {eps, huge},       {0.0f, huge},      {eps, 0.1f},      {0.0f, 1.0f},
-      {0.0f, 1.0f},      {tiny, huge},      {tiny, huge},      {0.0f, 1.0f},     {-10.0f, huge},
-      {0.0f, huge},      {0.0f, huge},      {0.0f, 1.0f},      {eps, 1.0f},      {eps, 1.0f},
-      {eps, 1.0f},       {1.01f, 1.0e10f},  {1.0e10f, rlimit_max}, {eps, 1.0f},  {0.0f, huge},
-      {0.0f, 1.0f},      {0.0f, 1.0f}};
+  const Limits limits[32] = {{0.001f, 0.9f}, {-0.99f, -0.001f}, {0.001f, 10.0f},  {0.01f, 0.8f},
+                             {1.2f, 100.0f}, {0.01f, 0.8f},     {1.2f, 100.0f},   {0.0f, 0.5f},
+                             {0.0f, 0.5f},   {0.001f, 1.0f},    {-1.0f, 1.0f},    {eps, huge},
+                             {0.0f, huge},   {eps, 0.1f},       {0.0f, 1.0f},     {0.0f, 1.0f},
+                             {tiny, huge},   {tiny, huge},      {0.0f, 1.0f},     {-10.0f, huge},
+                             {0.0f, huge},   {0.0f, huge},      {0.0f, 1.0f},     {eps, 1.0f},
+                             {eps, 1.0f},    {eps, 1.0f},       {1.01f, 1.0e10f}, {1.0e10f, rlimit_max},
+                             {eps, 1.0f},    {0.0f, huge},      {0.0f, 1.0f},     {0.0f, 1.0f}};
   if (element < 19 || element > 50) return {"        ", 0.0f, 0.0f};
   const int k = element - 19;
   return {kRegressionNames[k], limits[k].lower, limits[k].upper};

@@ -20,7 +20,8 @@ float relative_to(float numerator, float f0, float f) {
 }  // namespace
 
 void algorithm_mismatch(TextUnit& out, int expected, int given) {
-  out.write(BASINFIT_FMT("(/,' the first parameter to  ivset should be',I3,' rather than',I3)"), expected, given);
+  out.write(BASINFIT_FMT("(/,' the first parameter to  ivset should be',I3,' rather than',I3)"), expected,
+            given);
 }
 
 void bad_algorithm(TextUnit& out, int alg) {
@@ -28,8 +29,9 @@ void bad_algorithm(TextUnit& out, int alg) {
 }
 
 void liv_too_small_for_sizes(TextUnit& out, int liv, int minimum) {
-  out.write(BASINFIT_FMT("(/,' /// liv =',I5,' must be at least',I5,' to compute true min. liv and min. lv')"), liv,
-            minimum);
+  out.write(
+      BASINFIT_FMT("(/,' /// liv =',I5,' must be at least',I5,' to compute true min. liv and min. lv')"), liv,
+      minimum);
 }
 
 void liv_too_small(TextUnit& out, int liv, int needed) {
@@ -54,8 +56,9 @@ void default_count(TextUnit& out, int have, int want) {
 
 void out_of_range(TextUnit& out, const char* name, int element, float value, float lower, float upper) {
   const std::string_view text(name, 8);
-  out.write(BASINFIT_FMT("(/,' ///  ',2A4,'.. v(',I2,') =',E11.3,' should',' be between',E11.3,' and',D11.3)"),
-            text.substr(0, 4), text.substr(4, 4), element, value, lower, static_cast<double>(upper));
+  out.write(
+      BASINFIT_FMT("(/,' ///  ',2A4,'.. v(',I2,') =',E11.3,' should',' be between',E11.3,' and',D11.3)"),
+      text.substr(0, 4), text.substr(4, 4), element, value, lower, static_cast<double>(upper));
 }
 
 void scale_not_positive(TextUnit& out, int index, float value) {
@@ -113,11 +116,11 @@ void iteration_line(TextUnit& out, const IntParams& iv, const RealParams& v, int
       out.write_list(BASINFIT_FMT("(/,'     i     initial x(i)',8X,'d(i)',/,/,(1X,I5,E17.6,E14.3))"), items);
     }
     if (interval < 0) {
-      out.write(BASINFIT_FMT(
-          "(/,'   it   nf',6X,'f',7X,'reldf',3X,'preldf',3X,'reldx',2X,'model  stppar')"));
+      out.write(BASINFIT_FMT("(/,'   it   nf',6X,'f',7X,'reldf',3X,'preldf',3X,'reldx',2X,'model  stppar')"));
     } else {
-      out.write(BASINFIT_FMT("(/,'    it   nf',6X,'f',7X,'reldf',3X,'preldf',3X,'reldx',2X,'model  stppar',2X,"
-                             "'d*step',2X,'npreldf')"));
+      out.write(
+          BASINFIT_FMT("(/,'    it   nf',6X,'f',7X,'reldf',3X,'preldf',3X,'reldx',2X,'model  stppar',2X,"
+                       "'d*step',2X,'npreldf')"));
     }
     out.write(BASINFIT_FMT("(/,'     0',I5,E10.3)"), evaluations, f);
     return;
@@ -148,20 +151,48 @@ void termination(TextUnit& out, const IntParams& iv, const RealParams& v) {
   if (state >= 12 && state <= 62) return;
   const int shown = state > 62 ? state - 51 : state;
   switch (shown) {
-    case 3: out.write(BASINFIT_FMT("(/,' ***** x-convergence *****')")); break;
-    case 4: out.write(BASINFIT_FMT("(/,' ***** relative function convergence *****')")); break;
-    case 5: out.write(BASINFIT_FMT("(/,' ***** x- and relative function convergence *****')")); break;
-    case 6: out.write(BASINFIT_FMT("(/,' ***** absolute function convergence *****')")); break;
-    case 7: out.write(BASINFIT_FMT("(/,' ***** singular convergence *****')")); break;
-    case 8: out.write(BASINFIT_FMT("(/,' ***** false convergence *****')")); break;
-    case 9: out.write(BASINFIT_FMT("(/,' ***** function evaluation limit *****')")); break;
-    case 10: out.write(BASINFIT_FMT("(/,' ***** iteration limit *****')")); break;
-    case 11: out.write(BASINFIT_FMT("(/,' ***** stopx *****')")); break;
-    case 12: out.write(BASINFIT_FMT("(/,' ***** initial f(x) cannot be computed *****')")); break;
-    case 13: out.write(BASINFIT_FMT("(/,' ***** bad parameters to assess *****')")); break;
-    case 14: out.write(BASINFIT_FMT("(/,' ***** gradient could not be computed *****')")); break;
-    case 15: out.write(BASINFIT_FMT("(/,' inconsistent dimensions')")); break;
-    default: out.write(BASINFIT_FMT("(/,' ***** iv(1) =',I5,' *****')"), state); return;
+    case 3:
+      out.write(BASINFIT_FMT("(/,' ***** x-convergence *****')"));
+      break;
+    case 4:
+      out.write(BASINFIT_FMT("(/,' ***** relative function convergence *****')"));
+      break;
+    case 5:
+      out.write(BASINFIT_FMT("(/,' ***** x- and relative function convergence *****')"));
+      break;
+    case 6:
+      out.write(BASINFIT_FMT("(/,' ***** absolute function convergence *****')"));
+      break;
+    case 7:
+      out.write(BASINFIT_FMT("(/,' ***** singular convergence *****')"));
+      break;
+    case 8:
+      out.write(BASINFIT_FMT("(/,' ***** false convergence *****')"));
+      break;
+    case 9:
+      out.write(BASINFIT_FMT("(/,' ***** function evaluation limit *****')"));
+      break;
+    case 10:
+      out.write(BASINFIT_FMT("(/,' ***** iteration limit *****')"));
+      break;
+    case 11:
+      out.write(BASINFIT_FMT("(/,' ***** stopx *****')"));
+      break;
+    case 12:
+      out.write(BASINFIT_FMT("(/,' ***** initial f(x) cannot be computed *****')"));
+      break;
+    case 13:
+      out.write(BASINFIT_FMT("(/,' ***** bad parameters to assess *****')"));
+      break;
+    case 14:
+      out.write(BASINFIT_FMT("(/,' ***** gradient could not be computed *****')"));
+      break;
+    case 15:
+      out.write(BASINFIT_FMT("(/,' inconsistent dimensions')"));
+      break;
+    default:
+      out.write(BASINFIT_FMT("(/,' ***** iv(1) =',I5,' *****')"), state);
+      return;
   }
   if (shown >= 3 && shown <= 11 && iv(iv::kFinalStatistics) > 0) {
     const float f0 = v(v::kPreviousFunction);

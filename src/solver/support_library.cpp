@@ -68,7 +68,8 @@ void WorkStack::list_items(TextUnit& out, StackItem type, int first_index, int c
       const Format format("(1a1,i7," + two_digits(kPerLine) + "i" + two_digits(width) + ")");
       for (int i = 0; i < count; i += kPerLine) {
         std::vector<int> items;
-        for (int k = i; k < std::min(count, i + kPerLine); ++k) items.push_back(word((first_index + k - 1) * per + 1));
+        for (int k = i; k < std::min(count, i + kPerLine); ++k)
+          items.push_back(word((first_index + k - 1) * per + 1));
         out.write(format, std::string_view(" "), first_index + i, std::span<const int>(items));
       }
       break;
@@ -85,7 +86,8 @@ void WorkStack::list_items(TextUnit& out, StackItem type, int first_index, int c
         for (int k = i; k < std::min(values, i + kPerLine); ++k) {
           items.push_back(std::bit_cast<float>(unit((first_index - 1) * per + k + 1)));
         }
-        out.write(format, std::string_view(" "), first_index + i / (per == 2 && type == StackItem::kComplex ? 2 : 1),
+        out.write(format, std::string_view(" "),
+                  first_index + i / (per == 2 && type == StackItem::kComplex ? 2 : 1),
                   std::span<const float>(items));
       }
       break;
@@ -99,7 +101,8 @@ void WorkStack::list_items(TextUnit& out, StackItem type, int first_index, int c
         std::vector<double> items;
         for (int k = i; k < std::min(count, i + kPerLine); ++k) {
           const int u = (first_index + k - 1) * 2 + 1;
-          const std::uint64_t bits = static_cast<std::uint64_t>(unit(u)) | (static_cast<std::uint64_t>(unit(u + 1)) << 32);
+          const std::uint64_t bits =
+              static_cast<std::uint64_t>(unit(u)) | (static_cast<std::uint64_t>(unit(u + 1)) << 32);
           items.push_back(std::bit_cast<double>(bits));
         }
         out.write(format, std::string_view(" "), first_index + i, std::span<const double>(items));
@@ -128,11 +131,21 @@ void WorkStack::unstructured_dump(TextUnit& out, int first_unit, int last_unit) 
   for (const StackItem type : order) {
     const int per = units_per(type);
     switch (type) {
-      case StackItem::kLogical: out.write(BASINFIT_FMT("('0logical stack')")); break;
-      case StackItem::kInteger: out.write(BASINFIT_FMT("('0integer stack')")); break;
-      case StackItem::kReal: out.write(BASINFIT_FMT("('0real stack')")); break;
-      case StackItem::kDouble: out.write(BASINFIT_FMT("('0double precision stack')")); break;
-      case StackItem::kComplex: out.write(BASINFIT_FMT("('0complex stack')")); break;
+      case StackItem::kLogical:
+        out.write(BASINFIT_FMT("('0logical stack')"));
+        break;
+      case StackItem::kInteger:
+        out.write(BASINFIT_FMT("('0integer stack')"));
+        break;
+      case StackItem::kReal:
+        out.write(BASINFIT_FMT("('0real stack')"));
+        break;
+      case StackItem::kDouble:
+        out.write(BASINFIT_FMT("('0double precision stack')"));
+        break;
+      case StackItem::kComplex:
+        out.write(BASINFIT_FMT("('0complex stack')"));
+        break;
     }
     list_items(out, type, (first_unit - 1) / per + 1, units / per);
   }
@@ -222,12 +235,13 @@ void SupportLibrary::stop(bool with_dump) {
 
 void SupportLibrary::seterr(std::string_view message, int length, int error_number, int option) {
   if (length < 1) {
-    if (error_unit_) error_unit_->write(BASINFIT_FMT("('1error    1 in seterr - message length not positive.')"));
+    if (error_unit_)
+      error_unit_->write(BASINFIT_FMT("('1error    1 in seterr - message length not positive.')"));
     message_ = "seterr - message length not positive.";
     stop(true);
   }
-  const std::string_view kept = message.substr(0, static_cast<std::size_t>(std::min({length, 72,
-                                                                                        static_cast<int>(message.size())})));
+  const std::string_view kept =
+      message.substr(0, static_cast<std::size_t>(std::min({length, 72, static_cast<int>(message.size())})));
   if (error_number == 0) {
     if (error_unit_) {
       error_unit_->write(BASINFIT_FMT(
@@ -239,8 +253,9 @@ void SupportLibrary::seterr(std::string_view message, int length, int error_numb
   }
   if (pending_error_ != 0) {
     if (error_unit_) {
-      error_unit_->write(BASINFIT_FMT("('1error    3 in seterr -',' an unrecovered error followed by another error.',"
-                                      "/,/,' the previous and current error messages follow.',/,/,/)"));
+      error_unit_->write(
+          BASINFIT_FMT("('1error    3 in seterr -',' an unrecovered error followed by another error.',"
+                       "/,/,' the previous and current error messages follow.',/,/,/)"));
     }
     print_message(message_, pending_error_);
     print_message(kept, error_number);
@@ -268,7 +283,8 @@ void SupportLibrary::seterr(std::string_view message, int length, int error_numb
 
 void raise_fatal_error(const char* message, int length, int error_number) {
   SupportLibrary library;
-  library.seterr(std::string_view(message, static_cast<std::size_t>(std::max(length, 0))), length, error_number, 2);
+  library.seterr(std::string_view(message, static_cast<std::size_t>(std::max(length, 0))), length,
+                 error_number, 2);
   throw SupportLibraryStop(message);  // not reached: a fatal error always stops
 }
 

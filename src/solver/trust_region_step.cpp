@@ -55,9 +55,9 @@ float model_reduction(const float* e, const float* a, const float* c, int m) {
   return reduction;
 }
 
-ConstrainedStep locally_constrained_step(const float* e, const float* a, int m, float radius, float lower_factor,
-                                         float upper_factor, float mu_start, int max_trials, float zero_tolerance,
-                                         float* c) {
+ConstrainedStep locally_constrained_step(const float* e, const float* a, int m, float radius,
+                                         float lower_factor, float upper_factor, float mu_start,
+                                         int max_trials, float zero_tolerance, float* c) {
   ConstrainedStep result;
   for (int i = 0; i < m; ++i) c[i] = 0.0f;
   if (m <= 0) return result;

@@ -11,13 +11,13 @@
 namespace basinfit::solver {
 
 struct ConstrainedStep {
-  float multiplier = 0.0f;       // mu; 0 for the full model step
-  float length = 0.0f;           // ||t||
-  float reduction = 0.0f;        // predicted reduction of the model for t
-  bool full_step_exists = false; // B positive definite (nonsingular for Gauss-Newton)
-  float full_length = -1.0f;     // ||B^-1 b|| when it exists, else negative
-  float full_reduction = -1.0f;  // 1/2 b^T B^-1 b when it exists, else negative
-  int trials = 0;                // trial values of mu used
+  float multiplier = 0.0f;        // mu; 0 for the full model step
+  float length = 0.0f;            // ||t||
+  float reduction = 0.0f;         // predicted reduction of the model for t
+  bool full_step_exists = false;  // B positive definite (nonsingular for Gauss-Newton)
+  float full_length = -1.0f;      // ||B^-1 b|| when it exists, else negative
+  float full_reduction = -1.0f;   // 1/2 b^T B^-1 b when it exists, else negative
+  int trials = 0;                 // trial values of mu used
 };
 
 // Computes the coefficients c (in the eigenbasis) of a step whose length lies in
@@ -25,9 +25,9 @@ struct ConstrainedStep {
 // upper_factor * radius.  `mu_start` seeds the multiplier iteration (the previous step's
 // mu); at most `max_trials` values of mu are tried.  Eigenvalues at or below
 // `zero_tolerance` in magnitude count as zero (the model is then singular).
-ConstrainedStep locally_constrained_step(const float* e, const float* a, int m, float radius, float lower_factor,
-                                         float upper_factor, float mu_start, int max_trials, float zero_tolerance,
-                                         float* c);
+ConstrainedStep locally_constrained_step(const float* e, const float* a, int m, float radius,
+                                         float lower_factor, float upper_factor, float mu_start,
+                                         int max_trials, float zero_tolerance, float* c);
 
 // Zero tolerance for eigenvalues of a general symmetric model matrix, and for squared
 // singular values (the Gauss-Newton matrix is worked from its factor, so its small

@@ -24,10 +24,13 @@ RecordingSolve one_unknown(float start, std::function<void(float x, std::span<fl
 TEST(ConvergenceTests, XConvergenceWhenAFullStepIsTinyRelativeToX) {
   // Minimum at 1e6 + 5 with a constant residual of 1: the last full step moves x by a few
   // units in 1e6 (reldx ~ 1e-6) while its predicted reduction is still a large part of f.
-  RecordingSolve solve = one_unknown(1.0e6f, [](float x, std::span<float> r) {
-    r[0] = x - (1.0e6f + 5.0f);
-    r[1] = 1.0f;
-  }, 2);
+  RecordingSolve solve = one_unknown(
+      1.0e6f,
+      [](float x, std::span<float> r) {
+        r[0] = x - (1.0e6f + 5.0f);
+        r[1] = 1.0f;
+      },
+      2);
   solve.run();
   EXPECT_EQ(solve.code(), code::kXConvergence);
   EXPECT_NEAR(solve.x[0], 1.0e6f + 5.0f, 0.07f);
@@ -36,10 +39,13 @@ TEST(ConvergenceTests, XConvergenceWhenAFullStepIsTinyRelativeToX) {
 TEST(ConvergenceTests, BothXAndRelativeFunctionConvergence) {
   // One float spacing (0.0625) from the minimum, with a large constant residual: the full
   // step is tiny both relative to x and in its predicted reduction.
-  RecordingSolve solve = one_unknown(1.0e6f, [](float x, std::span<float> r) {
-    r[0] = x - (1.0e6f + 0.0625f);
-    r[1] = 100.0f;
-  }, 2);
+  RecordingSolve solve = one_unknown(
+      1.0e6f,
+      [](float x, std::span<float> r) {
+        r[0] = x - (1.0e6f + 0.0625f);
+        r[1] = 100.0f;
+      },
+      2);
   solve.run();
   EXPECT_EQ(solve.code(), code::kBothConvergence);
 }
@@ -64,7 +70,8 @@ TEST(ConvergenceTests, RelativeFunctionConvergenceOnANonzeroResidualFit) {
 }
 
 TEST(ConvergenceTests, AbsoluteFunctionConvergenceBelowAfctol) {
-  RecordingSolve solve = one_unknown(3.0f, [](float x, std::span<float> r) { r[0] = std::exp(x) - 2.0f; }, 1);
+  RecordingSolve solve = one_unknown(
+      3.0f, [](float x, std::span<float> r) { r[0] = std::exp(x) - 2.0f; }, 1);
   solve.run();
   EXPECT_EQ(solve.code(), code::kAbsoluteFunctionConvergence);
   const float r = std::exp(solve.x[0]) - 2.0f;
@@ -91,16 +98,16 @@ TEST(ConvergenceTests, SingularConvergenceWhenTheJacobianIsRankDeficient) {
 TEST(ConvergenceTests, FalseConvergenceAtAKink) {
   // f has a corner at x = 1 where the difference gradient never vanishes: steps across the
   // corner keep failing until they are too short to matter.
-  RecordingSolve solve = one_unknown(3.0f, [](float x, std::span<float> r) {
-    r[0] = 1.0f + std::fabs(x - 1.0f);
-  }, 1);
+  RecordingSolve solve = one_unknown(
+      3.0f, [](float x, std::span<float> r) { r[0] = 1.0f + std::fabs(x - 1.0f); }, 1);
   solve.run();
   EXPECT_EQ(solve.code(), code::kFalseConvergence);
   EXPECT_NEAR(solve.x[0], 1.0f, 1e-3f);
 }
 
 TEST(ConvergenceTests, ResidualFunctionStopPreemptsEveryTest) {
-  RecordingSolve solve = one_unknown(3.0f, [](float x, std::span<float> r) { r[0] = std::exp(x) - 2.0f; }, 1);
+  RecordingSolve solve = one_unknown(
+      3.0f, [](float x, std::span<float> r) { r[0] = std::exp(x) - 2.0f; }, 1);
   solve.model = [](const Call& call, int, int&, std::span<float> r, std::span<int> ints) {
     r[0] = std::exp(call.x[0]) - 2.0f;
     if (call.flag == 1 && std::fabs(r[0]) < 0.5f) ints[2] = 3;

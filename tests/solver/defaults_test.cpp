@@ -23,10 +23,10 @@ struct Arrays {
 TEST(Defaults, RegressionIntegerDefaults) {
   Arrays a;
   ivset(kRegression, a.iv, 102, 330, a.v);
-  const std::pair<int, int> expected[] = {{1, 12},  {3, 0},   {4, 0},   {11, 2},  {14, 3},  {15, 1},  {16, 1},
-                                          {17, 200}, {18, 150}, {19, 1},  {20, 1},  {21, 6},  {22, 1},  {23, 1},
-                                          {24, 1},  {25, 0},   {42, 99},  {44, 82},  {45, 98},  {49, 67},  {50, 32},
-                                          {51, 1},  {57, 3},   {58, 83},  {60, 58},  {71, 0},  {75, 0},  {80, 1}};
+  const std::pair<int, int> expected[] = {
+      {1, 12},  {3, 0},  {4, 0},  {11, 2},  {14, 3},  {15, 1}, {16, 1},  {17, 200}, {18, 150}, {19, 1},
+      {20, 1},  {21, 6}, {22, 1}, {23, 1},  {24, 1},  {25, 0}, {42, 99}, {44, 82},  {45, 98},  {49, 67},
+      {50, 32}, {51, 1}, {57, 3}, {58, 83}, {60, 58}, {71, 0}, {75, 0},  {80, 1}};
   for (const auto& [element, value] : expected) EXPECT_EQ(a.ivp(element), value) << "iv(" << element << ")";
 }
 
@@ -147,16 +147,21 @@ std::string check_output(int unit_number, std::function<void(Arrays&)> change, i
 
 TEST(ParameterCheck, OutOfRangeMessageNamesTheElementItsValueAndRange) {
   int result = 0;
-  const std::string text = check_output(6, [](Arrays& a) { a.v[v::kXctol - 1] = 2.0f; }, &result);
+  const std::string text = check_output(
+      6, [](Arrays& a) { a.v[v::kXctol - 1] = 2.0f; }, &result);
   EXPECT_EQ(result, 33);
   EXPECT_EQ(text, "\n ///  xctol..... v(33) =  0.200E+01 should be between  0.000E+00 and  0.100D+01\n");
 }
 
 TEST(ParameterCheck, SilentAtUnitZeroWhateverTheCode) {
   int result = 0;
-  EXPECT_EQ(check_output(0, [](Arrays& a) { a.v[v::kXctol - 1] = 2.0f; }, &result), "");
+  EXPECT_EQ(check_output(
+                0, [](Arrays& a) { a.v[v::kXctol - 1] = 2.0f; }, &result),
+            "");
   EXPECT_EQ(result, 33);
-  EXPECT_EQ(check_output(0, [](Arrays& a) { a.iv[iv::kRealDefaultCount - 1] = 31; }, &result), "");
+  EXPECT_EQ(check_output(
+                0, [](Arrays& a) { a.iv[iv::kRealDefaultCount - 1] = 31; }, &result),
+            "");
   EXPECT_EQ(result, code::kDefaultCountWrong);
 }
 
@@ -176,7 +181,8 @@ TEST(ParameterCheck, StorageShortageMessages) {
 
 TEST(ParameterCheck, WrongDefaultCountGives51) {
   int result = 0;
-  const std::string text = check_output(6, [](Arrays& a) { a.iv[iv::kRealDefaultCount - 1] = 31; }, &result);
+  const std::string text = check_output(
+      6, [](Arrays& a) { a.iv[iv::kRealDefaultCount - 1] = 31; }, &result);
   EXPECT_EQ(result, 51);
   EXPECT_EQ(text, "\n iv(nvdflt) =   31 rather than    32\n");
 }

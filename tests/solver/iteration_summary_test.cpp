@@ -35,12 +35,12 @@ std::string summary_of(const TestProblem& problem, int unit_number, int interval
   std::vector<int> ints = {0, 0, 0};
   std::vector<float> reals = {0.0f};
   ResidualFunction residuals = [&problem](int, int, std::span<const float> trial, int&, std::span<float> r,
-                                          std::span<int>, std::span<float>, const UserRoutine&) {
-    problem.residuals(trial, r);
-  };
+                                          std::span<int>, std::span<float>,
+                                          const UserRoutine&) { problem.residuals(trial, r); };
   std::ostringstream text;
   TextUnit unit(text);
-  bounded_fit_driver(problem.n, problem.p, x, problem.bounds, residuals, iv, liv, lv, v, ints, reals, [] {}, &unit);
+  bounded_fit_driver(
+      problem.n, problem.p, x, problem.bounds, residuals, iv, liv, lv, v, ints, reals, [] {}, &unit);
   unit.finish();
   if (result) *result = iv[0];
   return text.str();
@@ -69,11 +69,14 @@ TEST(IterationSummary, EngineEntryWritesNothingEvenWithAnOutputUnitGiven) {
   std::vector<float> reals = {0.0f};
   std::ostringstream text;
   TextUnit unit(text);
-  bounded_fit(2, 2, x, b, [](int, int, std::span<const float> t, int&, std::span<float> r, std::span<int>,
-                             std::span<float>, const UserRoutine&) {
-    r[0] = 10.0f * (t[1] - t[0] * t[0]);
-    r[1] = 1.0f - t[0];
-  }, iv, 102, 330, v, ints, reals, [] {}, &unit);
+  bounded_fit(
+      2, 2, x, b,
+      [](int, int, std::span<const float> t, int&, std::span<float> r, std::span<int>, std::span<float>,
+         const UserRoutine&) {
+        r[0] = 10.0f * (t[1] - t[0] * t[0]);
+        r[1] = 1.0f - t[0];
+      },
+      iv, 102, 330, v, ints, reals, [] {}, &unit);
   unit.finish();
   EXPECT_EQ(text.str(), "");
   EXPECT_EQ(ints[2], iv[0] + 10);
@@ -89,7 +92,8 @@ TEST(IterationSummary, LongLinesFollowTheirLayout) {
   ASSERT_NE(header, lines.end()) << text;
   EXPECT_NE(std::find(lines.begin(), lines.end(), "     i     initial x(i)        d(i)"), lines.end());
   // The starting listing is written once the first Jacobian has set the scale.
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "     1    -0.120000E+01     0.240E+02"), lines.end()) << text;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "     1    -0.120000E+01     0.240E+02"), lines.end())
+      << text;
   ASSERT_GE(lines.end() - header, 4);
   EXPECT_EQ(*(header + 2), "     0    1 0.121E+02");
   int iteration_lines = 0;
@@ -111,8 +115,8 @@ TEST(IterationSummary, LongLinesFollowTheirLayout) {
 TEST(IterationSummary, ShortLinesStopAfterTheStepParameter) {
   const std::string text = summary_of(problem_named("Beale"), 6, -1);
   const std::vector<std::string> lines = lines_of(text);
-  auto header = std::find(lines.begin(), lines.end(),
-                          "   it   nf      f       reldf   preldf   reldx  model  stppar");
+  auto header =
+      std::find(lines.begin(), lines.end(), "   it   nf      f       reldf   preldf   reldx  model  stppar");
   ASSERT_NE(header, lines.end()) << text;
   for (auto it = header + 3; it != lines.end() && !it->empty(); ++it) EXPECT_EQ(it->size(), 62u) << *it;
 }

@@ -40,7 +40,8 @@ RecordingSolve linear_solve(int n, int p) {
     solve.bounds.push_back(10.0f);
   }
   solve.model = [p](const Call& call, int, int&, std::span<float> r, std::span<int>) {
-    for (std::size_t i = 0; i < r.size(); ++i) r[i] = call.x[i % static_cast<std::size_t>(p)] - 0.1f * float(i + 1);
+    for (std::size_t i = 0; i < r.size(); ++i)
+      r[i] = call.x[i % static_cast<std::size_t>(p)] - 0.1f * float(i + 1);
   };
   return solve;
 }
@@ -113,7 +114,8 @@ TEST(ReturnCodes, RefusalAtTheStartingPointGivesCode63AfterOneEvaluation) {
 }
 
 TEST(ReturnCodes, ResidualsBeyondRlimitOrNotFiniteAtTheStartGiveCode63) {
-  for (const float bad : {1.0e30f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+  for (const float bad :
+       {1.0e30f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
     RecordingSolve solve = rosenbrock_solve();
     solve.model = [bad](const Call&, int, int&, std::span<float> r, std::span<int>) {
       r[0] = bad;
@@ -187,8 +189,8 @@ TEST(ReturnCodes, AlgorithmKindOutsideRangeOrChangedGives67) {
   solve.iv[iv::kAlgorithm - 1] = 2;  // as if the defaults were made for another kind
   std::vector<int> ints = {150, 0, 0};
   std::vector<float> reals = {0.0f};
-  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v, ints,
-                     reals, [] {});
+  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v,
+                     ints, reals, [] {});
   EXPECT_EQ(solve.iv[0], code::kBadAlgorithm);
   EXPECT_TRUE(solve.calls.empty());
 }
@@ -221,8 +223,8 @@ int driver_code_after(int element, float value, std::vector<std::pair<int, float
   for (const auto& [e, x] : more) solve.v[static_cast<std::size_t>(e - 1)] = x;
   std::vector<int> ints = {0, 0, 0};
   std::vector<float> reals = {0.0f};
-  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v, ints,
-                     reals, [] {});
+  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v,
+                     ints, reals, [] {});
   return solve.calls.empty() ? solve.iv[0] : -solve.iv[0];
 }
 
@@ -246,10 +248,12 @@ TEST(ReturnCodes, StateOutsideZeroToFourteenGivesCode80) {
   RecordingSolve solve = rosenbrock_solve();
   std::vector<int> ints = {0, 0, 0};
   std::vector<float> reals = {0.0f};
-  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), iv, 102, 330, v, ints, reals, [] {});
+  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), iv, 102, 330, v, ints, reals,
+                     [] {});
   EXPECT_EQ(iv[0], code::kBadState);
   iv[0] = 1;  // a request code with no solve behind it
-  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), iv, 102, 330, v, ints, reals, [] {});
+  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), iv, 102, 330, v, ints, reals,
+                     [] {});
   EXPECT_EQ(iv[0], code::kBadState);
   EXPECT_TRUE(solve.calls.empty());
 }
@@ -273,8 +277,8 @@ TEST(ReturnCodes, EvaluationLimitEndsWithCode9AtTheLastAcceptedPoint) {
   solve.iv[iv::kEvaluationLimit - 1] = 6;
   std::vector<int> ints = {0, 0, 0};
   std::vector<float> reals = {0.0f};
-  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v, ints,
-                     reals, [] {});
+  bounded_fit_driver(2, 2, solve.x, solve.bounds, solve.residual_function(), solve.iv, 102, 330, solve.v,
+                     ints, reals, [] {});
   EXPECT_EQ(solve.iv[0], code::kEvaluationLimit);
   EXPECT_EQ(solve.trial_calls(), 6);
   // x is a point that was evaluated and accepted: its f is the solver's current f.
@@ -366,7 +370,9 @@ TEST(EvaluationAccounting, DifferencesStepBackwardNearAnUpperBoundAndForwardNear
     solve.p = 1;
     solve.x = {near_upper ? 3.0f - 1.0e-4f : 1.0f + 1.0e-4f};
     solve.bounds = {1.0f, 3.0f};
-    solve.model = [](const Call& call, int, int&, std::span<float> r, std::span<int>) { r[0] = call.x[0] - 2.0f; };
+    solve.model = [](const Call& call, int, int&, std::span<float> r, std::span<int>) {
+      r[0] = call.x[0] - 2.0f;
+    };
     solve.run(0);
     ASSERT_EQ(solve.calls.size(), 2u);
     const float h = solve.calls[1].x[0] - solve.calls[0].x[0];
@@ -386,7 +392,8 @@ TEST(EvaluationAccounting, FirstJacobianUsesUnitScale) {
   const float expected[3] = {root_eps * 1.0f, root_eps * 4.0f, root_eps * 2.0f};
   for (int k = 0; k < 3; ++k) {
     // x + h rounds to the float grid of x, so compare to a part in a thousand of h.
-    EXPECT_NEAR(solve.calls[static_cast<std::size_t>(k) + 1].x[k] - solve.x[k], expected[k], 1e-3f * expected[k])
+    EXPECT_NEAR(solve.calls[static_cast<std::size_t>(k) + 1].x[k] - solve.x[k], expected[k],
+                1e-3f * expected[k])
         << k;
   }
 }
@@ -536,8 +543,8 @@ TEST(Reentry, SecondCallWithTheSameArraysRepeatsTheFirst) {
   second.v = first.v;
   std::vector<int> ints = {150, 0, 0};
   std::vector<float> reals = {0.0f};
-  bounded_fit(2, 2, second.x, second.bounds, second.residual_function(), second.iv, first.liv, first.lv, second.v,
-              ints, reals, [] {});
+  bounded_fit(2, 2, second.x, second.bounds, second.residual_function(), second.iv, first.liv, first.lv,
+              second.v, ints, reals, [] {});
   EXPECT_EQ(second.x, first.x);
   EXPECT_EQ(second.calls.size(), first.calls.size());
   EXPECT_EQ(second.iv[0], first.iv[0]);

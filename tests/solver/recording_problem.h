@@ -11,9 +11,9 @@ namespace basinfit::solver::testing {
 
 struct Call {
   std::vector<float> x;
-  int nf = 0;          // tag passed in
-  int flag = 0;        // user_ints(1) on entry: 1 at trial points
-  int iteration = 0;   // user_ints(2) on entry
+  int nf = 0;         // tag passed in
+  int flag = 0;       // user_ints(1) on entry: 1 at trial points
+  int iteration = 0;  // user_ints(2) on entry
 };
 
 // Runs one solve through the engine's entry and keeps the calls.
@@ -23,7 +23,8 @@ struct RecordingSolve {
   std::vector<float> x;
   std::vector<float> bounds;
   // Fills r; may refuse (set nf <= 0) or raise user_ints(3).
-  std::function<void(const Call& call, int call_index, int& nf, std::span<float> r, std::span<int> ints)> model;
+  std::function<void(const Call& call, int call_index, int& nf, std::span<float> r, std::span<int> ints)>
+      model;
   std::vector<Call> calls;
   std::vector<int> iv;
   std::vector<float> v;

@@ -11,12 +11,12 @@ namespace basinfit::solver::testing {
 
 struct SolveRecord {
   std::vector<float> x;
-  float f = 0.0f;                // 1/2 ||r||^2 recomputed at the returned x
-  int return_code = 0;           // iv(1)
-  int user_code = 0;             // user_ints(3)
-  int trial_evaluations = 0;     // calls with user_ints(1) = 1
+  float f = 0.0f;             // 1/2 ||r||^2 recomputed at the returned x
+  int return_code = 0;        // iv(1)
+  int user_code = 0;          // user_ints(3)
+  int trial_evaluations = 0;  // calls with user_ints(1) = 1
   int difference_evaluations = 0;
-  int iterations = 0;            // iv(31)
+  int iterations = 0;  // iv(31)
   std::vector<int> iv;
   std::vector<float> v;
 };
@@ -24,8 +24,8 @@ struct SolveRecord {
 // Counts the calls by kind, resets user_ints(1) as the engine's residual function does,
 // and evaluates the problem.
 inline ResidualFunction counting_residuals(const TestProblem& problem, SolveRecord& record) {
-  return [&problem, &record](int, int, std::span<const float> x, int&, std::span<float> r, std::span<int> ints,
-                             std::span<float>, const UserRoutine&) {
+  return [&problem, &record](int, int, std::span<const float> x, int&, std::span<float> r,
+                             std::span<int> ints, std::span<float>, const UserRoutine&) {
     if (ints[0] == 1) {
       ++record.trial_evaluations;
     } else {
@@ -55,8 +55,8 @@ inline SolveRecord solve(const TestProblem& problem, int iteration_limit = 150) 
   record.v.assign(static_cast<std::size_t>(lv), 0.0f);
   std::vector<int> user_ints = {iteration_limit, 0, 0, 0, 0};
   std::vector<float> user_reals = {0.0f, 0.0f};
-  bounded_fit(problem.n, problem.p, record.x, problem.bounds, counting_residuals(problem, record), record.iv, liv,
-              lv, record.v, user_ints, user_reals, [] {});
+  bounded_fit(problem.n, problem.p, record.x, problem.bounds, counting_residuals(problem, record), record.iv,
+              liv, lv, record.v, user_ints, user_reals, [] {});
   record.user_code = user_ints[2];
   finish_record(problem, record);
   return record;
@@ -78,8 +78,8 @@ inline SolveRecord solve_with_limits(const TestProblem& problem, int iteration_l
   record.v[v::kXctol - 1] = 1.0e-5f;
   std::vector<int> user_ints = {0, 0, 0};
   std::vector<float> user_reals = {0.0f};
-  bounded_fit_driver(problem.n, problem.p, record.x, problem.bounds, counting_residuals(problem, record), record.iv,
-                     liv, lv, record.v, user_ints, user_reals, [] {});
+  bounded_fit_driver(problem.n, problem.p, record.x, problem.bounds, counting_residuals(problem, record),
+                     record.iv, liv, lv, record.v, user_ints, user_reals, [] {});
   finish_record(problem, record);
   record.user_code = record.return_code + 10;
   return record;

@@ -1,5 +1,7 @@
 // Machine constants, the error state and the work stack of the numeric support library.
 
+#include "solver/support_library.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,7 +11,6 @@
 
 #include "common/record_format.h"
 #include "solver/machine_constants.h"
-#include "solver/support_library.h"
 
 namespace basinfit::solver {
 namespace {
@@ -71,7 +72,8 @@ TEST(ErrorState, RecoverableErrorUnderRecoveryModeOneStaysPending) {
   // A second error while one is pending stops with both messages and a dump.
   EXPECT_THROW(c.library.seterr("second", 6, 2, 1), SupportLibraryStop);
   const std::string text = c.output();
-  EXPECT_NE(text.find("1error    3 in seterr - an unrecovered error followed by another error."), std::string::npos);
+  EXPECT_NE(text.find("1error    3 in seterr - an unrecovered error followed by another error."),
+            std::string::npos);
   EXPECT_NE(text.find(" error    1 in \n   r1mach - i out of bounds"), std::string::npos);
   EXPECT_NE(text.find(" error    2 in \n   second"), std::string::npos);
   EXPECT_NE(text.find("1stack dump"), std::string::npos);
@@ -102,7 +104,8 @@ TEST(ErrorState, MessageIsCutTo72Characters) {
 TEST(ErrorState, InvalidCallsStop) {
   Captured zero_length;
   EXPECT_THROW(zero_length.library.seterr("x", 0, 1, 2), SupportLibraryStop);
-  EXPECT_EQ(zero_length.output().rfind("1error    1 in seterr - message length not positive.\n1stack dump", 0), 0u);
+  EXPECT_EQ(
+      zero_length.output().rfind("1error    1 in seterr - message length not positive.\n1stack dump", 0), 0u);
   Captured zero_number;
   EXPECT_THROW(zero_number.library.seterr("abc", 3, 0, 2), SupportLibraryStop);
   EXPECT_NE(zero_number.output().find("1error    2 in seterr - cannot have nerr=0"), std::string::npos);

@@ -1,12 +1,13 @@
 // The locally constrained step against worked examples computed independently in double
 // precision, and the dense kernels under it.
 
+#include "solver/trust_region_step.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "solver/dense_linear_algebra.h"
-#include "solver/trust_region_step.h"
 
 namespace basinfit::solver {
 namespace {
@@ -47,8 +48,8 @@ struct GaussNewtonExample {
 TEST(ConstrainedStep, GaussNewtonFullStepData) {
   const GaussNewtonExample ex;
   float c[3];
-  const ConstrainedStep result =
-      locally_constrained_step(ex.e, ex.a, 3, 10.0f, 0.9f, 1.1f, 0.0f, 12, squared_singular_value_zero_tolerance(ex.e, 3), c);
+  const ConstrainedStep result = locally_constrained_step(ex.e, ex.a, 3, 10.0f, 0.9f, 1.1f, 0.0f, 12,
+                                                          squared_singular_value_zero_tolerance(ex.e, 3), c);
   EXPECT_EQ(result.multiplier, 0.0f);
   EXPECT_NEAR(result.full_length, 4.22374241639f, 2e-5f);
   EXPECT_NEAR(result.full_reduction, 2.625f, 2e-5f);
@@ -62,8 +63,8 @@ TEST(ConstrainedStep, GaussNewtonFullStepData) {
 TEST(ConstrainedStep, GaussNewtonStepOnTheTrustRegionBoundary) {
   const GaussNewtonExample ex;
   float c[3];
-  const ConstrainedStep result =
-      locally_constrained_step(ex.e, ex.a, 3, 0.5f, 0.9f, 1.1f, 0.0f, 12, squared_singular_value_zero_tolerance(ex.e, 3), c);
+  const ConstrainedStep result = locally_constrained_step(ex.e, ex.a, 3, 0.5f, 0.9f, 1.1f, 0.0f, 12,
+                                                          squared_singular_value_zero_tolerance(ex.e, 3), c);
   // Inside the +-10 % window around the radius, with mu near the exact root 3.5843.
   EXPECT_GE(result.length, 0.45f);
   EXPECT_LE(result.length, 0.55f);
@@ -143,8 +144,8 @@ TEST(ConstrainedStep, IndefiniteModelFindsTheOptimalBoundaryStep) {
   const IndefiniteExample ex(g);
   EXPECT_NEAR(std::min({ex.e[0], ex.e[1], ex.e[2]}), -0.530094595937f, 1e-5f);
   float c[3];
-  const ConstrainedStep result =
-      locally_constrained_step(ex.e, ex.a, 3, 1.0f, 0.9999f, 1.0001f, 0.0f, 12, eigenvalue_zero_tolerance(ex.e, 3), c);
+  const ConstrainedStep result = locally_constrained_step(ex.e, ex.a, 3, 1.0f, 0.9999f, 1.0001f, 0.0f, 12,
+                                                          eigenvalue_zero_tolerance(ex.e, 3), c);
   EXPECT_FALSE(result.full_step_exists);
   EXPECT_NEAR(result.multiplier, 0.977286201162f, 1e-3f);
   float s[3];
@@ -161,8 +162,8 @@ TEST(ConstrainedStep, HardCaseMovesAlongTheLowestCurvatureToTheBoundary) {
   const float g[3] = {0.242626671236f, 0.0389331014627f, 0.182651514209f};
   const IndefiniteExample ex(g);
   float c[3];
-  const ConstrainedStep result =
-      locally_constrained_step(ex.e, ex.a, 3, 1.0f, 0.9f, 1.1f, 0.0f, 12, eigenvalue_zero_tolerance(ex.e, 3), c);
+  const ConstrainedStep result = locally_constrained_step(ex.e, ex.a, 3, 1.0f, 0.9f, 1.1f, 0.0f, 12,
+                                                          eigenvalue_zero_tolerance(ex.e, 3), c);
   EXPECT_NEAR(result.multiplier, 0.530094595937f, 1e-4f);
   EXPECT_NEAR(result.length, 1.0f, 1e-4f);
   float s[3];
