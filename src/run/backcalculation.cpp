@@ -11,34 +11,6 @@
 
 namespace basinfit {
 
-std::string convergence_words(int code) {
-  switch (code) {
-    case 2:
-      return "RMS Error Tolerance Satisfied";
-    case 3:
-      return "Modulus Tolerance Satisfied";
-    case 4:
-      return "RMS Error and Modulus Tolerance Satisfied";
-    case 13:
-    case 14:
-    case 15:
-    case 16:
-      return "Close to Optimum (" + std::to_string(code - 10) + ")";
-    case 17:
-      return "Singular Convergence (7)";
-    case 18:
-      return "False Convergence (8)";
-    case 19:
-      return "Function Evaluation Limit (9)";
-    case 20:
-      return "Iteration Limit (10)";
-    case 21:
-      return "User Terminated (11)";
-    default:
-      return "Error (" + format_internal(BASINFIT_FMT("(I2)"), 2, code) + ")";
-  }
-}
-
 void Backcalculation::compute_seeds(RunState& state) {
   compute_seed_moduli(state.settings, state.station, state.results.modulus[0]);
 }

@@ -27,9 +27,6 @@ struct FitParameters {
   std::array<float, 2> reals{};
 };
 
-// Words the reports print for a convergence code.
-std::string convergence_words(int code);
-
 // Called with each drop's basin as the drop finishes (the plot): caption, station identifier,
 // drop, offsets, measured and calculated deflections, all in file units.
 using BasinObserver = std::function<void(const std::string& station_id, int drop, std::span<const float> offsets,
