@@ -230,21 +230,25 @@ int run(const std::string& input_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{kDescription, "basinfit-model"};
-  app.set_version_flag("--version", std::string("basinfit-model ") + BASINFIT_VERSION);
-  std::string input;
-  app.add_option("input", input, "input file (standard input when absent or \"-\")");
   try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
-    return status == 0 ? 0 : 2;
-  }
-  try {
+    CLI::App app{kDescription, "basinfit-model"};
+    app.set_version_flag("--version", std::string("basinfit-model ") + BASINFIT_VERSION);
+    std::string input;
+    app.add_option("input", input, "input file (standard input when absent or \"-\")");
+    try {
+      app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+      const int status = app.exit(e);
+      return status == 0 ? 0 : 2;
+    }
     return run(input);
   } catch (const InputError& e) {
     std::cout.flush();
     std::cerr << "basinfit-model: " << e.what() << '\n';
     return e.exit_status();
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "basinfit-model: " << e.what() << '\n';
+    return 2;
   }
 }
