@@ -145,7 +145,7 @@ void BoundedFitSolver::bounded_iteration() {
     if (pending == kStartPoint) {
       if (iv_(iv::kEvaluationFailed) != 0) {
         iv_(iv::kState) = code::kInitialFunctionFailed;
-        if (output_ && iv_(iv::kOutputUnit) != 0) messages::termination(*output_, iv_, v_);
+        summarise();
         return;
       }
       iv_(iv::kJacobianTag) = iv_(iv::kFunctionEvaluations);
@@ -160,16 +160,12 @@ void BoundedFitSolver::bounded_iteration() {
   if (state == 2) {
     if (iv_(iv::kEvaluationFailed) != 0) {
       iv_(iv::kState) = code::kGradientFailed;
-      if (output_ && iv_(iv::kOutputUnit) != 0) messages::termination(*output_, iv_, v_);
+      summarise();
       return;
     }
     if (pending == kFinalJacobian) {
       iv_(iv::kState) = iv_(iv::kFinalCode);
-      if (output_ && iv_(iv::kOutputUnit) != 0) {
-        messages::termination(*output_, iv_, v_);
-        messages::final_listing(*output_, iv_, v_, p_, x_, std::span<const float>(scale(), p_),
-                                std::span<const float>(block(iv::kGradientBlock), p_));
-      }
+      summarise();
       return;
     }
     if (pending == kIterateJacobian) {
@@ -250,7 +246,7 @@ void BoundedFitSolver::start() {
     // Written so that a NaN bound also fails.
     if (!(b_[2 * k] <= b_[2 * k + 1])) {
       iv_(iv::kState) = code::kBadBounds;
-      if (output_ && iv_(iv::kOutputUnit) != 0) messages::termination(*output_, iv_, v_);
+      summarise();
       return;
     }
   }
@@ -316,16 +312,10 @@ void BoundedFitSolver::update_secant() {
 }
 
 void BoundedFitSolver::begin_iteration() {
-  if (output_ && iv_(iv::kOutputUnit) != 0) {
-    messages::iteration_line(*output_, iv_, v_, p_, x_, std::span<const float>(scale(), p_));
-  }
+  summarise();
   if (iv_(iv::kIterations) >= iv_(iv::kIterationLimit)) {
     iv_(iv::kState) = code::kIterationLimit;
-    if (output_ && iv_(iv::kOutputUnit) != 0) {
-      messages::termination(*output_, iv_, v_);
-      messages::final_listing(*output_, iv_, v_, p_, x_, std::span<const float>(scale(), p_),
-                              std::span<const float>(block(iv::kGradientBlock), p_));
-    }
+    summarise();
     return;
   }
   iv_(iv::kIterations) += 1;
@@ -829,13 +819,15 @@ void BoundedFitSolver::accept_step() {
   request(2, kIterateJacobian);
 }
 
+void BoundedFitSolver::summarise() {
+  if (output_ == nullptr || iv_(iv::kOutputUnit) == 0) return;
+  iteration_summary(*output_, iv_, v_, p_, x_, std::span<const float>(scale(), p_),
+                    std::span<const float>(block(iv::kGradientBlock), p_));
+}
+
 void BoundedFitSolver::finish(int final_code) {
   iv_(iv::kState) = final_code;
-  if (output_ && iv_(iv::kOutputUnit) != 0) {
-    messages::termination(*output_, iv_, v_);
-    messages::final_listing(*output_, iv_, v_, p_, x_, std::span<const float>(scale(), p_),
-                            std::span<const float>(block(iv::kGradientBlock), p_));
-  }
+  summarise();
 }
 
 }  // namespace basinfit::solver

@@ -57,6 +57,8 @@ class BoundedFitSolver {
   void trial_evaluated();
   void accept_step();
   void finish(int final_code);
+  // Writes the iteration line or the termination report when an output unit is set.
+  void summarise();
   void assess();
   bool singular_probe_holds(float tolerance);
 

@@ -98,6 +98,8 @@ void nondefault_listing(TextUnit& out, bool first_check, int initial_secant_kind
   }
 }
 
+namespace {
+
 void iteration_line(TextUnit& out, const IntParams& iv, const RealParams& v, int p, std::span<const float> x,
                     std::span<const float> d) {
   const int interval = iv(iv::kSummaryInterval);
@@ -215,4 +217,21 @@ void final_listing(TextUnit& out, const IntParams& iv, const RealParams&, int p,
   }
 }
 
+}  // namespace
+
 }  // namespace basinfit::solver::messages
+
+namespace basinfit::solver {
+
+void iteration_summary(TextUnit& out, const IntParams& iv, const RealParams& v, int p,
+                       std::span<const float> x, std::span<const float> d, std::span<const float> g) {
+  const int state = iv(iv::kState);
+  if (state < 3) {
+    messages::iteration_line(out, iv, v, p, x, d);
+    return;
+  }
+  messages::termination(out, iv, v);
+  if (state <= 11) messages::final_listing(out, iv, v, p, x, d, g);
+}
+
+}  // namespace basinfit::solver

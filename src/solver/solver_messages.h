@@ -31,17 +31,13 @@ void nondefault_listing(TextUnit& out, bool first_check, int initial_secant_kind
 
 #include "solver/solver_parameters.h"
 
-namespace basinfit::solver::messages {
+namespace basinfit::solver {
 
-// Iteration line of the summary (with its header when one is due), every |iv(19)|
-// iterations.
-void iteration_line(TextUnit& out, const IntParams& iv, const RealParams& v, int p, std::span<const float> x,
-                    std::span<const float> d);
-// The termination message of the code in iv(1) (also the "bad code" message) and, when
-// iv(23) > 0, the final statistics.
-void termination(TextUnit& out, const IntParams& iv, const RealParams& v);
-// Final solution listing (iv(22) > 0).
-void final_listing(TextUnit& out, const IntParams& iv, const RealParams& v, int p, std::span<const float> x,
-                   std::span<const float> d, std::span<const float> g);
+// The iteration summary.  While the solve runs (iv(1) below 3) it writes the line of the
+// iteration just finished every |iv(19)| iterations, preceded at iteration 0 by the starting
+// listing (iv(24) > 0) and the header; with a final code it writes the termination message,
+// the final statistics (iv(23) > 0) and the solution listing (iv(22) > 0).
+void iteration_summary(TextUnit& out, const IntParams& iv, const RealParams& v, int p,
+                       std::span<const float> x, std::span<const float> d, std::span<const float> g);
 
-}  // namespace basinfit::solver::messages
+}  // namespace basinfit::solver
