@@ -81,6 +81,12 @@ int prepare_basin_chart(ChartLibrary& library, const BasinDrop& drop, PixelSize 
   calculated.title = "Calculated";
   calculated.marker_type = 0;
   calculated.line_colour = 2;
+  // The legend titles keep the run's moving default colours, except the one that equals the
+  // background (every eighth drop's "Calculated" would be blue on blue): it is written in
+  // the foreground colour instead.
+  for (DataRangeRecord& range : chart.ranges) {
+    if (range.title_colour == graph.background_colour) range.title_colour = graph.foreground_colour;
+  }
 
   // X axis along the top edge, from 0 to the last sensor's offset; the step stays the
   // automatic one.

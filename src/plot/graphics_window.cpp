@@ -163,14 +163,13 @@ WindowOpening GraphicsWindow::open(const char* display_name, PixelSize size) {
   WindowOpening result;
   const char* shown_name = display_name != nullptr ? display_name : std::getenv("DISPLAY");
   if (shown_name == nullptr || *shown_name == '\0') {
-    result.error = "the graphics window cannot be opened: no X display (DISPLAY is not set)";
+    result.error = "no X display (DISPLAY is not set)";
     return result;
   }
   auto state = std::make_unique<State>();
   state->display = XOpenDisplay(display_name);
   if (state->display == nullptr) {
-    result.error =
-        std::string("the graphics window cannot be opened: cannot connect to X display ") + shown_name;
+    result.error = std::string("cannot connect to X display ") + shown_name;
     return result;
   }
   Display* display = state->display;
@@ -179,13 +178,13 @@ WindowOpening GraphicsWindow::open(const char* display_name, PixelSize size) {
   const int screen = DefaultScreen(display);
   if (DefaultDepth(display, screen) < 15) {
     XCloseDisplay(display);
-    result.error = "the graphics window cannot be opened: the X display has too few colours";
+    result.error = "the X display has too few colours";
     return result;
   }
   int pipe_ends[2];
   if (::pipe(pipe_ends) != 0) {
     XCloseDisplay(display);
-    result.error = "the graphics window cannot be opened: no pipe for its event thread";
+    result.error = "no pipe for the window's event thread";
     return result;
   }
   state->wake_read = pipe_ends[0];

@@ -18,7 +18,8 @@ namespace basinfit::plot {
 
 class GraphicsWindow;
 
-// The outcome of opening the window: a window, or the reason there is none.
+// The outcome of opening the window: a window, or the reason there is none (a short phrase
+// such as "no X display (DISPLAY is not set)", for the engine's one message).
 struct WindowOpening {
   std::unique_ptr<GraphicsWindow> window;
   std::string error;

@@ -145,6 +145,14 @@ TEST(BasinPlot, LegendColoursMoveOnEachDropMarkerColoursDoNot) {
   EXPECT_EQ(basin.canvas.texts("Measured")[0].colour, 13);  // ranges 3 and 4
   EXPECT_EQ(basin.canvas.texts("Calculated")[0].colour, 11);
   EXPECT_EQ(basin.markers()[0].colour, 14);
+  // Drop 8 of the run takes ranges 15 and 16, black and blue: a blue title on the blue
+  // background would vanish, so it is written in the foreground colour.
+  for (int drop = 3; drop <= 8; ++drop) {
+    basin.canvas.clear();
+    ASSERT_EQ(basin.plot(), chart_status::kOk);
+  }
+  EXPECT_EQ(basin.canvas.texts("Measured")[0].colour, 0);
+  EXPECT_EQ(basin.canvas.texts("Calculated")[0].colour, 15);
 }
 
 TEST(BasinPlot, FollowsTheWindowAndDrawsNothingWithoutOne) {
