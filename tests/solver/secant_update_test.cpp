@@ -40,18 +40,15 @@ struct WorkedExample {
   }
 };
 
-TEST(SecantUpdate, VectorsOfTheWorkedExample) {
-  const WorkedExample example;
+TEST(SecantUpdate, MatchesWorkedExampleAndSatisfiesSecantEquation) {
+  WorkedExample example;
+  // y = g+ - g and y# = (J+ - J)^T r+ of the example.
   const float y[3] = {-0.375f, -0.025f, -1.145f};
   const float y_sharp[3] = {0.065f, 0.075f, -0.035f};
   for (int k = 0; k < 3; ++k) {
     EXPECT_NEAR(example.gradient_change[k], y[k], 1e-6f);
     EXPECT_NEAR(example.secant[k], y_sharp[k], 1e-6f);
   }
-}
-
-TEST(SecantUpdate, MatchesWorkedExampleAndSatisfiesSecantEquation) {
-  WorkedExample example;
   float work[6];
   secant_update(3, example.step, example.gradient_change, example.secant, 1.19e-5f, example.s_packed, work);
   const double expected[3][3] = {{-0.13381062858, -0.0877957418014, -0.28004362116},

@@ -220,19 +220,5 @@ TEST(DenseKernels, HouseholderFactorReproducesTheGradientAndResidualNorm) {
   }
 }
 
-TEST(DenseKernels, JacobiEigenDecompositionReconstructsTheMatrix) {
-  const float h[9] = {1, 0.2f, 0, 0.2f, -0.5f, 0.1f, 0, 0.1f, 2};
-  float b[9], values[3], vectors[9];
-  for (int i = 0; i < 9; ++i) b[i] = h[i];
-  linalg::symmetric_eigen(b, 3, values, vectors);
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      float sum = 0;
-      for (int k = 0; k < 3; ++k) sum += vectors[k * 3 + i] * values[k] * vectors[k * 3 + j];
-      EXPECT_NEAR(sum, h[j * 3 + i], 1e-6f);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace basinfit::solver
