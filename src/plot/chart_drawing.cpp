@@ -504,7 +504,8 @@ int plot_xy_ranges(Canvas& canvas, GraphRecord& graph_io, std::span<const float>
     const DataRangeRecord& range = ranges[static_cast<std::size_t>(r - 1)];
     const auto x = x_map.position(data.at(1, p, r, range.column_order));
     const auto y = y_map.position(data.at(2, p, r, range.column_order) + dy);
-    if (!x || !y) return std::nullopt;
+    // Values that are not finite numbers are not drawn (nor joined to their neighbours).
+    if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y)) return std::nullopt;
     return Point{*x, *y};
   };
 

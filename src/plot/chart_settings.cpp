@@ -73,14 +73,19 @@ int xy_range_defaults(ChartLibrary& library, const GraphRecord& graph, int point
     range.column_order = 1;
     range.points = points;
     range.values_per_point = data.values_per_point;
+    // The first point sets all four extents.  Points with a value that is not a finite
+    // number (a failed computation upstream) are left out rather than poisoning the axes.
+    bool first = true;
     for (int p = 1; p <= points; ++p) {
       const double x = data.at(1, p, r);
       const double y = data.at(2, p, r);
       const double error = with_errors ? data.at(3, p, r) : 0.0;
-      if (p == 1) {
+      if (!std::isfinite(x) || !std::isfinite(y - error) || !std::isfinite(y + error)) continue;
+      if (first) {
         range.x_low = range.x_high = x;
         range.y_low = y - error;
         range.y_high = y + error;
+        first = false;
       } else {
         range.x_low = std::min(range.x_low, x);
         range.x_high = std::max(range.x_high, x);
@@ -205,7 +210,7 @@ int axis_defaults(GraphRecord& graph, std::span<const DataRangeRecord> ranges, i
       high = std::max(high, -low);
       low = 0;
     }
-    if (!(high > low)) return chart_status::kEmptyAxisRange;
+    if (!(high > low) || !std::isfinite(low) || !std::isfinite(high)) return chart_status::kEmptyAxisRange;
     if (scale == kLinear && kind != kAxisTheta) {
       const LinearScale linear = linear_scale(low, high);
       result.low = linear.low;

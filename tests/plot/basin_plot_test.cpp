@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <limits>
 
 #include "plot/recording_canvas.h"
 
@@ -188,6 +190,21 @@ TEST(BasinPlot, FlatBasinIsStillDrawn) {
   EXPECT_EQ(basin.plot(), chart_status::kOk);
   EXPECT_EQ(basin.markers().size(), 1u);
   EXPECT_EQ(basin.canvas.texts("Deflection").size(), 1u);
+}
+
+TEST(BasinPlot, DeflectionThatIsNotANumberIsLeftOut) {
+  std::array<float, 9> calculated = kCalculated;
+  calculated[4] = std::numeric_limits<float>::quiet_NaN();
+  Basin basin;
+  basin.drop.calculated = calculated;
+  ASSERT_EQ(basin.plot(), chart_status::kOk);
+  int green = 0;
+  for (const RecordedOp& op : basin.canvas.ops_of(OpKind::kLine)) {
+    for (const Point& p : op.points) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+    green += op.colour == 2 && op.points[0].y < 6100 ? 1 : 0;
+  }
+  EXPECT_EQ(green, 6);  // the two segments touching sensor 5 are missing
+  EXPECT_EQ(basin.chart().axes[1].low, -900);
 }
 
 TEST(ChartFileNames, StationIdentifiersBecomeSafeNames) {
