@@ -265,7 +265,7 @@ class Evaluation {
     for (std::size_t j = 0; j < load_count_; ++j) {
       q[j] = loads_[j].radius * loads_[j].pressure * bessel_.j1[load_lane_[j] + node];
     }
-    for (auto& component : integrand_) std::fill_n(component.begin(), point_count_, 0.0);
+    integrand_ = ComponentTable{};
     const double e_surface = guarded_exp(lambda * depth_[0]);
     const double Z1 = depth_[0];
     // Parts of the surface integrand shared by every surface point.
@@ -349,9 +349,11 @@ class Evaluation {
   }
 
   // integral += integrand * step * factor, element by element, in this order of products.
+  // Rows beyond the point count hold zeros and are never read; running over the full capacity
+  // gives the compiler fixed, vectorisable loops.
   void accumulate(double step, double weight) {
     for (std::size_t m = 0; m < kComponents; ++m) {
-      for (std::size_t i = 0; i < point_count_; ++i) {
+      for (std::size_t i = 0; i < kMaxPoints; ++i) {
         integral_[m][i] = integral_[m][i] + integrand_[m][i] * step * weight * kPanelFactor;
       }
     }
@@ -359,7 +361,7 @@ class Evaluation {
 
   void add_junction_correction(double step_difference) {
     for (std::size_t m = 0; m < kComponents; ++m) {
-      for (std::size_t i = 0; i < point_count_; ++i) {
+      for (std::size_t i = 0; i < kMaxPoints; ++i) {
         integral_[m][i] = integral_[m][i] + integrand_[m][i] * step_difference * kPanelFactor;
       }
     }
