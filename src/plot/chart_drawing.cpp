@@ -99,9 +99,7 @@ void centred_text(Canvas& canvas, std::string_view text, double centre_x, double
   canvas.text({centre_x - width / 2, top_y}, text);
 }
 
-// Text running upward in a column whose left edge is `left` and whose middle is at centre_y:
-// rotated where the canvas can rotate, otherwise one character under the other, each centred
-// on the column.  Returns the column width.
+// Width of the column that vertical_text needs for `text`.
 double vertical_text_width(Canvas& canvas, std::string_view text, UnitsPerPixel units) {
   if (canvas.can_rotate_text()) return canvas.character_height() * units.x;
   double widest = 0;
@@ -109,6 +107,9 @@ double vertical_text_width(Canvas& canvas, std::string_view text, UnitsPerPixel 
   return widest;
 }
 
+// Text running upward in a column whose left edge is `left` and whose middle is at centre_y:
+// rotated where the canvas can rotate, otherwise one character under the other, each centred
+// on the column.
 void vertical_text(Canvas& canvas, std::string_view text, double left, double centre_y, UnitsPerPixel units) {
   if (text.empty()) return;
   if (canvas.can_rotate_text()) {
