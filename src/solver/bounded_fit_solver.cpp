@@ -61,14 +61,16 @@ void BoundedFitSolver::regression_core() {
   if (state == 1) {
     // f = 1/2 ||r||^2.  A residual vector longer than rlimit (or not finite) cannot be
     // used: its square would overflow single precision.
-    const float* r = residuals();
-    float sum = 0.0f;
-    for (int i = 0; i < n_; ++i) sum += r[i] * r[i];
-    const float norm = std::sqrt(sum);
-    if (!(norm <= v_(v::kRlimit))) {
-      iv_(iv::kEvaluationFailed) = 1;
-    } else {
-      v_(v::kFunction) = 0.5f * sum;
+    if (iv_(iv::kEvaluationFailed) == 0) {
+      const float* r = residuals();
+      float sum = 0.0f;
+      for (int i = 0; i < n_; ++i) sum += r[i] * r[i];
+      const float norm = std::sqrt(sum);
+      if (!(norm <= v_(v::kRlimit))) {
+        iv_(iv::kEvaluationFailed) = 1;
+      } else {
+        v_(v::kFunction) = 0.5f * sum;
+      }
     }
   } else if (state == 2) {
     if (iv_(iv::kEvaluationFailed) == 0) {
