@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -374,6 +376,63 @@ TEST(Results, StiffAsphaltDeflectsLessAndSpreadsTheBasin) {
             a.rows[0][kDisplacementZ] / a.rows[1][kDisplacementZ]);
   EXPECT_NEAR(b.rows[2][kDisplacementZ], a.rows[2][kDisplacementZ],
               0.1 * std::fabs(a.rows[2][kDisplacementZ]));
+}
+
+TEST(Results, StifferLayersNeverDeflectMoreUnderTheLoad) {
+  // The surface deflection under a uniform load is the load's work per unit pressure; stiffening
+  // any layer can only lower it.  Catches a sign slip in any one layer's coefficients.
+  const CircularLoad load{0.566, 150.0, 0.0, 0.0};
+  const EvaluationPoint centre{0, 0, 0, 1};
+  LayerSystem base;
+  base.modulus = {3000, 400, 150, 60, 300};
+  base.poisson = {0.35, 0.35, 0.4, 0.45, 0.3};
+  base.thickness = {150, 250, 300, 1500};
+  const double w0 = run(base, load, std::span(&centre, 1)).rows[0][kDisplacementZ];
+  ASSERT_LT(w0, 0.0);
+  for (std::size_t layer = 0; layer < kMaxLayers; ++layer) {
+    LayerSystem stiffer = base;
+    stiffer.modulus[layer] *= 1.5;
+    const ModelResult r = run(stiffer, load, std::span(&centre, 1));
+    ASSERT_TRUE(succeeded(r.status));
+    EXPECT_GT(r.rows[0][kDisplacementZ], w0) << "layer " << layer + 1;
+  }
+}
+
+TEST(Robustness, RandomPavementsEndWithFiniteResultsOrAFailure) {
+  // Fixed pseudo-random pavements over a wide range of moduli, thicknesses and points.
+  std::uint64_t state = 12345;
+  const auto uniform = [&state](double lo, double hi) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return lo + (hi - lo) * static_cast<double>(state >> 11) / 9007199254740992.0;
+  };
+  int failures = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    LayerSystem s;
+    for (std::size_t j = 0; j < kMaxLayers; ++j) {
+      s.modulus[j] = std::pow(10.0, uniform(1.0, 4.5));
+      s.poisson[j] = uniform(0.15, 0.49);
+    }
+    for (std::size_t j = 0; j < kMaxThicknesses; ++j) s.thickness[j] = uniform(30.0, 1000.0);
+    const CircularLoad load{uniform(0.2, 1.5), 150.0, 0.0, 0.0};
+    std::array<EvaluationPoint, 6> points = {{{0, 0, 0, 1}, {0, uniform(0, 1800), 0, 1}}};
+    double top = 0.0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const double bottom = top + s.thickness[k];
+      points[2 + k] = {uniform(-300, 300), uniform(0, 900), top + uniform(0.05, 0.95) * (bottom - top),
+                       static_cast<int>(k) + 1};
+      top = bottom;
+    }
+    const ModelResult r = run(s, load, points);
+    if (!succeeded(r.status)) {
+      ++failures;
+      continue;
+    }
+    EXPECT_LT(r.rows[0][kDisplacementZ], 0.0) << "trial " << trial;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      for (double v : r.rows[i]) EXPECT_TRUE(std::isfinite(v)) << "trial " << trial << " row " << i;
+    }
+  }
+  EXPECT_EQ(failures, 0);  // every one of these pavements is physically sound
 }
 
 TEST(Adapter, ArgumentOrderCallGivesTheSameRows) {
