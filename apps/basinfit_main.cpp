@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
       if (opening.window) {
         window = std::move(opening.window);
       } else {
-        std::cerr << "basinfit: the graphics window cannot be opened (" << opening.error
-                  << "); the run goes on with the text output and the reports\n";
+        std::cerr << "basinfit: the graphics window cannot be opened: " << opening.error
+                  << "; the run goes on with the text output and the reports\n";
       }
     }
     basinfit::BasinObserver observer;
