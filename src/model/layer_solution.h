@@ -48,4 +48,9 @@ struct LayerCoefficients {
 
 LayerCoefficients solve_layers(double lambda, const LayerConstants& constants, double threshold);
 
+// Two transform values at once, each bit for bit as solve_layers gives it; the arithmetic of the
+// two runs side by side in vector registers.
+void solve_layers_pair(double lambda_a, double lambda_b, const LayerConstants& constants, double threshold,
+                       LayerCoefficients& a, LayerCoefficients& b);
+
 }  // namespace basinfit::model

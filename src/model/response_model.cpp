@@ -21,8 +21,9 @@ constexpr double kPanelFactor = 0.30000000000000004;
 constexpr double kSurfaceEndFactor = 0.07500000000000001;
 constexpr double kTerminationMeasure = 9.999999747378752e-05;
 
-// Nodes of one six-step Weddle panel.
+// Nodes of one six-step Weddle panel (an even number: layer solutions are computed in pairs).
 constexpr std::size_t kPanelNodes = 6;
+static_assert(kPanelNodes % 2 == 0);
 
 static_assert(kBesselLaneCapacity >= kPanelNodes * (kMaxPoints * kMaxLoads + kMaxLoads));
 
@@ -399,8 +400,9 @@ class Evaluation {
         lambda = lambda + step;
         node_lambda[m] = lambda;
       }
-      for (std::size_t m = 0; m < kPanelNodes; ++m) {
-        coefficients[m] = solve_layers(node_lambda[m], constants_, threshold_);
+      for (std::size_t m = 0; m < kPanelNodes; m += 2) {
+        solve_layers_pair(node_lambda[m], node_lambda[m + 1], constants_, threshold_, coefficients[m],
+                          coefficients[m + 1]);
       }
       for (std::size_t l = 0; l < distance_count_; ++l) {
         for (std::size_t m = 0; m < kPanelNodes; ++m)

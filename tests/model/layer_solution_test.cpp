@@ -144,6 +144,31 @@ TEST(LayerSolution, InterfaceOneTwoIsContinuousWithLayerOnesHalfSpaceAdded) {
   }
 }
 
+TEST(LayerSolution, PairOfTransformValuesEqualsTwoSingleSolutionsBitForBit) {
+  LayerSystem s;
+  s.modulus = {4000, 900, 250, 80, 6000};
+  s.poisson = {0.35, 0.3, 0.4, 0.45, 0.25};
+  s.thickness = {1.0, 1.6, 0.9, 2.5};
+  s.interface_factor = {0.7, 1.0, 0.4};
+  const LayerConstants c = make_layer_constants(s, depths(s));
+  double lambda = 0.0;
+  for (int i = 0; i < 300; ++i) {
+    const double la = lambda = lambda + 0.037;
+    const double lb = lambda = lambda + 0.037;
+    LayerCoefficients pa, pb;
+    solve_layers_pair(la, lb, c, 1e-3, pa, pb);
+    for (const auto& [pair, lam] : {std::pair{&pa, la}, std::pair{&pb, lb}}) {
+      const LayerCoefficients one = solve_layers(lam, c, 1e-3);
+      EXPECT_EQ(pair->layer1, one.layer1) << lam;
+      EXPECT_EQ(pair->layer2, one.layer2) << lam;
+      EXPECT_EQ(pair->layer3, one.layer3) << lam;
+      EXPECT_EQ(pair->layer4, one.layer4) << lam;
+      EXPECT_EQ(pair->measure, one.measure) << lam;
+      EXPECT_EQ(pair->above_threshold, one.above_threshold) << lam;
+    }
+  }
+}
+
 TEST(LayerSolution, MeasureFlagFollowsTheThreshold) {
   const LayerSystem s = homogeneous(100.0, 0.3);
   const LayerConstants c = make_layer_constants(s, depths(s));
