@@ -563,10 +563,17 @@ bool valid_input(const LayerSystem& system, std::span<const CircularLoad> loads,
     if (!std::isfinite(nu)) return false;
   }
   for (const CircularLoad& load : loads) {
-    if (!(load.radius > 0.0)) return false;
+    if (!(load.radius > 0.0) || !std::isfinite(load.radius) || !std::isfinite(load.pressure) ||
+        !std::isfinite(load.x) || !std::isfinite(load.y)) {
+      return false;
+    }
   }
   for (const EvaluationPoint& point : points) {
     if (point.layer < 1 || point.layer > 5) return false;
+    if (!std::isfinite(point.x) || !std::isfinite(point.y) || !(point.depth >= 0.0) ||
+        !std::isfinite(point.depth)) {
+      return false;
+    }
   }
   return true;
 }
@@ -586,7 +593,7 @@ const char* describe(EvaluationStatus status) {
     case EvaluationStatus::kOk:
       return "ok";
     case EvaluationStatus::kInvalidInput:
-      return "invalid input: a count, thickness, modulus, load radius or layer number out of range";
+      return "invalid input: a count, thickness, modulus, load, point or layer number out of range";
     case EvaluationStatus::kBadInitialStep:
       return "initial integration step is not positive (load radius of 100 or more first-layer thicknesses?)";
     case EvaluationStatus::kNonFinite:

@@ -86,7 +86,7 @@ using ResultTable = std::array<ResultRow, kMaxPoints>;
 enum class EvaluationStatus {
   kOk,
   kInvalidInput,        // counts out of range, H1 <= 0, a modulus <= 0, a radius <= 0, a layer not 1-5,
-                        // or a non-finite input
+                        // a negative depth, or a non-finite input
   kBadInitialStep,      // the initial step is zero, negative or not finite (e.g. load radius >= 100 H1)
   kNonFinite,           // a non-finite value appeared in the integration or the results
   kIntegrationRunaway,  // the integration did not settle within the limits below

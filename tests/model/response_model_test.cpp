@@ -551,6 +551,15 @@ TEST(Guards, InvalidCountsAndLayersAreRefused) {
   EXPECT_EQ(run(flat, load, std::span(&ok, 1)).status, EvaluationStatus::kInvalidInput);
   const CircularLoad no_radius{0.566, 0.0, 0.0, 0.0};
   EXPECT_EQ(run(s, no_radius, std::span(&ok, 1)).status, EvaluationStatus::kInvalidInput);
+  // Non-finite coordinates would make the distance ordering meaningless; a point above the
+  // surface is no point of the pavement.
+  const double nan = std::nan("");
+  for (const EvaluationPoint& bad : {EvaluationPoint{nan, 0, 0, 1}, EvaluationPoint{0, INFINITY, 0, 1},
+                                     EvaluationPoint{0, 0, nan, 2}, EvaluationPoint{0, 0, -1.0, 1}}) {
+    EXPECT_EQ(run(s, load, std::span(&bad, 1)).status, EvaluationStatus::kInvalidInput);
+  }
+  const CircularLoad nan_load{nan, 150.0, 0.0, 0.0};
+  EXPECT_EQ(run(s, nan_load, std::span(&ok, 1)).status, EvaluationStatus::kInvalidInput);
 }
 
 }  // namespace
