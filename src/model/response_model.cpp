@@ -183,8 +183,8 @@ class Evaluation {
     const double e_min = *std::min_element(E.begin(), E.end());
     const double radius_scale = 1 + 0.5 * std::log10(1 / amax);
     if (E[4] > e_min) {
-      // A half-space stiffer than some layer above: the kernel first falls and then rises; the
-      // measure where it stops falling sets the step.
+      // A half-space stiffer than some layer above: the measure is followed from lambda = 0 in
+      // small steps until it stops falling; its size there sets the step and the threshold.
       const double Q = 2 * (1 - nu[0]) * (1 - E[0] * (1 - nu[4] * nu[4]) / ((1 - nu[0] * nu[0]) * E[4]));
       double lambda = 0.0;
       double measure = Q;
