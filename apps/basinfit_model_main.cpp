@@ -90,14 +90,12 @@ class ListInput {
     throw InputError(file_.name(), line_number_, reason);
   }
 
-  int line_number() const { return line_number_; }
-
  private:
   static bool is_separator(char c) { return c == ' ' || c == '\t' || c == ','; }
 
   static bool parse_real(std::string token, double& v) {
     for (char& c : token) {
-      if (c == 'd' || c == 'D') c = 'e';  // Fortran double-precision exponent
+      if (c == 'd' || c == 'D') c = 'e';  // a D exponent, as in 2.5D-3
     }
     const char* begin = token.data() + (token.size() > 1 && token[0] == '+' ? 1 : 0);
     const char* end = token.data() + token.size();
@@ -105,9 +103,9 @@ class ListInput {
     return ec == std::errc() && ptr == end && std::isfinite(v);
   }
 
+  // Each read starts on the record after the one where the previous read ended.
   void start_read() {
-    next_line_ = current_ + (started_ ? 1 : 0);
-    current_ = next_line_;
+    if (started_) ++current_;
     column_ = 0;
     started_ = true;
   }
@@ -133,7 +131,6 @@ class ListInput {
 
   const basinfit::TextFile& file_;
   std::size_t current_ = 0;
-  std::size_t next_line_ = 0;
   std::size_t column_ = 0;
   bool started_ = false;
   int line_number_ = 0;
