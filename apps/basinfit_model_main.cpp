@@ -29,7 +29,7 @@ under one uniform circular load, by the engine's layered elastic response model.
 INPUT (a file, or standard input when no file or "-" is given), list-directed:
   line 1  number of layers n (1 to 5; the last is the half-space)
   line 2  moduli E1 .. En
-  line 3  Poisson's ratios nu1 .. nun (0 <= nu < 1)
+  line 3  Poisson's ratios nu1 .. nun (0 <= nu < 1; above 0.5 is not physical)
   line 4  thicknesses h1 .. h(n-1)            (absent when n = 1)
   line 5  load radius, contact pressure
   line 6  number of points m (1 to 10)

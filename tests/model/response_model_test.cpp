@@ -507,17 +507,27 @@ TEST(Guards, PoissonRatioOfOneOrNonFiniteDataFails) {
 }
 
 TEST(Guards, PoissonRatioCloseToOneEndsWithinTheLimits) {
+  // Ratios this close to 1 are outside elasticity; the model only has to come back, either with
+  // finite numbers or with a failure, and within its limits.
   const CircularLoad load{0.566, 150.0, 0.0, 0.0};
   const EvaluationPoint point{0, 300, 0, 1};
+  int failed = 0;
   for (double nu : {0.999, 0.9999999}) {
-    LayerSystem s = pavement();
-    s.poisson = {nu, nu, 0.45, nu, 0.45};
-    const ModelResult r = run(s, load, std::span(&point, 1));
-    // Whatever the outcome, it comes back; a success must carry finite numbers.
-    if (succeeded(r.status)) {
-      for (double v : r.rows[0]) EXPECT_TRUE(std::isfinite(v));
+    for (std::size_t layer = 0; layer < 4; ++layer) {
+      LayerSystem s = pavement();
+      s.poisson[layer] = nu;
+      if (layer == 3) s.poisson = {nu, nu, 0.45, nu, 0.45};
+      const ModelResult r = run(s, load, std::span(&point, 1));
+      EXPECT_LE(r.lambda_values, IntegrationLimits{}.max_lambda_values + 6);
+      if (succeeded(r.status)) {
+        for (double v : r.rows[0]) EXPECT_TRUE(std::isfinite(v)) << "nu " << nu << " layer " << layer + 1;
+      } else {
+        ++failed;
+        for (double v : r.rows[0]) EXPECT_EQ(v, 0.0);
+      }
     }
   }
+  EXPECT_GE(failed, 1);  // three layers at 0.9999999 make the determinant degenerate
 }
 
 TEST(Guards, TransformValueLimitStopsTheIntegration) {
