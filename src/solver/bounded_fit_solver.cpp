@@ -32,11 +32,10 @@ BoundedFitSolver::BoundedFitSolver(int n, int p, std::span<float> x, std::span<c
   active_list_.assign(size, 0);
   fixed_in_step_.assign(size, 0);
   matrix_.assign(size * size, 0.0f);
-  vectors_.assign(size * size, 0.0f);
-  eigenvalues_.assign(size, 0.0f);
-  numerators_.assign(size, 0.0f);
-  coefficients_.assign(size, 0.0f);
+  free_scale_.assign(size, 0.0f);
+  free_vector_.assign(size, 0.0f);
   piece_.assign(size, 0.0f);
+  step_work_.assign(5 * size, 0.0f);
   work_p_.assign(size, 0.0f);
   work_p2_.assign(size, 0.0f);
   probe_step_.assign(size, 0.0f);
@@ -209,6 +208,8 @@ void BoundedFitSolver::allocate_storage() {
   iv_(iv::kPreviousXBlock) = take(p_);
   iv_(iv::kPreviousGradientBlock) = take(p_);
   iv_(iv::kGoodXBlock) = take(p_);
+  iv_(iv::kPieceModelBlock) = take(p_ * (p_ + 1) / 2);
+  iv_(iv::kModelFactorBlock) = take(p_ * (p_ + 1) / 2);
   next = iteration_start + (3 * p_ + 25) * p_ / 2 + 7;
   iv_(iv::kNextFreeV) = next;
   iv_(iv::kPermutation) = iv_(iv::kFirstFreeIv);
@@ -417,8 +418,12 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
   const float* r_triangle = block(iv::kTriangleBlock);
   const float* qtr = block(iv::kQtrBlock);
   const float* s_matrix = block(iv::kSecantBlock);
-  const float lower_factor = 1.0f + v_(v::kPhmnfc);
-  const float upper_factor = 1.0f + v_(v::kPhmxfc);
+  float* piece_model = block(iv::kPieceModelBlock);
+  float* factor = block(iv::kModelFactorBlock);
+  StepWindow window;
+  window.lower_factor = 1.0f + v_(v::kPhmnfc);
+  window.upper_factor = 1.0f + v_(v::kPhmxfc);
+  window.max_trials = kMaxMultiplierTrials;
 
   std::fill(step, step + p_, 0.0f);
   int m = 0;
@@ -428,13 +433,13 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
   for (int k = 0; k < p_; ++k) fixed_in_step_[static_cast<std::size_t>(k)] = 0;
   for (int k = 0; k < free_count; ++k) active_unknowns[m++] = permutation[k] - 1;
 
-  float* e = eigenvalues_.data();
-  float* a = numerators_.data();
-  float* c = coefficients_.data();
-  float* matrix = matrix_.data();
-  float* vectors = vectors_.data();
+  float* free_scale = free_scale_.data();
+  float* residual_or_gradient = free_vector_.data();
   float* piece = piece_.data();
-  float* work = work_p_.data();
+  float* matrix = matrix_.data();
+  float* step_work = step_work_.data();
+  float* full_piece = work_p_.data();
+  float* model_product = work_p2_.data();
 
   float remaining = radius;
   float total_reduction = 0.0f;
@@ -445,64 +450,59 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
     result.full_length = 0.0f;
   }
   while (m > 0 && remaining > 0.0f) {
+    for (int jj = 0; jj < m; ++jj) free_scale[jj] = d[active_unknowns[jj]];
+    ConstrainedStep piece_step;
     if (model == 1) {
-      // Gauss-Newton: 1/2 ||c + R_F t||^2 with c = Q^T r + R s (the residual after the
-      // pieces taken so far), worked from R without forming R^T R.
+      // Gauss-Newton: 1/2 ||c + R_F s_F||^2 with c = Q^T r + R s, the residual after the
+      // pieces taken so far.  The free columns of R are rotated back to a triangle, the
+      // residual with them; the rows below it only add a constant to the model.
       for (int i = 0; i < p_; ++i) {
         float sum = qtr[i];
         for (int j = i; j < p_; ++j) sum += r_triangle[linalg::packed_index(i, j)] * step[j];
-        work[i] = sum;
+        model_product[i] = sum;
       }
       for (int jj = 0; jj < m; ++jj) {
         const int k = active_unknowns[jj];
         for (int i = 0; i < p_; ++i) {
-          matrix[jj * p_ + i] = i <= k ? r_triangle[linalg::packed_index(i, k)] / d[k] : 0.0f;
+          matrix[jj * p_ + i] = i <= k ? r_triangle[linalg::packed_index(i, k)] : 0.0f;
         }
       }
-      linalg::orthogonalise_columns(matrix, p_, m, vectors);
+      linalg::triangularise_columns(matrix, p_, m, model_product);
       for (int jj = 0; jj < m; ++jj) {
-        e[jj] = dot(matrix + jj * p_, matrix + jj * p_, p_);
-        a[jj] = dot(matrix + jj * p_, work, p_);
+        residual_or_gradient[jj] = model_product[jj];
+        for (int ii = 0; ii <= jj; ++ii) piece_model[linalg::packed_index(ii, jj)] = matrix[jj * p_ + ii];
       }
+      piece_step = gauss_newton_step(piece_model, residual_or_gradient, free_scale, m, remaining, window,
+                                     multiplier, factor, step_work, piece);
     } else {
-      // Augmented model: gradient at the current point of the step, g + H s, and the
-      // scaled matrix D^-1 (R^T R + S) D^-1 on the active unknowns.
-      model_times(2, step, work);
-      for (int k = 0; k < p_; ++k) work[k] += g[k];
+      // Augmented model in scaled variables: gradient b = D^-1 (g + H s) at the point the
+      // pieces have reached, and B = D^-1 (R^T R + S) D^-1 on the free unknowns, packed.
+      model_times(2, step, model_product);
+      for (int jj = 0; jj < m; ++jj) {
+        const int k = active_unknowns[jj];
+        residual_or_gradient[jj] = (g[k] + model_product[k]) / d[k];
+      }
       for (int jj = 0; jj < m; ++jj) {
         const int kj = active_unknowns[jj];
-        for (int ii = 0; ii < m; ++ii) {
+        for (int ii = 0; ii <= jj; ++ii) {
           const int ki = active_unknowns[ii];
           float sum = s_matrix[linalg::packed_index(ki, kj)];
           for (int l = 0; l <= std::min(ki, kj); ++l) {
             sum += r_triangle[linalg::packed_index(l, ki)] * r_triangle[linalg::packed_index(l, kj)];
           }
-          matrix[jj * m + ii] = sum / (d[ki] * d[kj]);
+          piece_model[linalg::packed_index(ii, jj)] = sum / (d[ki] * d[kj]);
         }
       }
-      linalg::symmetric_eigen(matrix, m, e, vectors);
-      for (int jj = 0; jj < m; ++jj) {
-        float sum = 0.0f;
-        for (int ii = 0; ii < m; ++ii)
-          sum += vectors[jj * m + ii] * work[active_unknowns[ii]] / d[active_unknowns[ii]];
-        a[jj] = sum;
-      }
+      piece_step = indefinite_model_step(piece_model, residual_or_gradient, m, remaining, window, multiplier,
+                                         factor, step_work, piece);
+      for (int jj = 0; jj < m; ++jj) piece[jj] /= free_scale[jj];
     }
-    const float zero_tolerance =
-        model == 1 ? squared_singular_value_zero_tolerance(e, m) : eigenvalue_zero_tolerance(e, m);
-    const ConstrainedStep piece_step = locally_constrained_step(
-        e, a, m, remaining, lower_factor, upper_factor, multiplier, kMaxMultiplierTrials, zero_tolerance, c);
     if (first_piece) {
       result.full_reduction = piece_step.full_step_exists ? piece_step.full_reduction : -1.0f;
       result.full_length = piece_step.full_step_exists ? piece_step.full_length : -1.0f;
       first_piece = false;
     }
     multiplier = piece_step.multiplier;
-    for (int ii = 0; ii < m; ++ii) {
-      float sum = 0.0f;
-      for (int jj = 0; jj < m; ++jj) sum += vectors[jj * m + ii] * c[jj];
-      piece[ii] = sum / d[active_unknowns[ii]];
-    }
     // Follow the piece until the first unknown meets a bound.
     float fraction = 1.0f;
     int hit = -1;
@@ -522,8 +522,16 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
       total_reduction += piece_step.reduction;
       break;
     }
-    for (int jj = 0; jj < m; ++jj) c[jj] *= fraction;
-    total_reduction += model_reduction(e, a, c, m);
+    // The part of the piece up to the bound reduces the model by
+    // -a (g + H s)^T p - 1/2 a^2 p^T H p, with a the fraction taken.
+    std::fill(full_piece, full_piece + p_, 0.0f);
+    for (int ii = 0; ii < m; ++ii) full_piece[active_unknowns[ii]] = piece[ii];
+    model_times(model, step, model_product);
+    float gradient_along = 0.0f;
+    for (int k = 0; k < p_; ++k) gradient_along += (g[k] + model_product[k]) * full_piece[k];
+    model_times(model, full_piece, model_product);
+    const float curvature = dot(full_piece, model_product, p_);
+    total_reduction -= fraction * gradient_along + 0.5f * fraction * fraction * curvature;
     for (int ii = 0; ii < m; ++ii) step[active_unknowns[ii]] += fraction * piece[ii];
     // Hold the unknown on its bound; the step reaches a relative 2 epsilon past it so that
     // rounding cannot leave it just inside, and the projection puts it exactly on it.
@@ -535,7 +543,7 @@ BoundedFitSolver::StepData BoundedFitSolver::compute_step(int model, float radiu
     --m;
     float length = 0.0f;
     for (int i = 0; i < p_; ++i) length += (d[i] * step[i]) * (d[i] * step[i]);
-    remaining = (upper_factor * radius - std::sqrt(length)) / upper_factor;
+    remaining = (window.upper_factor * radius - std::sqrt(length)) / window.upper_factor;
     if (remaining <= 1.0e-3f * radius) break;
   }
   float length = 0.0f;

@@ -88,12 +88,11 @@ class BoundedFitSolver {
   std::vector<int> free_list_;
   std::vector<int> active_list_;
   std::vector<int> fixed_in_step_;
-  std::vector<float> matrix_;
-  std::vector<float> vectors_;
-  std::vector<float> eigenvalues_;
-  std::vector<float> numerators_;
-  std::vector<float> coefficients_;
+  std::vector<float> matrix_;       // free columns of R while they are rotated to a triangle
+  std::vector<float> free_scale_;   // d on the free unknowns of a piece
+  std::vector<float> free_vector_;  // residual (Gauss-Newton) or scaled gradient of a piece
   std::vector<float> piece_;
+  std::vector<float> step_work_;  // scratch of the multiplier iteration
   std::vector<float> work_p_;
   std::vector<float> work_p2_;
   std::vector<float> probe_step_;

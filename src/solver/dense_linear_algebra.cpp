@@ -65,90 +65,124 @@ void apply_qt(const float* a, int n, int p, const float* tau, float* y) {
   }
 }
 
-void symmetric_eigen(float* b, int m, float* values, float* vectors) {
-  for (int j = 0; j < m; ++j) {
-    for (int i = 0; i < m; ++i) vectors[j * m + i] = i == j ? 1.0f : 0.0f;
+Rotation givens(float a, float b) {
+  Rotation rotation;
+  if (b == 0.0f) return rotation;
+  if (std::fabs(b) > std::fabs(a)) {
+    const float cotangent = a / b;
+    rotation.sine = 1.0f / std::sqrt(1.0f + cotangent * cotangent);
+    rotation.cosine = rotation.sine * cotangent;
+  } else {
+    const float tangent = b / a;
+    rotation.cosine = 1.0f / std::sqrt(1.0f + tangent * tangent);
+    rotation.sine = rotation.cosine * tangent;
   }
-  for (int sweep = 0; sweep < 60; ++sweep) {
-    float off = 0.0f;
-    float diag = 0.0f;
-    for (int j = 0; j < m; ++j) {
-      diag += b[j * m + j] * b[j * m + j];
-      for (int i = 0; i < j; ++i) off += b[j * m + i] * b[j * m + i];
-    }
-    if (off == 0.0f || off <= 1.0e-14f * diag) break;
-    for (int p = 0; p < m - 1; ++p) {
-      for (int q = p + 1; q < m; ++q) {
-        const float apq = b[q * m + p];
-        if (apq == 0.0f) continue;
-        const float app = b[p * m + p];
-        const float aqq = b[q * m + q];
-        const float theta = (aqq - app) / (2.0f * apq);
-        const float t = (theta >= 0.0f ? 1.0f : -1.0f) / (std::fabs(theta) + std::sqrt(1.0f + theta * theta));
-        const float c = 1.0f / std::sqrt(1.0f + t * t);
-        const float s = t * c;
-        for (int k = 0; k < m; ++k) {
-          const float bkp = b[p * m + k];
-          const float bkq = b[q * m + k];
-          b[p * m + k] = c * bkp - s * bkq;
-          b[q * m + k] = s * bkp + c * bkq;
-        }
-        for (int k = 0; k < m; ++k) {
-          const float bpk = b[k * m + p];
-          const float bqk = b[k * m + q];
-          b[k * m + p] = c * bpk - s * bqk;
-          b[k * m + q] = s * bpk + c * bqk;
-        }
-        for (int k = 0; k < m; ++k) {
-          const float vkp = vectors[p * m + k];
-          const float vkq = vectors[q * m + k];
-          vectors[p * m + k] = c * vkp - s * vkq;
-          vectors[q * m + k] = s * vkp + c * vkq;
-        }
-      }
-    }
-  }
-  for (int j = 0; j < m; ++j) values[j] = b[j * m + j];
+  return rotation;
 }
 
-void orthogonalise_columns(float* a, int rows, int m, float* vectors) {
+void triangularise_columns(float* a, int rows, int m, float* y) {
   for (int j = 0; j < m; ++j) {
-    for (int i = 0; i < m; ++i) vectors[j * m + i] = i == j ? 1.0f : 0.0f;
-  }
-  for (int sweep = 0; sweep < 60; ++sweep) {
-    bool rotated = false;
-    for (int p = 0; p < m - 1; ++p) {
-      for (int q = p + 1; q < m; ++q) {
-        float* ap = a + static_cast<long>(p) * rows;
-        float* aq = a + static_cast<long>(q) * rows;
-        float alpha = 0.0f, beta = 0.0f, gamma = 0.0f;
-        for (int k = 0; k < rows; ++k) {
-          alpha += ap[k] * ap[k];
-          beta += aq[k] * aq[k];
-          gamma += ap[k] * aq[k];
-        }
-        if (gamma == 0.0f || std::fabs(gamma) <= 1.0e-7f * std::sqrt(alpha * beta)) continue;
-        rotated = true;
-        const float zeta = (beta - alpha) / (2.0f * gamma);
-        const float t = (zeta >= 0.0f ? 1.0f : -1.0f) / (std::fabs(zeta) + std::sqrt(1.0f + zeta * zeta));
-        const float c = 1.0f / std::sqrt(1.0f + t * t);
-        const float s = c * t;
-        for (int k = 0; k < rows; ++k) {
-          const float x = ap[k];
-          const float y = aq[k];
-          ap[k] = c * x - s * y;
-          aq[k] = s * x + c * y;
-        }
-        for (int k = 0; k < m; ++k) {
-          const float x = vectors[p * m + k];
-          const float y = vectors[q * m + k];
-          vectors[p * m + k] = c * x - s * y;
-          vectors[q * m + k] = s * x + c * y;
-        }
+    for (int i = rows - 1; i > j; --i) {
+      const float below = a[static_cast<long>(j) * rows + i];
+      if (below == 0.0f) continue;
+      const Rotation rotation = givens(a[static_cast<long>(j) * rows + i - 1], below);
+      for (int l = j; l < m; ++l) {
+        float* column = a + static_cast<long>(l) * rows;
+        const float upper = column[i - 1];
+        const float lower = column[i];
+        column[i - 1] = rotation.cosine * upper + rotation.sine * lower;
+        column[i] = -rotation.sine * upper + rotation.cosine * lower;
       }
+      a[static_cast<long>(j) * rows + i] = 0.0f;
+      const float upper = y[i - 1];
+      const float lower = y[i];
+      y[i - 1] = rotation.cosine * upper + rotation.sine * lower;
+      y[i] = -rotation.sine * upper + rotation.cosine * lower;
     }
-    if (!rotated) break;
   }
+}
+
+void reduce_with_diagonal(float* u_packed, const float* diagonal, float* y, int m, float* row) {
+  for (int j = 0; j < m; ++j) {
+    if (diagonal[j] == 0.0f) continue;
+    for (int l = j; l < m; ++l) row[l] = 0.0f;
+    row[j] = diagonal[j];
+    float extra = 0.0f;  // the right-hand side of the row being eliminated
+    for (int k = j; k < m; ++k) {
+      if (row[k] == 0.0f) continue;
+      float& pivot = u_packed[packed_index(k, k)];
+      const Rotation rotation = givens(pivot, row[k]);
+      pivot = rotation.cosine * pivot + rotation.sine * row[k];
+      for (int l = k + 1; l < m; ++l) {
+        float& entry = u_packed[packed_index(k, l)];
+        const float upper = entry;
+        entry = rotation.cosine * upper + rotation.sine * row[l];
+        row[l] = -rotation.sine * upper + rotation.cosine * row[l];
+      }
+      const float upper = y[k];
+      y[k] = rotation.cosine * upper + rotation.sine * extra;
+      extra = -rotation.sine * upper + rotation.cosine * extra;
+    }
+  }
+}
+
+void solve_upper(const float* u_packed, int m, float* x) {
+  for (int i = m - 1; i >= 0; --i) {
+    float sum = x[i];
+    for (int j = i + 1; j < m; ++j) sum -= u_packed[packed_index(i, j)] * x[j];
+    x[i] = sum / u_packed[packed_index(i, i)];
+  }
+}
+
+void solve_upper_transposed(const float* u_packed, int m, float* x) {
+  for (int i = 0; i < m; ++i) {
+    float sum = x[i];
+    for (int j = 0; j < i; ++j) sum -= u_packed[packed_index(j, i)] * x[j];
+    x[i] = sum / u_packed[packed_index(i, i)];
+  }
+}
+
+int cholesky(const float* a_packed, int m, float shift, float pivot_floor, float* u_packed, float* pivot) {
+  for (int j = 0; j < m; ++j) {
+    for (int i = 0; i < j; ++i) {
+      float sum = a_packed[packed_index(i, j)];
+      for (int l = 0; l < i; ++l) sum -= u_packed[packed_index(l, i)] * u_packed[packed_index(l, j)];
+      u_packed[packed_index(i, j)] = sum / u_packed[packed_index(i, i)];
+    }
+    float sum = a_packed[packed_index(j, j)] + shift;
+    for (int l = 0; l < j; ++l) sum -= u_packed[packed_index(l, j)] * u_packed[packed_index(l, j)];
+    // Written so that a NaN pivot also fails.
+    if (!(sum > pivot_floor)) {
+      *pivot = sum;
+      return j;
+    }
+    u_packed[packed_index(j, j)] = std::sqrt(sum);
+  }
+  *pivot = 0.0f;
+  return -1;
+}
+
+float small_image_direction(const float* u_packed, int m, float* z, float* work) {
+  // U^T w = e, each e_k = +-1 chosen against the sign of what the earlier components
+  // already contribute, so that w grows as fast as the triangle allows.
+  float* w = work;
+  for (int k = 0; k < m; ++k) {
+    float partial = 0.0f;
+    for (int j = 0; j < k; ++j) partial += u_packed[packed_index(j, k)] * w[j];
+    const float e = partial > 0.0f ? -1.0f : 1.0f;
+    w[k] = (e - partial) / u_packed[packed_index(k, k)];
+  }
+  const float w_norm = scaled_norm(w, m);
+  for (int k = 0; k < m; ++k) z[k] = w[k];
+  solve_upper(u_packed, m, z);
+  const float y_norm = scaled_norm(z, m);
+  if (!(y_norm > 0.0f) || !std::isfinite(y_norm)) {
+    for (int k = 0; k < m; ++k) z[k] = k == 0 ? 1.0f : 0.0f;
+    return std::fabs(u_packed[packed_index(0, 0)]);
+  }
+  for (int k = 0; k < m; ++k) z[k] /= y_norm;
+  // U z = w / ||y||.
+  return w_norm / y_norm;
 }
 
 }  // namespace basinfit::solver::linalg

@@ -110,10 +110,12 @@ inline constexpr int kPermutation = 59;  // first iv element of the permutation
 inline constexpr int kRegressionLayout = 60;
 inline constexpr int kResidualBlock = 61;
 inline constexpr int kStoredP = 62;
-inline constexpr int kFirstPassDone = 63;  // range limits and default copy recorded
-inline constexpr int kModelCode = 64;      // models tried this iteration, 1..6
-inline constexpr int kPointTag = 65;       // evaluation tag of the point now in x
-inline constexpr int kJacobianCount = 66;  // difference Jacobians formed
+inline constexpr int kFirstPassDone = 63;     // range limits and default copy recorded
+inline constexpr int kModelCode = 64;         // models tried this iteration, 1..6
+inline constexpr int kPointTag = 65;          // evaluation tag of the point now in x
+inline constexpr int kJacobianCount = 66;     // difference Jacobians formed
+inline constexpr int kPieceModelBlock = 67;   // packed model triangle or matrix of a step piece
+inline constexpr int kModelFactorBlock = 68;  // packed R_mu or Cholesky factor of the model matrix
 inline constexpr int kJacobianBlock = 70;
 inline constexpr int kSecondResidualBlock = 82;  // rd
 }  // namespace iv

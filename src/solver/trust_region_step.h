@@ -1,41 +1,52 @@
 #pragma once
-// The locally constrained (Levenberg-Marquardt / More-Hebden) step of a quadratic model,
-// worked in the eigenbasis of the scaled model matrix.
+// The locally constrained (Levenberg-Marquardt) step of a quadratic model: the s that
+// approximately minimises  g^T s + 1/2 s^T H s  subject to ||D s|| <= radius.  It solves
+// (H + mu D^2) s = -g with mu >= 0 chosen so that ||D s|| lies within a window around the
+// radius, or mu = 0 when the full model step is short enough.
 //
-// In scaled variables t = D s the model is  b^T t + 1/2 t^T B t  with B = V diag(e) V^T.
-// With a = V^T b the step for a multiplier mu is  t(mu) = -V diag(a_i / (e_i + mu)),  and
-// the secular function ||t(mu)|| - radius is monotone for mu > -min(e).  Working with
-// (e, a) makes every trial of mu cost O(m) and handles an indefinite B and the hard case
-// exactly.
+// Two models, two methods:
+//  - Gauss-Newton, H = R^T R, worked from the triangle R: for each trial mu the stacked
+//    matrix [R; sqrt(mu) D] is reduced to a triangle R_mu by Givens rotations, so R^T R is
+//    never formed and a singular R needs no special treatment once mu > 0.  mu follows
+//    Hebden's iteration with More's safeguards.
+//  - The augmented model, H = R^T R + S, which may be indefinite: Cholesky factors of
+//    B + lambda I in scaled variables (B = D^-1 H D^-1), with the lower bound on -lambda_min
+//    raised by every factorization that breaks down, and the hard case handled by a move
+//    along a direction of small curvature (More and Sorensen; Gay).
 
 namespace basinfit::solver {
 
 struct ConstrainedStep {
   float multiplier = 0.0f;        // mu; 0 for the full model step
-  float length = 0.0f;            // ||t||
-  float reduction = 0.0f;         // predicted reduction of the model for t
-  bool full_step_exists = false;  // B positive definite (nonsingular for Gauss-Newton)
-  float full_length = -1.0f;      // ||B^-1 b|| when it exists, else negative
-  float full_reduction = -1.0f;   // 1/2 b^T B^-1 b when it exists, else negative
-  int trials = 0;                 // trial values of mu used
+  float length = 0.0f;            // ||D s||
+  float reduction = 0.0f;         // reduction the model predicts for s
+  bool full_step_exists = false;  // R nonsingular, or H positive definite
+  float full_length = -1.0f;      // ||D s_N|| of the full model step when it exists, else negative
+  float full_reduction = -1.0f;   // its predicted reduction when it exists, else negative
+  int trials = 0;                 // trial values of mu used, mu = 0 included
+  bool hard_case = false;         // the step was completed along a direction of small curvature
 };
 
-// Computes the coefficients c (in the eigenbasis) of a step whose length lies in
-// [lower_factor, upper_factor] * radius, or of the full step when that is no longer than
-// upper_factor * radius.  `mu_start` seeds the multiplier iteration (the previous step's
-// mu); at most `max_trials` values of mu are tried.  Eigenvalues at or below
-// `zero_tolerance` in magnitude count as zero (the model is then singular).
-ConstrainedStep locally_constrained_step(const float* e, const float* a, int m, float radius,
-                                         float lower_factor, float upper_factor, float mu_start,
-                                         int max_trials, float zero_tolerance, float* c);
+// Acceptance window [lower_factor, upper_factor] * radius and the cap on trial values of mu.
+struct StepWindow {
+  float lower_factor = 0.9f;
+  float upper_factor = 1.1f;
+  int max_trials = 12;
+};
 
-// Zero tolerance for eigenvalues of a general symmetric model matrix, and for squared
-// singular values (the Gauss-Newton matrix is worked from its factor, so its small
-// singular values are resolved to relative accuracy, not their squares).
-float eigenvalue_zero_tolerance(const float* e, int m);
-float squared_singular_value_zero_tolerance(const float* e, int m);
+// Gauss-Newton model  1/2 ||q + R s||^2  with R the packed m x m upper triangle, scale d.
+// `mu_start` seeds the iteration (the previous step's mu); the safeguards pull it into
+// the current bounds.  Scratch: `triangle` m(m+1)/2 elements (holds R_mu on return),
+// `work` 4m.  The step goes to s.
+ConstrainedStep gauss_newton_step(const float* r_packed, const float* q, const float* d, int m, float radius,
+                                  const StepWindow& window, float mu_start, float* triangle, float* work,
+                                  float* s);
 
-// Predicted reduction -(a^T c) - 1/2 sum e_i c_i^2 of a step with eigen-coefficients c.
-float model_reduction(const float* e, const float* a, const float* c, int m);
+// Model  b^T t + 1/2 t^T B t  in scaled variables t = D s, with B packed symmetric (not
+// necessarily positive definite).  Scratch: `factor` m(m+1)/2 elements, `work` 5m.  The
+// scaled step goes to t.
+ConstrainedStep indefinite_model_step(const float* b_packed, const float* b, int m, float radius,
+                                      const StepWindow& window, float lambda_start, float* factor,
+                                      float* work, float* t);
 
 }  // namespace basinfit::solver
