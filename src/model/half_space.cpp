@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "model/special_functions.h"
+#include "model/bessel_series.h"
 
 namespace basinfit::model {
 

@@ -6,7 +6,7 @@
 #include "model/half_space.h"
 #include "model/layer_solution.h"
 #include "model/principal_values.h"
-#include "model/special_functions.h"
+#include "model/bessel_series.h"
 
 namespace basinfit::model {
 

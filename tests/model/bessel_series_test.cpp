@@ -1,6 +1,6 @@
 // Bessel functions and the hypergeometric series against independent references: published
 // table values, the standard library's special functions, and series summed in long double.
-#include "model/special_functions.h"
+#include "model/bessel_series.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "model/special_functions.h"
+#include "model/bessel_series.h"
 
 #include <algorithm>
 #include <cmath>
