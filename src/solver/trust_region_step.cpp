@@ -90,7 +90,7 @@ ConstrainedStep gauss_newton_step(const float* r_packed, const float* q, const f
       result.full_length = length;
       result.full_reduction = 0.5f * sum_of_squares(q, m);
       result.trials = 1;
-      if (gradient_norm == 0.0f || radius <= 0.0f || length <= window.upper_factor * radius) {
+      if (gradient_norm == 0.0f || length <= window.upper_factor * radius) {
         result.length = length;
         result.reduction = result.full_reduction;
         return result;
@@ -177,11 +177,18 @@ ConstrainedStep indefinite_model_step(const float* b_packed, const float* b, int
       result.full_length = length;
       result.full_reduction = half_image;
       result.trials = 1;
-      if (b_norm == 0.0f || radius <= 0.0f || length <= window.upper_factor * radius) {
+      if (b_norm == 0.0f || length <= window.upper_factor * radius) {
         std::copy(trial, trial + m, t);
         result.length = length;
         result.reduction = half_image;
         return result;
+      }
+      // Too long: without a previous multiplier, start from Hebden's update at lambda = 0
+      // instead of factorizing B again.
+      if (!(lambda_start > 0.0f) && radius > 0.0f) {
+        linalg::solve_upper_transposed(factor, m, trial);
+        const float q_norm = std::sqrt(sum_of_squares(trial, m));
+        if (q_norm > 0.0f) lambda_start = (length / q_norm) * (length / q_norm) * (length - radius) / radius;
       }
     }
   }
