@@ -13,6 +13,7 @@
 #include "basinfit_version.h"
 #include "plot/basin_plot.h"
 #include "plot/graphics_window.h"
+#include "plot/image_canvas.h"
 #include "report/report_writer.h"
 #include "run/backcalculation.h"
 #include "run/startup.h"
@@ -96,5 +97,11 @@ int main(int argc, char** argv) {
   const int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();
+  // The font caches live to the end of the process; handing them back keeps leak checkers quiet.
+  if (window || images) {
+    window.reset();
+    images.reset();
+    basinfit::plot::release_font_caches();
+  }
   return status;
 }
