@@ -125,6 +125,13 @@ void DetailReport::write_basin_lines(const RunState& state, int drop) {
   out_.write(BASINFIT_FMT("(\\,/)"));
 }
 
+void DetailReport::write_layer_numbers(const RunSettings& s) {
+  RowItems numbers("Layer No:", s.separator);
+  for (int j = 1; j <= layer_count(s); ++j) numbers.column(j);
+  out_.write_list(BASINFIT_FMT("(a,5(a1,i2,\\,:))"), numbers.items());
+  if (adjusts_temperature(s)) out_.write(BASINFIT_FMT("(a1,a,\\)"), s.separator, "1-(adj)");
+}
+
 void DetailReport::write_moduli_lines(const RunState& state, int drop) {
   const RunSettings& s = state.settings;
   const LabelChoice label{s.metric()};
@@ -133,10 +140,7 @@ void DetailReport::write_moduli_lines(const RunState& state, int drop) {
   const int layers = layer_count(s);
   const bool adjusted = adjusts_temperature(s);
 
-  RowItems numbers("Layer No:", tab);
-  for (int j = 1; j <= layers; ++j) numbers.column(j);
-  out_.write_list(BASINFIT_FMT("(a,5(a1,i2,\\,:))"), numbers.items());
-  if (adjusted) out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, "1-(adj)");
+  write_layer_numbers(s);
 
   // Each row below first ends the one before it.
   out_.write_list(BASINFIT_FMT("(/,a,5(a1,f8.2,\\,:))"),
@@ -201,10 +205,7 @@ void DetailReport::write_statistics(const RunState& state) {
   const int layers = layer_count(s);
   const bool adjusted = adjusts_temperature(s);
 
-  RowItems numbers("Layer No:", tab);
-  for (int j = 1; j <= layers; ++j) numbers.column(j);
-  out_.write_list(BASINFIT_FMT("(a,5(a1,i2,\\,:))"), numbers.items());
-  if (adjusted) out_.write(BASINFIT_FMT("(a1,a,\\)"), tab, "1-(adj)");
+  write_layer_numbers(s);
 
   out_.write_list(BASINFIT_FMT("(/,a,5(a1,f8.2,\\,:))"),
                   RowItems(label("Mean Moduli (MPa):", "Mean Moduli (ksi):"), tab)

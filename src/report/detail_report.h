@@ -26,6 +26,8 @@ class DetailReport {
   void write_moduli_lines(const RunState& state, int drop);
   void write_point_table(const RunState& state, int drop);
   void write_statistics(const RunState& state);
+  // "Layer No:" and the layer numbers, then "1-(adj)" with adjustment; the line stays open.
+  void write_layer_numbers(const RunSettings& settings);
 
   TextUnit& out_;
 };
