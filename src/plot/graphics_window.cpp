@@ -118,7 +118,9 @@ struct GraphicsWindow::State {
         }
       }
     }
-    cairo_surface_destroy(target);
+    // A surface on a lost connection cannot be flushed any more (cairo would wait on it for
+    // ever); it is left to the end of the process.
+    if (!connection_lost.load()) cairo_surface_destroy(target);
     if (window_gone) {
       if (!connection_lost.load()) {
         XDestroyWindow(display, window);
@@ -143,6 +145,10 @@ int ignore_protocol_error(Display*, XErrorEvent*) { return 0; }
 void note_connection_lost(Display*, void* state) {
   static_cast<GraphicsWindow::State*>(state)->connection_lost = true;
 }
+
+// Xlib's own handler for a broken connection ends the process; this one only lets the
+// exit handler above take note.
+int keep_running_on_lost_connection(Display*) { return 0; }
 
 unsigned long palette_pixel(Display* display, int index) {
   const Rgb rgb = palette_colour(index);
@@ -174,6 +180,7 @@ WindowOpening GraphicsWindow::open(const char* display_name, PixelSize size) {
   }
   Display* display = state->display;
   XSetErrorHandler(ignore_protocol_error);
+  XSetIOErrorHandler(keep_running_on_lost_connection);
   XSetIOErrorExitHandler(display, note_connection_lost, state.get());
   const int screen = DefaultScreen(display);
   if (DefaultDepth(display, screen) < 15) {

@@ -152,6 +152,40 @@ TEST(Startup, HeaderWithoutSeparatorStopsWithAWarning) {
   EXPECT_NE(run.err.find("deflections.dat, line 4: warning"), std::string::npos) << run.err;
 }
 
+TEST(Startup, WindowedRunShowsTheBasinInAGraphicsOutputWindowUntilClosed) {
+  TempFolder f("xwindow");
+  write_inputs(f, kGeneral, "Route\nW1 2 5 0 0 0 70 70\n9000 20.0 9.0 5.0\n12000 26.0 12.0 6.6\n");
+  const auto control = write_control(f, 0);
+  const std::string script = std::string(BASINFIT_SOURCE_DIR) + "/tests/e2e/windowed_run.sh";
+  const EngineRun run = run_program("bash", {script, basinfit_path(), control.string(), f.path().string()});
+  if (run.exit_status == 77) GTEST_SKIP() << "Xvfb, xdotool or ImageMagick is not installed";
+  ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out.find("window=none"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("title=Graphics Output\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("size=640x480\n"), std::string::npos) << run.out;
+  // A drawn chart has many colours; the strip below it keeps the blue background.
+  const auto colours = run.out.find("colours=");
+  ASSERT_NE(colours, std::string::npos) << run.out;
+  EXPECT_GT(std::stoi(run.out.substr(colours + 8)), 4) << run.out;
+  EXPECT_NE(run.out.find("corner=srgb(0,0,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("engine_status=0"), std::string::npos) << run.out << read_file(f / "engine.err");
+  EXPECT_NE(read_file(f / "engine.out").find("           Finished Drop No  2 of  2 drops at Station W1"),
+            std::string::npos);
+  EXPECT_NE(read_file(f / "detail.txt").find("Station: W1"), std::string::npos);
+}
+
+TEST(Startup, ALostXConnectionNeitherEndsNorHangsTheRun) {
+  TempFolder f("xkill");
+  write_inputs(f, kGeneral, "Route\nW1 2 5 0 0 0 70 70\n9000 20.0 9.0 5.0\n12000 26.0 12.0 6.6\n");
+  const auto control = write_control(f, 0);
+  const std::string script = std::string(BASINFIT_SOURCE_DIR) + "/tests/e2e/windowed_run.sh";
+  const EngineRun run = run_program("bash", {script, basinfit_path(), control.string(), f.path().string(), "kill"});
+  if (run.exit_status == 77) GTEST_SKIP() << "Xvfb, xdotool or ImageMagick is not installed";
+  ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("engine_status=0"), std::string::npos) << run.out << read_file(f / "engine.err");
+  EXPECT_NE(read_file(f / "summary.txt").find("W1        \tNorm."), std::string::npos);
+}
+
 TEST(Startup, PlotDirectoryReceivesEveryDropsChart) {
   TempFolder f("plots");
   write_inputs(f, kGeneral, "Route\nA/B 2 5 0 0 0 70 70\n9000 20.0 9.0 5.0\n12000 26.0 12.0 6.6\n");
