@@ -4,6 +4,32 @@
 
 namespace basinfit::solver::testing {
 
+namespace {
+
+// Residuals of the problems that also appear with bounds.
+void rosenbrock(std::span<const float> x, std::span<float> r) {
+  r[0] = 10.0f * (x[1] - x[0] * x[0]);
+  r[1] = 1.0f - x[0];
+}
+
+void helical_valley(std::span<const float> x, std::span<float> r) {
+  const float two_pi = 2.0f * std::numbers::pi_v<float>;
+  float theta = std::atan(x[1] / x[0]) / two_pi;
+  if (x[0] < 0.0f) theta += 0.5f;
+  r[0] = 10.0f * (x[2] - 10.0f * theta);
+  r[1] = 10.0f * (std::sqrt(x[0] * x[0] + x[1] * x[1]) - 1.0f);
+  r[2] = x[2];
+}
+
+void box_3d(std::span<const float> x, std::span<float> r) {
+  for (int i = 1; i <= 10; ++i) {
+    const float t = 0.1f * i;
+    r[i - 1] = std::exp(-t * x[0]) - std::exp(-t * x[1]) - x[2] * (std::exp(-t) - std::exp(-10.0f * t));
+  }
+}
+
+}  // namespace
+
 std::vector<TestProblem> standard_problems() {
   std::vector<TestProblem> problems;
   // Zero-residual problems stop at f < afctol = 1e-5 (absolute function convergence), so
@@ -13,10 +39,7 @@ std::vector<TestProblem> standard_problems() {
                       2,
                       {-1.2f, 1.0f},
                       open_bounds(2),
-                      [](std::span<const float> x, std::span<float> r) {
-                        r[0] = 10.0f * (x[1] - x[0] * x[0]);
-                        r[1] = 1.0f - x[0];
-                      },
+                      rosenbrock,
                       0.0f,
                       1.0e-5f,
                       -1.0f,
@@ -82,14 +105,7 @@ std::vector<TestProblem> standard_problems() {
                       3,
                       {-1.0f, 0.0f, 0.0f},
                       open_bounds(3),
-                      [](std::span<const float> x, std::span<float> r) {
-                        const float two_pi = 2.0f * std::numbers::pi_v<float>;
-                        float theta = std::atan(x[1] / x[0]) / two_pi;
-                        if (x[0] < 0.0f) theta += 0.5f;
-                        r[0] = 10.0f * (x[2] - 10.0f * theta);
-                        r[1] = 10.0f * (std::sqrt(x[0] * x[0] + x[1] * x[1]) - 1.0f);
-                        r[2] = x[2];
-                      },
+                      helical_valley,
                       0.0f,
                       1.0e-5f,
                       -1.0f,
@@ -118,13 +134,7 @@ std::vector<TestProblem> standard_problems() {
                       3,
                       {0.0f, 10.0f, 20.0f},
                       open_bounds(3),
-                      [](std::span<const float> x, std::span<float> r) {
-                        for (int i = 1; i <= 10; ++i) {
-                          const float t = 0.1f * i;
-                          r[i - 1] = std::exp(-t * x[0]) - std::exp(-t * x[1]) -
-                                     x[2] * (std::exp(-t) - std::exp(-10.0f * t));
-                        }
-                      },
+                      box_3d,
                       0.0f,
                       1.0e-5f,
                       -1.0f,
@@ -217,10 +227,7 @@ std::vector<TestProblem> bounded_problems() {
                       2,
                       {-1.2f, 1.0f},
                       {-2.0f, 0.5f, -1.0f, 2.0f},
-                      [](std::span<const float> x, std::span<float> r) {
-                        r[0] = 10.0f * (x[1] - x[0] * x[0]);
-                        r[1] = 1.0f - x[0];
-                      },
+                      rosenbrock,
                       0.125f,
                       1.0e-5f,
                       -1.0f,
@@ -231,14 +238,7 @@ std::vector<TestProblem> bounded_problems() {
                       3,
                       {2.0f, 0.5f, 0.5f},
                       {1.5f, 3.0f, -1.0f, 1.0f, -1.0f, 1.0f},
-                      [](std::span<const float> x, std::span<float> r) {
-                        const float two_pi = 2.0f * std::numbers::pi_v<float>;
-                        float theta = std::atan(x[1] / x[0]) / two_pi;
-                        if (x[0] < 0.0f) theta += 0.5f;
-                        r[0] = 10.0f * (x[2] - 10.0f * theta);
-                        r[1] = 10.0f * (std::sqrt(x[0] * x[0] + x[1] * x[1]) - 1.0f);
-                        r[2] = x[2];
-                      },
+                      helical_valley,
                       12.5f,
                       12.5f * 1.0e-5f,
                       -1.0f,
@@ -265,13 +265,7 @@ std::vector<TestProblem> bounded_problems() {
                       3,
                       {0.0f, 10.0f, 1.0f},
                       {-5.0f, 5.0f, 0.0f, 20.0f, 1.0f, 1.0f},
-                      [](std::span<const float> x, std::span<float> r) {
-                        for (int i = 1; i <= 10; ++i) {
-                          const float t = 0.1f * i;
-                          r[i - 1] = std::exp(-t * x[0]) - std::exp(-t * x[1]) -
-                                     x[2] * (std::exp(-t) - std::exp(-10.0f * t));
-                        }
-                      },
+                      box_3d,
                       0.0f,
                       1.0e-5f,
                       -1.0f,
