@@ -5,7 +5,6 @@
 // the terminal and each drop's basin in a "Graphics Output" window.
 
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 #include <memory>
 #include <string>
@@ -37,11 +36,13 @@ int main(int argc, char** argv) {
   CLI::App app{kDescription, "basinfit"};
   std::string control_file;
   std::string plot_dir;
-  app.add_option("CONTROL_FILE", control_file, "Control file naming the input and output files (deleted once read)")
+  app.add_option("CONTROL_FILE", control_file,
+                 "Control file naming the input and output files (deleted once read)")
       ->required();
-  app.add_option("--plot-dir", plot_dir,
-                 "Also write each drop's basin chart as DIR/<station>-<drop>.png and .svg, in batch and windowed "
-                 "mode alike")
+  app.add_option(
+         "--plot-dir", plot_dir,
+         "Also write each drop's basin chart as DIR/<station>-<drop>.png and .svg, in batch and windowed "
+         "mode alike")
       ->type_name("DIR");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
@@ -82,7 +83,8 @@ int main(int argc, char** argv) {
           try {
             images->write(station_id, drop, basin);
           } catch (const basinfit::plot::PlotFileError& e) {
-            throw basinfit::InputError(e.path().string(), 0, e.what(), basinfit::InputError::Kind::kFileSystem);
+            throw basinfit::InputError(e.path().string(), 0, e.what(),
+                                       basinfit::InputError::Kind::kFileSystem);
           }
         }
       };

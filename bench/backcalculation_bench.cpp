@@ -79,7 +79,8 @@ void BM_ModelAtNineSensors(benchmark::State& bench) {
   RunState state = make_state();
   state.results.modulus[0] = {3000.0f, 300.0f, 60.0f, 0, 0};
   for (auto _ : bench) {
-    const bool ok = run_model(state.settings, state.station, state.results, 1, WrapperMode::kSensorDeflections);
+    const bool ok =
+        run_model(state.settings, state.station, state.results, 1, WrapperMode::kSensorDeflections);
     benchmark::DoNotOptimize(ok);
   }
 }
@@ -101,7 +102,8 @@ void BM_SurveyThroughExecutable(benchmark::State& bench) {
   std::vector<std::vector<std::string>> stations;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
-    if (line.find(' ') != std::string::npos && line.substr(line.find(' ') + 1, 2) == "4 ") stations.push_back({});
+    if (line.find(' ') != std::string::npos && line.substr(line.find(' ') + 1, 2) == "4 ")
+      stations.push_back({});
     stations.back().push_back(line);
   }
   std::ofstream out(dir / "deflections.dat");

@@ -80,8 +80,9 @@ RealParse parse_real(std::string_view text) {
   if (equals_ignoring_case(body, "NAN") || equals_ignoring_case(body, "INF") ||
       equals_ignoring_case(body, "INFINITY")) {
     result.non_finite = true;
-    result.value = equals_ignoring_case(body, "NAN") ? std::numeric_limits<float>::quiet_NaN()
-                                                     : (negative ? -1.0f : 1.0f) * std::numeric_limits<float>::infinity();
+    result.value = equals_ignoring_case(body, "NAN")
+                       ? std::numeric_limits<float>::quiet_NaN()
+                       : (negative ? -1.0f : 1.0f) * std::numeric_limits<float>::infinity();
     return result;
   }
   // Normalise to a form from_chars accepts: [-]digits[.digits][e[-]digits].
@@ -103,8 +104,10 @@ RealParse parse_real(std::string_view text) {
   if (!digits) return result;
   if (i < body.size()) {
     char c = body[i];
-    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q') ++i;
-    else if (c != '+' && c != '-') return result;
+    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q')
+      ++i;
+    else if (c != '+' && c != '-')
+      return result;
     normal += 'e';
     if (i < body.size() && (body[i] == '+' || body[i] == '-')) normal += body[i++];
     bool exp_digits = false;
@@ -166,7 +169,6 @@ ListReader::Status ListReader::read(std::initializer_list<ListTarget> targets) {
     next_record_ = end_line + 1;
   };
 
-
   // Walk the targets element by element.
   auto target_it = targets.begin();
   std::size_t element = 0;
@@ -188,8 +190,9 @@ ListReader::Status ListReader::read(std::initializer_list<ListTarget> targets) {
   auto assign = [&](std::string_view token, int token_line) {
     const ListTarget& t = *target_it;
     auto fail = [&](const std::string& expected) {
-      throw InputError(file.name(), file.line_number(static_cast<std::size_t>(token_line)),
-                       "expected " + expected + " for " + std::string(t.what_) + ", found '" + std::string(token) + "'");
+      throw InputError(
+          file.name(), file.line_number(static_cast<std::size_t>(token_line)),
+          "expected " + expected + " for " + std::string(t.what_) + ", found '" + std::string(token) + "'");
     };
     switch (t.kind_) {
       case ListTarget::Kind::kInt:

@@ -259,7 +259,8 @@ bool write_non_finite(std::string& out, double value, int width) {
 // Exact decimal digits of |value|; ties round half to even, like the runtime we follow.
 std::string digits_fixed(double magnitude, int precision) {
   char buffer[400];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, precision);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, precision);
   return std::string(buffer, result.ptr);
 }
 
@@ -303,8 +304,8 @@ void write_exponent_form(std::string& out, double value, int width, int digits, 
     return;
   }
   char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, significant - 1);
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific,
+                                    significant - 1);
   std::string sci(buffer, result.ptr);
   const std::string::size_type e_pos = sci.find('e');
   std::string mantissa_digits;
@@ -380,13 +381,15 @@ class FormatWalker {
     const Node& root = format_.root();
     if (!walk(root)) return;
     if (!has_item()) return;
-    if (!holds_data(root)) throw FormatError("format \"" + format_.text() + "\": items left but no data edit");
+    if (!holds_data(root))
+      throw FormatError("format \"" + format_.text() + "\": items left but no data edit");
     // Format reversion: a new record, then the rightmost top-level group (with its repeat
     // count), or the whole format when it has no group.
     const Node* target = &root;
     for (const Node& c : root.children)
       if (c.kind == Kind::kGroup) target = &c;
-    if (!holds_data(*target)) throw FormatError("format \"" + format_.text() + "\": reversion group has no data edit");
+    if (!holds_data(*target))
+      throw FormatError("format \"" + format_.text() + "\": reversion group has no data edit");
     while (has_item()) {
       pending_blanks_ = 0;
       sink_.end_record();
@@ -455,7 +458,8 @@ class FormatWalker {
   }
 
   [[noreturn]] void mismatch(const char* wanted) const {
-    throw FormatError("format \"" + format_.text() + "\": item " + std::to_string(position_) + " needs " + wanted);
+    throw FormatError("format \"" + format_.text() + "\": item " + std::to_string(position_) + " needs " +
+                      wanted);
   }
 
   // Returns false when the write ends inside this group (items exhausted at a data edit or

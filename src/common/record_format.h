@@ -148,8 +148,8 @@ std::string format_to_string(const Format& format, const Args&... args) {
 }  // namespace basinfit
 
 // A format parsed once, at its first use, and kept for the rest of the run.
-#define BASINFIT_FMT(text)                             \
-  ([]() -> const ::basinfit::Format& {                 \
+#define BASINFIT_FMT(text)                               \
+  ([]() -> const ::basinfit::Format& {                   \
     static const ::basinfit::Format parsed_format{text}; \
-    return parsed_format;                              \
+    return parsed_format;                                \
   }())

@@ -21,7 +21,9 @@ float Backcalculation::temperature_factor(RunState& state) {
   return basinfit::temperature_factor(pavement, state.settings.reference_temperature);
 }
 
-void Backcalculation::station_statistics(RunState& state) { regress(state.settings, state.station, state.results); }
+void Backcalculation::station_statistics(RunState& state) {
+  regress(state.settings, state.station, state.results);
+}
 
 void Backcalculation::user_point_responses(RunState& state, int drop) {
   run_model(state.settings, state.station, state.results, drop, WrapperMode::kUserPoints);
@@ -29,8 +31,9 @@ void Backcalculation::user_point_responses(RunState& state, int drop) {
 
 void Backcalculation::write_moduli(const char* label, const RunState& state, int drop) {
   const auto& moduli = state.results.modulus[static_cast<std::size_t>(drop - 1)];
-  messages_.progress(format_internal(BASINFIT_FMT("(5x,a,5f10.0)"), 80, label,
-                                     std::span<const float>(moduli.data(), static_cast<std::size_t>(state.settings.layer_count))));
+  messages_.progress(format_internal(
+      BASINFIT_FMT("(5x,a,5f10.0)"), 80, label,
+      std::span<const float>(moduli.data(), static_cast<std::size_t>(state.settings.layer_count))));
 }
 
 // The residuals of one trial point: relative deflection differences, weighted.  At a new
@@ -78,14 +81,14 @@ void Backcalculation::residuals(RunState& state, std::span<const float> x, int& 
           BASINFIT_FMT("(5X,'Percent RMS Relative Error at the Start of Backanalysis =',F7.2)"), 80, rms));
     } else {
       messages_.progress(format_internal(
-          BASINFIT_FMT("(5X,'Percent RMS Relative Error at the End of Iteration ',I3,'   =',F7.2)"), 80, ints[1],
-          rms));
+          BASINFIT_FMT("(5X,'Percent RMS Relative Error at the End of Iteration ',I3,'   =',F7.2)"), 80,
+          ints[1], rms));
       bool all_settled = true;
       for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j) {
         const float before = previous_modulus_[j];
         // A previous modulus of 0 cannot give a relative change; only an unchanged 0 passes.
-        const bool changed = before == 0.0f ? modulus[j] != 0.0f
-                                            : std::fabs(modulus[j] - before) / before > reals[1] * 0.01f;
+        const bool changed =
+            before == 0.0f ? modulus[j] != 0.0f : std::fabs(modulus[j] - before) / before > reals[1] * 0.01f;
         if (changed) {
           all_settled = false;
           break;
@@ -93,7 +96,8 @@ void Backcalculation::residuals(RunState& state, std::span<const float> x, int& 
       }
       if (all_settled) ints[2] = ints[2] == 2 ? 4 : 3;
     }
-    for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j) previous_modulus_[j] = modulus[j];
+    for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j)
+      previous_modulus_[j] = modulus[j];
   }
   ints[0] = 0;
 }
@@ -127,9 +131,9 @@ DropOutcome Backcalculation::backcalculate(RunState& state, int drop) {
 
   const int n = s.sensor_count;
   if (p > 0) {
-    const solver::ResidualFunction residual = [&](int, int, std::span<const float> trial, int& nf, std::span<float> r,
-                                                  std::span<int> ints, std::span<float> reals,
-                                                  const solver::UserRoutine&) {
+    const solver::ResidualFunction residual = [&](int, int, std::span<const float> trial, int& nf,
+                                                  std::span<float> r, std::span<int> ints,
+                                                  std::span<float> reals, const solver::UserRoutine&) {
       residuals(state, trial, nf, r, ints, reals);
     };
     const solver::UserRoutine nothing = [] {};

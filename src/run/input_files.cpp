@@ -29,7 +29,8 @@ std::optional<SettingsProblem> read_standard_values(const TextFile& file, RunSet
   ListReader reader(file);
   int check = 0;
   float reference = 0;
-  const ListReader::Status status = reader.read({{check, "the check value"}, {reference, "the reference temperature"}});
+  const ListReader::Status status =
+      reader.read({{check, "the check value"}, {reference, "the reference temperature"}});
   if (status != ListReader::Status::kComplete)
     throw InputError(file.name(), static_cast<int>(file.record_count()) + 1,
                      "the file ends before the check value and the reference temperature");
@@ -85,7 +86,8 @@ void read_general_records(const TextFile& file, RunSettings& s) {
   if (!(s.plate_radius > 0))
     fail(counts_line, "the plate radius is " + number_text(s.plate_radius) + ", expected a value above 0");
   if (s.weighting_option < 0 || s.weighting_option > 2)
-    fail(counts_line, "the weighting option is " + std::to_string(s.weighting_option) + ", expected 0, 1 or 2");
+    fail(counts_line,
+         "the weighting option is " + std::to_string(s.weighting_option) + ", expected 0, 1 or 2");
 
   const auto sensors = static_cast<std::size_t>(s.sensor_count);
   std::span<float> offsets(s.sensor_offset.data(), sensors);
@@ -95,8 +97,8 @@ void read_general_records(const TextFile& file, RunSettings& s) {
                   "the sensor offsets and weights");
     for (std::size_t i = 0; i < sensors; ++i)
       if (weights[i] < 0)
-        fail(reader.last_line(), "the weight of sensor " + std::to_string(i + 1) + " is " + number_text(weights[i]) +
-                                     ", expected 0 or more");
+        fail(reader.last_line(), "the weight of sensor " + std::to_string(i + 1) + " is " +
+                                     number_text(weights[i]) + ", expected 0 or more");
   } else {
     read_required(reader, {{offsets, "a sensor offset"}}, "the sensor offsets");
     if (s.weighting_option == 0)
@@ -104,8 +106,8 @@ void read_general_records(const TextFile& file, RunSettings& s) {
   }
   for (std::size_t i = 0; i < sensors; ++i)
     if (offsets[i] < 0)
-      fail(reader.last_line(), "the offset of sensor " + std::to_string(i + 1) + " is " + number_text(offsets[i]) +
-                                   ", expected 0 or more");
+      fail(reader.last_line(), "the offset of sensor " + std::to_string(i + 1) + " is " +
+                                   number_text(offsets[i]) + ", expected 0 or more");
 
   read_required(reader,
                 {{s.temperature_adjustment, "the temperature-adjustment flag"},
@@ -114,7 +116,8 @@ void read_general_records(const TextFile& file, RunSettings& s) {
                  {s.stiff_layer, "the stiff-layer flag"}},
                 "the option record");
   if (s.stiff_layer != 0 && s.stiff_layer != 1)
-    fail(reader.last_line(), "the stiff-layer flag is " + std::to_string(s.stiff_layer) + ", expected 0 or 1");
+    fail(reader.last_line(),
+         "the stiff-layer flag is " + std::to_string(s.stiff_layer) + ", expected 0 or 1");
   if (s.stiff_layer == 1 && s.layer_count < 2)
     fail(reader.last_line(), "a stiff layer needs at least one layer above it");
 
@@ -124,18 +127,25 @@ void read_general_records(const TextFile& file, RunSettings& s) {
     int j = 0, type = 0;
     float poisson = 0, modulus = 0;
     read_required(reader,
-                  {{j, "the layer number"}, {type, "the layer type"}, {poisson, "the Poisson's ratio"},
+                  {{j, "the layer number"},
+                   {type, "the layer type"},
+                   {poisson, "the Poisson's ratio"},
                    {modulus, "the modulus"}},
                   "every layer record");
     const int line = reader.last_line();
     if (j < 1 || j > s.layer_count)
-      fail(line, "the layer number is " + std::to_string(j) + ", expected 1 to " + std::to_string(s.layer_count));
+      fail(line,
+           "the layer number is " + std::to_string(j) + ", expected 1 to " + std::to_string(s.layer_count));
     float lower = 0, upper = 0;
     if (type == kBackcalculatedLayer) {
       reader.reread_last();
       read_required(reader,
-                    {{j, "the layer number"}, {type, "the layer type"}, {poisson, "the Poisson's ratio"},
-                     {modulus, "the modulus"}, {lower, "the lower modulus bound"}, {upper, "the upper modulus bound"}},
+                    {{j, "the layer number"},
+                     {type, "the layer type"},
+                     {poisson, "the Poisson's ratio"},
+                     {modulus, "the modulus"},
+                     {lower, "the lower modulus bound"},
+                     {upper, "the upper modulus bound"}},
                     "the modulus bounds of a backcalculated layer");
     }
     const std::string layer = "layer " + std::to_string(j);
@@ -165,8 +175,9 @@ void read_general_records(const TextFile& file, RunSettings& s) {
     ls.lower_exponent = ls.lower_bound > 0.1f ? std::log10(ls.lower_bound) : -1.0f;
     ls.upper_exponent = ls.upper_bound > 1.0f ? std::log10(ls.upper_bound) : 6.0f;
     if (ls.lower_exponent > ls.upper_exponent)
-      fail(layer_line[static_cast<std::size_t>(j)], "the lower modulus bound of layer " + std::to_string(j + 1) + " (" + number_text(ls.lower_bound) +
-                  ") is above its upper bound (" + number_text(ls.upper_bound) + ")");
+      fail(layer_line[static_cast<std::size_t>(j)],
+           "the lower modulus bound of layer " + std::to_string(j + 1) + " (" + number_text(ls.lower_bound) +
+               ") is above its upper bound (" + number_text(ls.upper_bound) + ")");
   }
 
   read_required(reader,
@@ -179,19 +190,22 @@ void read_general_records(const TextFile& file, RunSettings& s) {
   s.point_count = 0;
   while (s.point_count < kMaxPoints) {
     EvaluationPoint p;
-    const ListReader::Status status = reader.read(
-        {{p.radial_distance, "the radial distance of an evaluation point"},
-         {p.layer, "the layer number of an evaluation point"},
-         {p.position, "the position code of an evaluation point"}});
+    const ListReader::Status status =
+        reader.read({{p.radial_distance, "the radial distance of an evaluation point"},
+                     {p.layer, "the layer number of an evaluation point"},
+                     {p.position, "the position code of an evaluation point"}});
     if (status == ListReader::Status::kEndOfFile) break;
     const int line = reader.last_line();
     if (status == ListReader::Status::kIncomplete)
-      fail(line, "the evaluation point record is incomplete: expected radial distance, layer number and position code");
+      fail(line,
+           "the evaluation point record is incomplete: expected radial distance, layer number and position "
+           "code");
     if (p.layer < 1 || p.layer > s.layer_count)
       fail(line, "the evaluation point lies in layer " + std::to_string(p.layer) + ", expected 1 to " +
                      std::to_string(s.layer_count));
     if (p.position < kTopOfLayer || p.position > kBottomOfLayer)
-      fail(line, "the position code is " + std::to_string(p.position) + ", expected 0 (top), 1 (middle) or 2 (bottom)");
+      fail(line, "the position code is " + std::to_string(p.position) +
+                     ", expected 0 (top), 1 (middle) or 2 (bottom)");
     if (p.radial_distance < 0)
       fail(line, "the radial distance is " + number_text(p.radial_distance) + ", expected 0 or more");
     s.points[static_cast<std::size_t>(s.point_count++)] = p;

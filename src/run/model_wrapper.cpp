@@ -27,7 +27,8 @@ std::array<float, 4> model_thickness(const RunSettings& s, const StationData& st
 
 }  // namespace
 
-model::LayerSystem wrapper_layer_system(const RunSettings& s, const StationData& st, const PerLayer<float>& modulus) {
+model::LayerSystem wrapper_layer_system(const RunSettings& s, const StationData& st,
+                                        const PerLayer<float>& modulus) {
   model::LayerSystem system;
   const auto nl = static_cast<std::size_t>(s.layer_count);
   for (std::size_t j = 0; j < model::kMaxLayers; ++j) {
@@ -53,7 +54,8 @@ int default_point_depths(const RunSettings& s, const std::array<float, 4>& h, Pe
   int count = 2;
   for (int j = 3; j <= last - 1; ++j) {
     const auto i = static_cast<std::size_t>(count);
-    depth[i] = depth[i - 1] + h[static_cast<std::size_t>(j - 2)] / 2.0f + h[static_cast<std::size_t>(j - 1)] / 2.0f;
+    depth[i] =
+        depth[i - 1] + h[static_cast<std::size_t>(j - 2)] / 2.0f + h[static_cast<std::size_t>(j - 1)] / 2.0f;
     layer[i] = j;
     ++count;
   }
@@ -114,7 +116,8 @@ bool run_model(const RunSettings& s, const StationData& st, StationResults& r, i
   if (mode == WrapperMode::kSensorDeflections) {
     const double deflection_factor = static_cast<double>(s.units.deflection);
     for (std::size_t i = 0; i < count; ++i)
-      r.calculated[d][i] = static_cast<float>(-1000.0 * result.rows[i][model::kDisplacementZ] / deflection_factor);
+      r.calculated[d][i] =
+          static_cast<float>(-1000.0 * result.rows[i][model::kDisplacementZ] / deflection_factor);
     return true;
   }
   const double modulus_factor = static_cast<double>(s.units.modulus);

@@ -14,8 +14,8 @@ struct LogFit {
 };
 
 // Means and sums of squares of x = log10(stress / Pa), y = log10(modulus) over the drops.
-LogFit log_sums(const PerDrop<float>& stress, const PerDrop<float>& modulus, int drops, float pa, PerDrop<float>& x,
-                PerDrop<float>& y) {
+LogFit log_sums(const PerDrop<float>& stress, const PerDrop<float>& modulus, int drops, float pa,
+                PerDrop<float>& x, PerDrop<float>& y) {
   LogFit f;
   for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d) {
     x[d] = std::log10(stress[d] / pa);
@@ -51,7 +51,8 @@ void add_overburden(const RunSettings& s, const StationData& st, StationResults&
     }
     overburden[static_cast<std::size_t>(i - 1)] = o;
   }
-  for (int i = 0; i < points; ++i) overburden[static_cast<std::size_t>(i)] = overburden[static_cast<std::size_t>(i)] / s.units.modulus;
+  for (int i = 0; i < points; ++i)
+    overburden[static_cast<std::size_t>(i)] = overburden[static_cast<std::size_t>(i)] / s.units.modulus;
 
   PointResponses& p = r.responses;
   for (std::size_t d = 0; d < static_cast<std::size_t>(st.drop_count); ++d) {
@@ -100,7 +101,8 @@ void normalise(const RunSettings& s, const StationData& st, StationResults& r) {
   for (std::size_t j = 0; j < layers; ++j)
     stats.normalized_modulus[j] = r.modulus[l][j] + (r.modulus[u][j] - r.modulus[l][j]) / span * along;
   stats.normalized_adjusted_modulus =
-      r.adjusted_surface_modulus[l] + (r.adjusted_surface_modulus[u] - r.adjusted_surface_modulus[l]) / span * along;
+      r.adjusted_surface_modulus[l] +
+      (r.adjusted_surface_modulus[u] - r.adjusted_surface_modulus[l]) / span * along;
 }
 
 }  // namespace
@@ -184,7 +186,8 @@ void regress(const RunSettings& s, const StationData& st, StationResults& r) {
     stats.mean_modulus[j] = sum / static_cast<float>(drops);
   }
   float adjusted = 0;
-  for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d) adjusted = adjusted + r.adjusted_surface_modulus[d];
+  for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d)
+    adjusted = adjusted + r.adjusted_surface_modulus[d];
   stats.mean_adjusted_modulus = adjusted / static_cast<float>(drops);
   normalise(s, st, r);
 }

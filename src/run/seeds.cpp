@@ -9,9 +9,9 @@ SeedResult compute_seed_moduli(const RunSettings& s, const StationData& st, PerL
   const int ns = s.sensor_count;
   const auto& offset = s.sensor_offset;
   const auto& measured = st.measured[0];
-  const float p1 = st.load[0] * u.load;  // lbf
+  const float p1 = st.load[0] * u.load;                  // lbf
   const float d1 = measured[0] * u.deflection * 0.001f;  // in
-  const float r36 = 36.0f / u.length;                   // 36 in, in file units
+  const float r36 = 36.0f / u.length;                    // 36 in, in file units
 
   // The basin area needs a deflection under the plate and a segment to interpolate on.
   if (ns < 2 || !(d1 > 0)) return SeedResult::kBasinUnusable;
@@ -54,7 +54,8 @@ SeedResult compute_seed_moduli(const RunSettings& s, const StationData& st, PerL
     case 2:
       if (s.layers[1].backcalculated()) e[1] = d36 > 0 ? 0.00762f * p1 / d36 - 466.0f : 20000.0f;
       if (back1)
-        e[0] = std::pow(10.0f, 1.78046f * s_term - 0.95144f * std::log10(e[1]) - 1.21181f * std::pow(h1, 1.0f / 3.0f) - 0.5374f);
+        e[0] = std::pow(10.0f, 1.78046f * s_term - 0.95144f * std::log10(e[1]) -
+                                   1.21181f * std::pow(h1, 1.0f / 3.0f) - 0.5374f);
       break;
     case 3:
       // The base equation needs a base thickness.

@@ -15,6 +15,7 @@ enum class SeedResult {
 // Computes the seeds of the backcalculated layers from drop 1 of `station` into `modulus`
 // (the modulus column of drop 1, MPa or ksi), which on entry holds the current seeds or
 // fixed moduli; fixed layers keep their values and enter the equations with them.
-SeedResult compute_seed_moduli(const RunSettings& settings, const StationData& station, PerLayer<float>& modulus);
+SeedResult compute_seed_moduli(const RunSettings& settings, const StationData& station,
+                               PerLayer<float>& modulus);
 
 }  // namespace basinfit

@@ -57,9 +57,10 @@ ControlFile read_control_file(const std::string& path) {
   if (reader.read({{control.log_unit, "the log unit number"}}) != ListReader::Status::kComplete)
     throw InputError(path, 1, "the control file is empty: expected the log unit number");
   if (control.log_unit < 0 || is_fixed_unit(control.log_unit))
-    throw InputError(path, reader.last_line(),
-                     "the log unit is " + std::to_string(control.log_unit) +
-                         ": expected 0 (no log) or a positive unit number other than 1, 2, 4, 7, 8, 11 and 12");
+    throw InputError(
+        path, reader.last_line(),
+        "the log unit is " + std::to_string(control.log_unit) +
+            ": expected 0 (no log) or a positive unit number other than 1, 2, 4, 7, 8, 11 and 12");
   auto name = [&](std::string& into, const char* what) {
     const std::optional<std::string> record = reader.read_record();
     if (!record)
@@ -109,7 +110,9 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     // The control file is consumed: it is removed once every name in it has been read.
     std::error_code removed;
     std::filesystem::remove(options.control_file, removed);
-    if (removed) write_diagnostic(options.errors, options.control_file + ": cannot delete the control file: " + removed.message());
+    if (removed)
+      write_diagnostic(options.errors,
+                       options.control_file + ": cannot delete the control file: " + removed.message());
 
     if (control.log_unit != 0) {
       log_file = create_output(control.log_file, "log file");
@@ -129,7 +132,8 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
         write_diagnostic(options.errors, driver.settings_problem()->what());
         status = 1;
       } else if (end == DriverEnd::kHeaderStop) {
-        write_diagnostic(options.errors, control.deflections + ", line " + std::to_string(driver.stop_line()) +
+        write_diagnostic(options.errors, control.deflections + ", line " +
+                                             std::to_string(driver.stop_line()) +
                                              ": warning: a station header without any blank, comma or tab; "
                                              "processing stopped there");
       }

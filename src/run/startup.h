@@ -57,6 +57,7 @@ struct EngineOptions {
 
 // Runs the engine.  Returns the exit status: 0 normal end, 1 input error, 2 file-system
 // error.  Every failure writes one clear message to `errors`; what was written stays.
-int run_engine(const EngineOptions& options, const ComputationsFactory& computations, const ReportFactory& reports);
+int run_engine(const EngineOptions& options, const ComputationsFactory& computations,
+               const ReportFactory& reports);
 
 }  // namespace basinfit

@@ -51,7 +51,8 @@ StationRead read_station(ListReader& reader, const RunSettings& settings, Statio
   station.header_line = line;
   if (cut == header.size()) return StationRead::kNoSeparator;
   if (cut == 0)
-    throw InputError(file.name(), line, "the station header begins with a separator: expected a station identifier");
+    throw InputError(file.name(), line,
+                     "the station header begins with a separator: expected a station identifier");
   station.id = header.substr(0, cut);
   station.id.resize(kStationIdLength, ' ');
   const std::string id = trimmed(station.id);
@@ -60,25 +61,26 @@ StationRead read_station(ListReader& reader, const RunSettings& settings, Statio
   // are read from the whole line, so nothing beyond column 80 is silently cut.
   std::size_t rest = cut;
   while (rest < full.size() && is_separator(full[rest])) ++rest;
-  const TextFile values(file.name(), rest < full.size() ? std::string_view(full).substr(rest) : std::string_view(),
-                        line);
+  const TextFile values(file.name(),
+                        rest < full.size() ? std::string_view(full).substr(rest) : std::string_view(), line);
   ListReader value_reader(values);
   short drops = 0;
   std::array<float, kMaxThicknesses> thickness{};
   float t1 = 0, t2 = 0;
-  const ListReader::Status status =
-      value_reader.read({{drops, "the number of drops"},
-                         {std::span<float>(thickness), "a layer thickness"},
-                         {t1, "temperature 1"},
-                         {t2, "temperature 2"}});
+  const ListReader::Status status = value_reader.read({{drops, "the number of drops"},
+                                                       {std::span<float>(thickness), "a layer thickness"},
+                                                       {t1, "temperature 1"},
+                                                       {t2, "temperature 2"}});
   if (status != ListReader::Status::kComplete)
-    throw InputError(file.name(), line,
-                     "station " + id +
-                         ": the header ends too early: expected the number of drops, four layer thicknesses and "
-                         "two temperatures");
+    throw InputError(
+        file.name(), line,
+        "station " + id +
+            ": the header ends too early: expected the number of drops, four layer thicknesses and "
+            "two temperatures");
   if (drops < 1 || drops > kMaxDrops)
-    throw InputError(file.name(), line,
-                     "station " + id + ": the number of drops is " + std::to_string(drops) + ", expected 1 to 16");
+    throw InputError(
+        file.name(), line,
+        "station " + id + ": the number of drops is " + std::to_string(drops) + ", expected 1 to 16");
   if (!(thickness[0] > 0))
     throw InputError(file.name(), line,
                      "station " + id + ": the thickness of layer 1 is " + number_text(thickness[0]) +
@@ -97,13 +99,13 @@ StationRead read_station(ListReader& reader, const RunSettings& settings, Statio
   for (int d = 0; d < drops; ++d) {
     float load = 0;
     auto& measured = station.measured[static_cast<std::size_t>(d)];
-    const ListReader::Status drop_status =
-        reader.read({{load, "the load"}, {std::span<float>(measured.data(), sensors), "a measured deflection"}});
+    const ListReader::Status drop_status = reader.read(
+        {{load, "the load"}, {std::span<float>(measured.data(), sensors), "a measured deflection"}});
     if (drop_status != ListReader::Status::kComplete)
-      throw InputError(file.name(), reader.end_line() + (drop_status == ListReader::Status::kEndOfFile ? 1 : 0),
-                       "station " + id + ": the file ends before drop " + std::to_string(d + 1) + " of " +
-                           std::to_string(drops) + " (expected the load and " + std::to_string(sensors) +
-                           " deflections)");
+      throw InputError(
+          file.name(), reader.end_line() + (drop_status == ListReader::Status::kEndOfFile ? 1 : 0),
+          "station " + id + ": the file ends before drop " + std::to_string(d + 1) + " of " +
+              std::to_string(drops) + " (expected the load and " + std::to_string(sensors) + " deflections)");
     station.load[static_cast<std::size_t>(d)] = load;
     station.drop_line[static_cast<std::size_t>(d)] = reader.last_line();
   }
@@ -139,13 +141,13 @@ DriverEnd Driver::run(const DriverFiles& files) {
   };
   if (auto problem = read_standard_values(*files.standard_values, s)) return settings_error(*problem);
   if (auto problem = read_general_data(*files.general_data, s)) return settings_error(*problem);
-  for (int j = 0; j < kMaxLayers; ++j) state_.results.modulus[0][static_cast<std::size_t>(j)] = s.initial_modulus[static_cast<std::size_t>(j)];
+  for (int j = 0; j < kMaxLayers; ++j)
+    state_.results.modulus[0][static_cast<std::size_t>(j)] = s.initial_modulus[static_cast<std::size_t>(j)];
 
   deflection_file_ = files.deflections->name();
   ListReader deflections(*files.deflections);
   const std::optional<std::string> route = deflections.read_text(79);
-  if (!route)
-    throw InputError(files.deflections->name(), 1, "the file is empty: expected the route record");
+  if (!route) throw InputError(files.deflections->name(), 1, "the file is empty: expected the route record");
   s.route = *route;
 
   reports_.write_headers(state_);
@@ -186,8 +188,9 @@ void Driver::process_station() {
       const float centre = st.measured[d][0];
       if (centre == 0.0f)
         throw InputError(deflection_file_, st.drop_line[d],
-                         "station " + st.id + ": the deflection under the load is 0, so the sensor weights "
-                                              "(deflection ratios) cannot be formed");
+                         "station " + st.id +
+                             ": the deflection under the load is 0, so the sensor weights "
+                             "(deflection ratios) cannot be formed");
       PerSensor<float>& weight = state_.settings.sensor_weight;
       for (std::size_t k = 0; k < sensors; ++k) weight[k] = st.measured[d][k] / centre;
     }

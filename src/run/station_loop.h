@@ -54,9 +54,9 @@ ClockTime local_clock();
 
 // How the driver ended.
 enum class DriverEnd {
-  kEndOfData,        // the deflection data file ended
-  kHeaderStop,       // a station header without any blank, comma or tab
-  kSettingsError,    // one of the worded input errors was written
+  kEndOfData,      // the deflection data file ended
+  kHeaderStop,     // a station header without any blank, comma or tab
+  kSettingsError,  // one of the worded input errors was written
 };
 
 struct DriverFiles {
@@ -69,7 +69,11 @@ class Driver {
  public:
   Driver(RunState& state, MessageWriter& messages, StationComputations& computations, ReportWriter& reports,
          Clock clock = local_clock)
-      : state_(state), messages_(messages), computations_(computations), reports_(reports), clock_(std::move(clock)) {}
+      : state_(state),
+        messages_(messages),
+        computations_(computations),
+        reports_(reports),
+        clock_(std::move(clock)) {}
 
   // Runs the whole driver.  Malformed station data raise InputError (after the stations
   // already finished have been written); settings errors write their worded message and

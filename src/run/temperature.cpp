@@ -32,7 +32,8 @@ float pavement_temperature(const RunSettings& s, const StationData& station) {
   const float sum = to_fahrenheit(station.temperature1, s) + to_fahrenheit(station.temperature2, s);
   // The table is in inches: a metric thickness is carried into inches before the look-up.
   const float depth = station.thickness[0] * s.units.length * 0.5f;
-  if (depth <= kDepthTable.front().depth) return kDepthTable.front().slope * sum + kDepthTable.front().intercept;
+  if (depth <= kDepthTable.front().depth)
+    return kDepthTable.front().slope * sum + kDepthTable.front().intercept;
   if (depth >= kDepthTable.back().depth) return kDepthTable.back().slope * sum + kDepthTable.back().intercept;
   std::size_t i = 1;
   while (kDepthTable[i].depth < depth) ++i;

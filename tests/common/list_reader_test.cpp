@@ -13,7 +13,10 @@ TEST(ListReader, ValuesSpanLinesAndEachReadStartsOnANewRecord) {
   ListReader r(f);
   int layers = 0, units = -1, sensors = 0, weighting = 0;
   float radius = 0;
-  ASSERT_EQ(r.read({{layers, "layers"}, {units, "unit flag"}, {radius, "radius"}, {sensors, "sensors"},
+  ASSERT_EQ(r.read({{layers, "layers"},
+                    {units, "unit flag"},
+                    {radius, "radius"},
+                    {sensors, "sensors"},
                     {weighting, "weighting"}}),
             ListReader::Status::kComplete);
   EXPECT_EQ(layers, 3);
@@ -70,9 +73,15 @@ TEST(ListReader, LeadingCommaIsANullValue) {
 }
 
 TEST(ListReader, FortranRealForms) {
-  for (auto [text, value] : std::initializer_list<std::pair<const char*, float>>{
-           {"1", 1.0f}, {"-2.5", -2.5f}, {".5", 0.5f}, {"1.", 1.0f}, {"1.e3", 1000.0f}, {"2.5D-3", 2.5e-3f},
-           {"1.0+3", 1000.0f}, {"+4E2", 400.0f}, {"1e-50", 0.0f}}) {
+  for (auto [text, value] : std::initializer_list<std::pair<const char*, float>>{{"1", 1.0f},
+                                                                                 {"-2.5", -2.5f},
+                                                                                 {".5", 0.5f},
+                                                                                 {"1.", 1.0f},
+                                                                                 {"1.e3", 1000.0f},
+                                                                                 {"2.5D-3", 2.5e-3f},
+                                                                                 {"1.0+3", 1000.0f},
+                                                                                 {"+4E2", 400.0f},
+                                                                                 {"1e-50", 0.0f}}) {
     const RealParse p = parse_real(text);
     EXPECT_TRUE(p.ok) << text;
     EXPECT_FLOAT_EQ(p.value, value) << text;

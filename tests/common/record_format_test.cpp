@@ -18,19 +18,19 @@ namespace {
 std::string fmt1(const char* f, auto... args) { return format_to_string(Format(f), args...); }
 
 TEST(RecordFormat, FixedFieldsFollowTheRuntime) {
-  EXPECT_EQ(fmt1("(f5.3)", 0.5f), "0.500");          // leading zero kept when there is room
-  EXPECT_EQ(fmt1("(f4.3)", 0.5f), ".500");           // and dropped when there is not
+  EXPECT_EQ(fmt1("(f5.3)", 0.5f), "0.500");  // leading zero kept when there is room
+  EXPECT_EQ(fmt1("(f4.3)", 0.5f), ".500");   // and dropped when there is not
   EXPECT_EQ(fmt1("(f5.3)", -0.5f), "-.500");
-  EXPECT_EQ(fmt1("(f6.2)", 0.125), "  0.12");        // exact ties go to even
+  EXPECT_EQ(fmt1("(f6.2)", 0.125), "  0.12");  // exact ties go to even
   EXPECT_EQ(fmt1("(f5.1)", 0.25), "  0.2");
-  EXPECT_EQ(fmt1("(f6.2)", -0.001f), " -0.00");      // a negative value that rounds to zero keeps its sign
+  EXPECT_EQ(fmt1("(f6.2)", -0.001f), " -0.00");  // a negative value that rounds to zero keeps its sign
   EXPECT_EQ(fmt1("(f6.2)", -0.0f), " -0.00");
   EXPECT_EQ(fmt1("(f10.0)", 0.3f), "        0.");
   EXPECT_EQ(fmt1("(f10.0)", 1234.5f), "     1234.");
   EXPECT_EQ(fmt1("(f10.0)", 1235.5f), "     1236.");
   EXPECT_EQ(fmt1("(f2.0)", 0.3f), "0.");
   EXPECT_EQ(fmt1("(f1.0)", 0.3f), "*");
-  EXPECT_EQ(fmt1("(f4.1)", 0.05f), " 0.1");          // the float 0.05 lies just above the tie
+  EXPECT_EQ(fmt1("(f4.1)", 0.05f), " 0.1");  // the float 0.05 lies just above the tie
   EXPECT_EQ(fmt1("(f8.2)", 123.456f), "  123.46");
 }
 
@@ -93,9 +93,9 @@ TEST(RecordFormat, GroupsColonsAndReversion) {
 }
 
 TEST(RecordFormat, ProgressLineHasItsFixedLayout) {
-  const std::string line = format_internal(BASINFIT_FMT("(1x,a,1x,i2,1x,a,1x,i2,3(1x,a),3(1x,i2,a))"), 80,
-                                           "Starting Drop No", 1, "of", 4, "drops at Station", "1250      ",
-                                           "at", 9, ":", 5, ":", 7);
+  const std::string line =
+      format_internal(BASINFIT_FMT("(1x,a,1x,i2,1x,a,1x,i2,3(1x,a),3(1x,i2,a))"), 80, "Starting Drop No", 1,
+                      "of", 4, "drops at Station", "1250      ", "at", 9, ":", 5, ":", 7);
   ASSERT_EQ(line.size(), 80u);
   EXPECT_EQ(line.substr(0, 68), " Starting Drop No  1 of  4 drops at Station 1250       at  9:  5:  7");
   EXPECT_EQ(line.find_last_not_of(' '), 67u);
@@ -105,7 +105,8 @@ TEST(RecordFormat, InternalWritesAreFixedLength) {
   EXPECT_EQ(format_internal(Format("(a, a, a, i2)"), 30, "Station: ", "A1", " - Drop No: ", 3),
             "Station: A1 - Drop No:  3     ");
   // A record longer than its buffer, or a second record, is a programming error.
-  EXPECT_THROW(format_internal(Format("(a, a, a, i2)"), 20, "Station: ", "A1", " - Drop No: ", 3), FormatError);
+  EXPECT_THROW(format_internal(Format("(a, a, a, i2)"), 20, "Station: ", "A1", " - Drop No: ", 3),
+               FormatError);
   EXPECT_THROW(format_internal(Format("(a,/,a)"), 20, "a", "b"), FormatError);
 }
 

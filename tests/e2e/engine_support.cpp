@@ -41,8 +41,9 @@ TempFolder::~TempFolder() {
 EngineRun run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& environment) {
   static std::atomic<int> counter{0};
-  const std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                     ("basinfit-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  const std::filesystem::path base =
+      std::filesystem::temp_directory_path() /
+      ("basinfit-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   std::string out_file = base.string();
   out_file.append(".out");
   std::string err_file = base.string();

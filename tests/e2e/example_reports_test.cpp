@@ -11,7 +11,8 @@ namespace basinfit::e2e {
 namespace {
 
 const std::filesystem::path kExample = std::filesystem::path(BASINFIT_SOURCE_DIR) / "examples" / "english";
-const std::filesystem::path kExpected = std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests" / "e2e" / "expected";
+const std::filesystem::path kExpected =
+    std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests" / "e2e" / "expected";
 
 void compare_or_update(const std::filesystem::path& produced, const std::string& expected_name) {
   const std::filesystem::path expected = kExpected / expected_name;
@@ -34,7 +35,8 @@ void compare_or_update(const std::filesystem::path& produced, const std::string&
     ++line;
     if (!more_a && !more_b) break;
     if (la != lb || more_a != more_b) {
-      ADD_FAILURE() << expected_name << " differs at line " << line << "\n expected: " << la << "\n produced: " << lb;
+      ADD_FAILURE() << expected_name << " differs at line " << line << "\n expected: " << la
+                    << "\n produced: " << lb;
       return;
     }
   }

@@ -43,8 +43,8 @@ void write_round_trip(const TempFolder& f, const RoundTrip& c) {
   const std::vector<float> offsets = m ? std::vector<float>{0, 20, 30, 45, 60, 90, 120, 150, 180}
                                        : std::vector<float>{0, 8, 12, 18, 24, 36, 48, 60, 72};
   std::string general = c.name + "\n";
-  general += std::to_string(c.layers.size()) + (m ? " 0 15.0 " : " 1 5.91 ") + std::to_string(offsets.size()) +
-             " " + std::to_string(c.weighting) + "\n";
+  general += std::to_string(c.layers.size()) + (m ? " 0 15.0 " : " 1 5.91 ") +
+             std::to_string(offsets.size()) + " " + std::to_string(c.weighting) + "\n";
   for (float o : offsets) general += number(o) + " ";
   if (c.weighting == 2)
     for (std::size_t i = 0; i < offsets.size(); ++i) general += (i < 3 ? "2 " : "1 ");
@@ -53,7 +53,8 @@ void write_round_trip(const TempFolder& f, const RoundTrip& c) {
     const Layer& l = c.layers[j];
     // Seeds a factor of about two away from the truth.
     const float seed = l.type == 0 ? l.modulus * (j % 2 == 0 ? 0.5f : 1.8f) : l.modulus;
-    general += std::to_string(j + 1) + " " + std::to_string(l.type) + " " + number(l.poisson) + " " + number(seed);
+    general +=
+        std::to_string(j + 1) + " " + std::to_string(l.type) + " " + number(l.poisson) + " " + number(seed);
     if (l.type == 0) general += " " + number(l.modulus / 20) + " " + number(l.modulus * 20);
     general += "\n";
   }
@@ -66,7 +67,8 @@ void write_round_trip(const TempFolder& f, const RoundTrip& c) {
   StationData station;
   station.thickness = c.thickness;
   StationResults truth;
-  const std::array<float, 2> loads = m ? std::array<float, 2>{40000.0f, 53000.0f} : std::array<float, 2>{9000.0f, 12000.0f};
+  const std::array<float, 2> loads =
+      m ? std::array<float, 2>{40000.0f, 53000.0f} : std::array<float, 2>{9000.0f, 12000.0f};
   std::string deflections = "Round trip " + c.name + "\n";
   deflections += "RT-1 2";
   for (float h : c.thickness) deflections += " " + number(h);
@@ -74,7 +76,8 @@ void write_round_trip(const TempFolder& f, const RoundTrip& c) {
   for (std::size_t d = 0; d < 2; ++d) {
     station.load[d] = loads[d];
     for (std::size_t j = 0; j < c.layers.size(); ++j) truth.modulus[d][j] = c.layers[j].modulus;
-    ASSERT_TRUE(run_model(settings, station, truth, static_cast<int>(d + 1), WrapperMode::kSensorDeflections));
+    ASSERT_TRUE(
+        run_model(settings, station, truth, static_cast<int>(d + 1), WrapperMode::kSensorDeflections));
     deflections += number(loads[d]);
     for (std::size_t i = 0; i < offsets.size(); ++i) {
       const float sign = i % 2 == 0 ? 1.0f : -1.0f;
@@ -140,26 +143,56 @@ const Layer kAsphaltEnglish{0.35f, 450.0f}, kBaseEnglish{0.35f, 40.0f}, kSubgrad
 
 INSTANTIATE_TEST_SUITE_P(
     Surveys, EngineRoundTrip,
-    ::testing::Values(
-        RoundTrip{"metric3_seed0_weights0", true, {kAsphaltMetric, kBaseMetric, kSubgradeMetric}, {15, 30, 0, 0}, 0, 0, 0},
-        RoundTrip{"metric3_seed1_weights1", true, {kAsphaltMetric, kBaseMetric, kSubgradeMetric}, {15, 30, 0, 0}, 0, 1, 1},
-        RoundTrip{"english3_seed0_weights2", false, {kAsphaltEnglish, kBaseEnglish, kSubgradeEnglish}, {6, 12, 0, 0}, 0, 0, 2},
-        RoundTrip{"english4_seed1",
-                  false,
-                  {kAsphaltEnglish, kBaseEnglish, {0.40f, 20.0f}, kSubgradeEnglish},
-                  {5, 8, 12, 0},
-                  0,
-                  1,
-                  0},
-        RoundTrip{"metric4_stiff_layer",
-                  true,
-                  {kAsphaltMetric, kBaseMetric, kSubgradeMetric, {0.35f, 7000.0f, 1}},
-                  {15, 30, 200, 0},
-                  1,
-                  1,
-                  0},
-        RoundTrip{"english3_stiff_layer", false, {kAsphaltEnglish, kSubgradeEnglish, {0.35f, 1000.0f, 1}}, {5, 150, 0, 0}, 1, 1, 1},
-        RoundTrip{"metric3_noise", true, {kAsphaltMetric, kBaseMetric, kSubgradeMetric}, {15, 30, 0, 0}, 0, 0, 0, 0.02f}),
+    ::testing::Values(RoundTrip{"metric3_seed0_weights0",
+                                true,
+                                {kAsphaltMetric, kBaseMetric, kSubgradeMetric},
+                                {15, 30, 0, 0},
+                                0,
+                                0,
+                                0},
+                      RoundTrip{"metric3_seed1_weights1",
+                                true,
+                                {kAsphaltMetric, kBaseMetric, kSubgradeMetric},
+                                {15, 30, 0, 0},
+                                0,
+                                1,
+                                1},
+                      RoundTrip{"english3_seed0_weights2",
+                                false,
+                                {kAsphaltEnglish, kBaseEnglish, kSubgradeEnglish},
+                                {6, 12, 0, 0},
+                                0,
+                                0,
+                                2},
+                      RoundTrip{"english4_seed1",
+                                false,
+                                {kAsphaltEnglish, kBaseEnglish, {0.40f, 20.0f}, kSubgradeEnglish},
+                                {5, 8, 12, 0},
+                                0,
+                                1,
+                                0},
+                      RoundTrip{"metric4_stiff_layer",
+                                true,
+                                {kAsphaltMetric, kBaseMetric, kSubgradeMetric, {0.35f, 7000.0f, 1}},
+                                {15, 30, 200, 0},
+                                1,
+                                1,
+                                0},
+                      RoundTrip{"english3_stiff_layer",
+                                false,
+                                {kAsphaltEnglish, kSubgradeEnglish, {0.35f, 1000.0f, 1}},
+                                {5, 150, 0, 0},
+                                1,
+                                1,
+                                1},
+                      RoundTrip{"metric3_noise",
+                                true,
+                                {kAsphaltMetric, kBaseMetric, kSubgradeMetric},
+                                {15, 30, 0, 0},
+                                0,
+                                0,
+                                0,
+                                0.02f}),
     [](const ::testing::TestParamInfo<RoundTrip>& info) { return info.param.name; });
 
 }  // namespace

@@ -62,10 +62,10 @@ TEST(Startup, BatchRunDeletesTheControlFileAndWritesEverything) {
 TEST(Startup, WindowedRunWritesProgressToTheTerminal) {
   TempFolder f("windowed");
   write_inputs(f);
-  write_file(f / "control.txt",
-             "0\n" + (f / "standard.dat").string() + "\n" + (f / "general.dat").string() + "\n" +
-                 (f / "deflections.dat").string() + "\n" + (f / "detail.txt").string() + "\n" +
-                 (f / "summary.txt").string() + "\nthis seventh record is ignored\n");
+  write_file(f / "control.txt", "0\n" + (f / "standard.dat").string() + "\n" + (f / "general.dat").string() +
+                                    "\n" + (f / "deflections.dat").string() + "\n" +
+                                    (f / "detail.txt").string() + "\n" + (f / "summary.txt").string() +
+                                    "\nthis seventh record is ignored\n");
   // No display: the window cannot open, the run goes on.
   const EngineRun run = run_program(basinfit_path(), {(f / "control.txt").string()}, "env -u DISPLAY");
   EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -107,7 +107,8 @@ TEST(Startup, MissingFilesAreNamed) {
   write_file(g / "control.txt", "9\n" + (g / "standard.dat").string() + "\n");
   const EngineRun short_run = run_program(basinfit_path(), {(g / "control.txt").string()});
   EXPECT_EQ(short_run.exit_status, 1);
-  EXPECT_NE(short_run.err.find("line 3: the file ends before the name of the general data file"), std::string::npos)
+  EXPECT_NE(short_run.err.find("line 3: the file ends before the name of the general data file"),
+            std::string::npos)
       << short_run.err;
 }
 
@@ -131,8 +132,9 @@ TEST(Startup, MalformedDeflectionDataKeepsFinishedStations) {
   const auto control = write_control(f);
   const EngineRun run = run_program(basinfit_path(), {control.string()});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_NE(run.err.find("deflections.dat, line 5: expected a number for a measured deflection, found 'nine'"),
-            std::string::npos)
+  EXPECT_NE(
+      run.err.find("deflections.dat, line 5: expected a number for a measured deflection, found 'nine'"),
+      std::string::npos)
       << run.err;
   const std::string detail = read_file(f / "detail.txt");
   EXPECT_NE(detail.find("Station: S1"), std::string::npos);
@@ -179,7 +181,8 @@ TEST(Startup, ALostXConnectionNeitherEndsNorHangsTheRun) {
   write_inputs(f, kGeneral, "Route\nW1 2 5 0 0 0 70 70\n9000 20.0 9.0 5.0\n12000 26.0 12.0 6.6\n");
   const auto control = write_control(f, 0);
   const std::string script = std::string(BASINFIT_SOURCE_DIR) + "/tests/e2e/windowed_run.sh";
-  const EngineRun run = run_program("bash", {script, basinfit_path(), control.string(), f.path().string(), "kill"});
+  const EngineRun run =
+      run_program("bash", {script, basinfit_path(), control.string(), f.path().string(), "kill"});
   if (run.exit_status == 77) GTEST_SKIP() << "Xvfb, xdotool or ImageMagick is not installed";
   ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("engine_status=0"), std::string::npos) << run.out << read_file(f / "engine.err");
@@ -190,7 +193,8 @@ TEST(Startup, PlotDirectoryReceivesEveryDropsChart) {
   TempFolder f("plots");
   write_inputs(f, kGeneral, "Route\nA/B 2 5 0 0 0 70 70\n9000 20.0 9.0 5.0\n12000 26.0 12.0 6.6\n");
   const auto control = write_control(f);
-  const EngineRun run = run_program(basinfit_path(), {"--plot-dir", (f / "charts").string(), control.string()});
+  const EngineRun run =
+      run_program(basinfit_path(), {"--plot-dir", (f / "charts").string(), control.string()});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   for (const char* name : {"A_B-1.png", "A_B-1.svg", "A_B-2.png", "A_B-2.svg"})
     EXPECT_GT(std::filesystem::file_size(f / "charts" / name), 100u) << name;

@@ -15,16 +15,16 @@ TEST(ModelWrapper, DefaultPointsSitAtTheirLayerPositions) {
   PerPoint<int> layer{};
   s.layer_count = 4;
   EXPECT_EQ(default_point_depths(s, h, depth, layer), 4);
-  EXPECT_EQ(depth[0], 4.0f);            // bottom of layer 1
-  EXPECT_EQ(depth[1], 9.0f);            // middle of layer 2
-  EXPECT_EQ(depth[2], 18.0f);           // middle of layer 3
-  EXPECT_EQ(depth[3], 22.0f);           // top of layer 4
+  EXPECT_EQ(depth[0], 4.0f);   // bottom of layer 1
+  EXPECT_EQ(depth[1], 9.0f);   // middle of layer 2
+  EXPECT_EQ(depth[2], 18.0f);  // middle of layer 3
+  EXPECT_EQ(depth[3], 22.0f);  // top of layer 4
   EXPECT_EQ(layer[3], 4);
-  s.layer_count = 2;                    // two layers: three points, the last two in layer 2
+  s.layer_count = 2;  // two layers: three points, the last two in layer 2
   EXPECT_EQ(default_point_depths(s, h, depth, layer), 3);
   EXPECT_EQ(depth[2], 11.0f);
   EXPECT_EQ(layer[2], 2);
-  s.stiff_layer = 1;                    // one layer above a stiff layer: its bottom only
+  s.stiff_layer = 1;  // one layer above a stiff layer: its bottom only
   EXPECT_EQ(default_point_depths(s, h, depth, layer), 1);
 }
 

@@ -29,7 +29,8 @@ class RecordingComputations : public StationComputations {
   std::vector<std::string> calls;
   void compute_seeds(RunState& s) override {
     calls.push_back("seeds " + s.station.id);
-    for (int j = 0; j < 3; ++j) s.results.modulus[0][static_cast<std::size_t>(j)] = 1000.0f * static_cast<float>(j + 1);
+    for (int j = 0; j < 3; ++j)
+      s.results.modulus[0][static_cast<std::size_t>(j)] = 1000.0f * static_cast<float>(j + 1);
   }
   float temperature_factor(RunState&) override {
     calls.push_back("temperature");
@@ -108,8 +109,8 @@ TEST(StationLoop, WalksStationsAndDropsWithProgressLines) {
   // Seeds come from the layer records (seed option 1); drop 2 starts from drop 1's result;
   // the next station's first drop starts from the previous station's first-drop result.
   EXPECT_EQ(r.computations.seeds_seen, (std::vector<float>{3000.0f, 3001.0f, 3001.0f}));
-  EXPECT_EQ(r.computations.calls,
-            (std::vector<std::string>{"temperature", "drop 1", "drop 2", "statistics", "temperature", "drop 1"}));
+  EXPECT_EQ(r.computations.calls, (std::vector<std::string>{"temperature", "drop 1", "drop 2", "statistics",
+                                                            "temperature", "drop 1"}));
   const std::string expected =
       "  Starting Drop No  1 of  2 drops at Station 1250       at  9:  5:  7\n"
       "  Finished Drop No  1 of  2 drops at Station 1250       at  9:  5:  7\n"
@@ -139,9 +140,8 @@ TEST(StationLoop, SeedOptionZeroComputesSeedsPerStationAndUserPointsOverwriteDef
         "route\n"
         "A 1 10 20 0 0 20 20\n27000 200 150 80\n"
         "B 1 10 20 0 0 20 20\n27000 200 150 80\n");
-  EXPECT_EQ(r.computations.calls,
-            (std::vector<std::string>{"seeds A         ", "drop 1", "points 1", "seeds B         ", "drop 1",
-                                      "points 1"}));
+  EXPECT_EQ(r.computations.calls, (std::vector<std::string>{"seeds A         ", "drop 1", "points 1",
+                                                            "seeds B         ", "drop 1", "points 1"}));
   EXPECT_EQ(r.computations.seeds_seen, (std::vector<float>{1000.0f, 1000.0f}));
   EXPECT_EQ(r.reports.first_stress, (std::vector<float>{-7.0f, -7.0f}));
   EXPECT_FLOAT_EQ(r.state.results.adjusted_surface_modulus[0], 0.0f);  // no adjustment: factor 0
@@ -169,7 +169,8 @@ TEST(StationLoop, HeaderWithoutSeparatorStopsProcessing) {
   // A shorter line is padded with blanks to 80 characters, so only a line whose first 80
   // characters hold no separator stops the loop.
   const std::string long_line(85, 'X');
-  r.run(kGeneral, "route\nA 1 10 20 0 0 20 20\n27000 200 150 80\n" + long_line + "\nB 1 10 20 0 0 20 20\n27000 1 1 1\n");
+  r.run(kGeneral, "route\nA 1 10 20 0 0 20 20\n27000 200 150 80\n" + long_line +
+                      "\nB 1 10 20 0 0 20 20\n27000 1 1 1\n");
   EXPECT_EQ(r.end, DriverEnd::kHeaderStop);
   EXPECT_EQ(r.driver.stop_line(), 4);
   EXPECT_EQ(r.reports.stations.size(), 1u);

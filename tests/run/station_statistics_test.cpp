@@ -140,7 +140,8 @@ TEST(Regression, CoarseBaseAndFineSubgradeRecoverTheirPowerLaws) {
   for (std::size_t d = 0; d < 4; ++d) {
     const float bulk = probe.r.responses.bulk_stress[d][1];
     const float deviator = probe.r.responses.deviator_stress[d][2];
-    c.r.modulus[d] = {500.0f, 30.0f * std::pow(bulk / pa, 0.5f), 12.0f * std::pow(deviator / pa, -0.3f), 0, 0};
+    c.r.modulus[d] = {500.0f, 30.0f * std::pow(bulk / pa, 0.5f), 12.0f * std::pow(deviator / pa, -0.3f), 0,
+                      0};
   }
   regress(c.s, c.st, c.r);
   const StationStatistics& st = c.r.statistics;
@@ -148,7 +149,7 @@ TEST(Regression, CoarseBaseAndFineSubgradeRecoverTheirPowerLaws) {
   EXPECT_NEAR(st.k2[1], 0.5f, 1e-3f);
   EXPECT_NEAR(st.k1[1], 30.0f, 0.05f);
   EXPECT_NEAR(st.r_squared[1], 100.0f, 0.05f);  // a perfect fit explains everything
-  EXPECT_EQ(st.soil_type[2], 2);  // fine: modulus falls with stress
+  EXPECT_EQ(st.soil_type[2], 2);                // fine: modulus falls with stress
   EXPECT_NEAR(st.k2[2], -0.3f, 1e-3f);
   EXPECT_NEAR(st.k1[2], 12.0f, 0.05f);
 }
@@ -162,7 +163,8 @@ TEST(Regression, OverburdenAddsTheWeightOfTheLayersAbove) {
   EXPECT_FLOAT_EQ(c.r.responses.vertical_stress[0][1], 4.0f * 0.0839f + 10.0f * 0.0752f / 2.0f);
   EXPECT_FLOAT_EQ(c.r.responses.radial_stress[0][0], 4.0f * 0.0839f * 0.35f / 0.65f);
   // Layer 3 is the last point (top of layer 3): point 2's overburden plus half of layer 2.
-  EXPECT_FLOAT_EQ(c.r.responses.vertical_stress[0][2], c.r.responses.vertical_stress[0][1] + 10.0f * 0.0752f / 2.0f);
+  EXPECT_FLOAT_EQ(c.r.responses.vertical_stress[0][2],
+                  c.r.responses.vertical_stress[0][1] + 10.0f * 0.0752f / 2.0f);
 }
 
 TEST(Regression, FixedLayersAndUnfittableLayersReportNoFit) {
@@ -215,7 +217,7 @@ TEST(Seeds, ZeroDeflectionAtThirtySixInchesSeedsTwentyThousandPsi) {
   StationData st;
   st.load[0] = 40000.0f;
   st.thickness = {20.0f, 0, 0, 0};
-  st.measured[0] = {300.0f, 50.0f, -50.0f};  // zero crossing near 91 cm
+  st.measured[0] = {300.0f, 50.0f, -50.0f};                                 // zero crossing near 91 cm
   st.measured[0][2] = 50.0f - 50.0f * (120.0f - 60.0f) / (91.44f - 60.0f);  // D36 below 0
   PerLayer<float> modulus{3000.0f, 100.0f, 0, 0, 0};
   ASSERT_EQ(compute_seed_moduli(s, st, modulus), SeedResult::kComputed);
