@@ -29,6 +29,10 @@ namespace {
 using Node = Format::Node;
 using Kind = Format::Node::Kind;
 
+// Field limits far beyond any record: they keep every numeric field within fixed buffers.
+constexpr int kMaxDigits = 100;
+constexpr int kMaxWidth = 1000;
+
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text) {}
@@ -148,6 +152,7 @@ class Parser {
       if (repeat < 0) fail("P needs a scale factor");
       Node n;
       n.kind = Kind::kScale;
+      if (repeat > kMaxDigits) fail("scale factor too large");
       n.width = negative ? -repeat : repeat;
       out.push_back(std::move(n));
       return;
@@ -169,6 +174,7 @@ class Parser {
       }
       return;
     }
+    if (d == '\0') fail("missing ')'");
     Node n;
     n.repeat = repeat < 0 ? 1 : repeat;
     ++pos_;
@@ -182,22 +188,23 @@ class Parser {
         n.kind = Kind::kA;
         if (at_digit()) {
           n.width = number();
-          if (n.width == 0) fail("A needs a positive width");
+          if (n.width == 0 || n.width > kMaxWidth) fail("A needs a width of 1 to 1000");
         }
         break;
       case 'I':
         n.kind = Kind::kI;
         n.width = number();
-        if (n.width == 0) fail("I needs a positive width");
+        if (n.width == 0 || n.width > kMaxWidth) fail("I needs a width of 1 to 1000");
         break;
       case 'F':
       case 'E':
       case 'D':
         n.kind = d == 'F' ? Kind::kF : (d == 'E' ? Kind::kE : Kind::kD);
         n.width = number();
-        if (n.width == 0) fail("a real edit needs a positive width");
+        if (n.width == 0 || n.width > kMaxWidth) fail("a real edit needs a width of 1 to 1000");
         expect('.');
         n.digits = number();
+        if (n.digits > kMaxDigits) fail("too many digits after the point");
         if (n.kind != Kind::kF && upper_peek() == 'E') fail("exponent widths are not supported");
         break;
       default:
@@ -258,7 +265,7 @@ bool write_non_finite(std::string& out, double value, int width) {
 
 // Exact decimal digits of |value|; ties round half to even, like the runtime we follow.
 std::string digits_fixed(double magnitude, int precision) {
-  char buffer[400];
+  char buffer[1024];  // 309 integer digits of the largest double and up to 200 decimals
   const auto result =
       std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, precision);
   return std::string(buffer, result.ptr);
@@ -303,7 +310,7 @@ void write_exponent_form(std::string& out, double value, int width, int digits, 
     fill_stars(out, width);
     return;
   }
-  char buffer[64];
+  char buffer[256];  // up to 101 significant digits and the exponent
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific,
                                     significant - 1);
   std::string sci(buffer, result.ptr);
@@ -457,6 +464,10 @@ class FormatWalker {
     return s;
   }
 
+  [[noreturn]] void runaway() const {
+    throw FormatError("format \"" + format_.text() + "\": the record grows without end");
+  }
+
   [[noreturn]] void mismatch(const char* wanted) const {
     throw FormatError("format \"" + format_.text() + "\": item " + std::to_string(position_) + " needs " +
                       wanted);
@@ -466,7 +477,11 @@ class FormatWalker {
   // a colon).
   bool walk(const Node& group) {
     for (int r = 0; r < group.repeat; ++r) {
+      // Nested repeat counts can multiply into a record no unit could hold, or into an
+      // endless walk over empty groups.
+      if (++steps_ > kMaxSteps) runaway();
       for (const Node& n : group.children) {
+        if (++steps_ > kMaxSteps) runaway();
         switch (n.kind) {
           case Kind::kGroup:
             if (!walk(n)) return false;
@@ -546,6 +561,8 @@ class FormatWalker {
   std::span<const FormatArg> args_;
   RecordSink& sink_;
   std::size_t pending_blanks_ = 0;
+  static constexpr long kMaxSteps = 1'000'000;
+  long steps_ = 0;
   std::size_t arg_ = 0;
   std::size_t element_ = 0;
   std::size_t position_ = 0;

@@ -119,6 +119,18 @@ TEST(RecordFormat, MalformedFormatsAreRejected) {
   EXPECT_THROW(fmt1("(i5)", 1.0f), FormatError);
   EXPECT_THROW(fmt1("(f5.1)", 1), FormatError);
   EXPECT_THROW(fmt1("('no data')", 1), FormatError);
+  // Found by fuzzing: a repeat count at the very end of the text.
+  EXPECT_THROW(Format("(99"), FormatError);
+  EXPECT_THROW(Format("(2"), FormatError);
+  // Nested repeats that would build an endless record.
+  EXPECT_THROW(fmt1("(99999(99999('x')))"), FormatError);
+  EXPECT_THROW(fmt1("(362(2362(3622()))(i4))", 1, 2), FormatError);
+  // Fields beyond any record are refused when the format is parsed (also found by fuzzing).
+  EXPECT_THROW(Format("(22022p,f4.0)"), FormatError);
+  EXPECT_THROW(Format("(f8.101)"), FormatError);
+  EXPECT_THROW(Format("(i1001)"), FormatError);
+  EXPECT_EQ(fmt1("(f110.100)", 1.0).size(), 110u);
+  EXPECT_EQ(fmt1("(e110.100)", -1.0).size(), 110u);
 }
 
 TEST(TextUnit, BackslashLeavesTheRecordOpenForTheNextWrite) {
