@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <vector>
 
 #include "common/list_reader.h"
 #include "run/input_files.h"
@@ -40,6 +41,41 @@ std::unique_ptr<std::ofstream> create_output(const std::string& name, const char
     throw InputError(name, 0, std::string("cannot create the ") + what + ": " + std::strerror(errno),
                      InputError::Kind::kFileSystem);
   return out;
+}
+
+// Two names for one file: the same path, or an existing file reached by another path.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  return std::filesystem::absolute(a, ec).lexically_normal() ==
+         std::filesystem::absolute(b, ec).lexically_normal();
+}
+
+// An output that would replace an input file, or share its file with another output, would
+// destroy data: such a control file is refused before anything is written.
+void check_outputs_apart(const ControlFile& c, const std::string& control_path) {
+  struct Named {
+    const std::string* name;
+    const char* what;
+  };
+  std::vector<Named> inputs = {{&c.standard_values, "standard value file"},
+                               {&c.general_data, "general data file"},
+                               {&c.deflections, "deflection data file"},
+                               {&control_path, "control file"}};
+  std::vector<Named> outputs = {{&c.detail_report, "detail report"}, {&c.summary_report, "summary report"}};
+  if (c.log_unit != 0) outputs.push_back({&c.log_file, "log file"});
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (const Named& in : inputs)
+      if (same_file(*outputs[i].name, *in.name))
+        throw InputError(
+            control_path, 0,
+            std::string("the ") + outputs[i].what + " would replace the " + in.what + " (" + *in.name + ")");
+    for (std::size_t k = 0; k < i; ++k)
+      if (same_file(*outputs[i].name, *outputs[k].name))
+        throw InputError(control_path, 0,
+                         std::string("the ") + outputs[i].what + " and the " + outputs[k].what +
+                             " name the same file (" + *outputs[i].name + ")");
+  }
 }
 
 void write_diagnostic(std::ostream* errors, const std::string& text) {
@@ -102,6 +138,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     const TextFile standard_values = TextFile::load(control.standard_values);
     const TextFile general_data = TextFile::load(control.general_data);
     const TextFile deflections = TextFile::load(control.deflections);
+    check_outputs_apart(control, options.control_file);
     detail_file = create_output(control.detail_report, "detail report");
     detail = std::make_unique<TextUnit>(*detail_file);
     summary_file = create_output(control.summary_report, "summary report");

@@ -112,6 +112,32 @@ TEST(Startup, MissingFilesAreNamed) {
       << short_run.err;
 }
 
+TEST(Startup, OutputsThatWouldReplaceAnInputOrEachOtherAreRefused) {
+  TempFolder f("clash");
+  write_inputs(f);
+  const std::string data = read_file(f / "deflections.dat");
+  auto control_with = [&](const std::string& detail, const std::string& summary, const std::string& log) {
+    write_file(f / "control.txt", "9\n" + (f / "standard.dat").string() + "\n" +
+                                      (f / "general.dat").string() + "\n" + (f / "deflections.dat").string() +
+                                      "\n" + detail + "\n" + summary + "\n" + log + "\n");
+    return run_program(basinfit_path(), {(f / "control.txt").string()});
+  };
+  // The detail report named like the deflection data (through another path to it).
+  const std::string other_path = (f.path() / "." / "deflections.dat").string();
+  EngineRun run = control_with(other_path, (f / "summary.txt").string(), (f / "run.log").string());
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.err.find("the detail report would replace the deflection data file"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(read_file(f / "deflections.dat"), data);
+  EXPECT_TRUE(std::filesystem::exists(f / "control.txt"));
+  // The log and the summary in one file.
+  run = control_with((f / "detail.txt").string(), (f / "same.txt").string(), (f / "same.txt").string());
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.err.find("the log file and the summary report name the same file"), std::string::npos)
+      << run.err;
+  EXPECT_FALSE(std::filesystem::exists(f / "detail.txt"));
+}
+
 TEST(Startup, WordedInputErrorsGoToTheLogAndLeaveEmptyReports) {
   TempFolder f("worded");
   write_inputs(f);
