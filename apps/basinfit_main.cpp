@@ -4,6 +4,8 @@
 // log unit in the control file it runs in batch mode; without one it shows its progress on
 // the terminal and each drop's basin in a "Graphics Output" window.
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
@@ -15,7 +17,9 @@
 #include "plot/image_canvas.h"
 #include "report/report_writer.h"
 #include "run/backcalculation.h"
+#include "run/progress_display.h"
 #include "run/startup.h"
+#include "run/station_scheduler.h"
 
 namespace {
 
@@ -44,6 +48,14 @@ int main(int argc, char** argv) {
          "Also write each drop's basin chart as DIR/<station>-<drop>.png and .svg, in batch and windowed "
          "mode alike")
       ->type_name("DIR");
+  int jobs = basinfit::available_cores();
+  app.add_option("-j,--jobs", jobs,
+                 "Worker threads for the stations (default: the processors this process may use); 1 runs "
+                 "the stations one after another.  Reports, log and charts are the same for any number")
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -71,10 +83,13 @@ int main(int argc, char** argv) {
                   << "; the run goes on with the text output and the reports\n";
       }
     }
-    basinfit::BasinObserver observer;
+    basinfit::EngineComputations wiring;
+    wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
+      return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
+    };
     if (window || images) {
-      observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
-                     std::span<const float> measured, std::span<const float> calculated) {
+      wiring.observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
+                            std::span<const float> measured, std::span<const float> calculated) {
         const std::string caption = basinfit::plot::basin_caption(station_id, drop);
         const basinfit::plot::BasinDrop basin{caption, static_cast<int>(offsets.size()), offsets, measured,
                                               calculated};
@@ -89,13 +104,16 @@ int main(int argc, char** argv) {
         }
       };
     }
-    return std::make_unique<basinfit::Backcalculation>(units.messages, observer);
+    return wiring;
   };
 
   basinfit::EngineOptions options;
   options.control_file = control_file;
   options.terminal = &std::cout;
   options.errors = &std::cerr;
+  options.jobs = jobs;
+  basinfit::ProgressDisplay progress(std::cerr);
+  if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
   const int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();

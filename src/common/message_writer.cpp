@@ -10,6 +10,10 @@ std::string_view without_trailing_blanks(std::string_view text) {
 }  // namespace
 
 void MessageWriter::write(std::string_view text) {
+  if (recorded_ != nullptr) {
+    recorded_->emplace_back(text);
+    return;
+  }
   text = without_trailing_blanks(text);
   if (log_ != nullptr) {
     log_->write(BASINFIT_FMT("(1x,a)"), text);
@@ -20,6 +24,10 @@ void MessageWriter::write(std::string_view text) {
 }
 
 void MessageWriter::progress(std::string_view text) { write(text); }
+
+void MessageWriter::replay(std::span<const std::string> texts) {
+  for (const std::string& text : texts) write(text);
+}
 
 // The terminal is the only text window, so it is always the active one.
 void MessageWriter::error(std::string_view text) { write(text); }

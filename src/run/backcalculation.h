@@ -27,12 +27,6 @@ struct FitParameters {
   std::array<float, 2> reals{};
 };
 
-// Called with each drop's basin as the drop finishes (the plot): caption, station identifier,
-// drop, offsets, measured and calculated deflections, all in file units.
-using BasinObserver =
-    std::function<void(const std::string& station_id, int drop, std::span<const float> offsets,
-                       std::span<const float> measured, std::span<const float> calculated)>;
-
 class Backcalculation : public StationComputations {
  public:
   explicit Backcalculation(MessageWriter& messages, BasinObserver observer = {})

@@ -157,14 +157,24 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     }
     MessageWriter messages(log.get(), &text_window);
     EngineUnits units{*detail, *summary, messages, control.log_unit == 0};
-    std::unique_ptr<StationComputations> computations = computations_factory(units);
+    const EngineComputations wiring = computations_factory(units);
+    std::unique_ptr<StationComputations> computations = wiring.make(messages, wiring.observer);
     std::unique_ptr<ReportWriter> reports = report_factory(units);
 
     RunState state;
     Driver driver(state, messages, *computations, *reports, options.clock);
+    if (options.jobs > 1) driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer});
+    // Progress is shown in batch mode only: in windowed mode the terminal is the text window.
+    ProgressCounter* progress = control.log_unit != 0 ? options.progress : nullptr;
+    driver.report_progress(progress);
+    // The progress line goes before anything else is said on standard error.
+    auto end_progress = [&] {
+      if (progress != nullptr) progress->finish();
+    };
     int status = 0;
     try {
       const DriverEnd end = driver.run({&standard_values, &general_data, &deflections});
+      end_progress();
       if (end == DriverEnd::kSettingsError) {
         write_diagnostic(options.errors, driver.settings_problem()->what());
         status = 1;
@@ -175,6 +185,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
                                              "processing stopped there");
       }
     } catch (const InputError& e) {
+      end_progress();
       // Stations already finished are in the reports; the failing one was never started.
       write_diagnostic(options.errors, e.what());
       status = e.exit_status();

@@ -46,13 +46,22 @@ struct EngineUnits {
 };
 
 using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>;
-using ComputationsFactory = std::function<std::unique_ptr<StationComputations>(EngineUnits&)>;
+// What the application wires in once the units are open: how to make the computations (one
+// set for a serial run, one per worker for a parallel run) and the observer that sees every
+// drop's basin in survey order (the window, the chart files).
+struct EngineComputations {
+  ComputationsMaker make;
+  BasinObserver observer;
+};
+using ComputationsFactory = std::function<EngineComputations(EngineUnits&)>;
 
 struct EngineOptions {
   std::string control_file;
   std::ostream* terminal = nullptr;  // the text window in windowed mode (standard output)
   std::ostream* errors = nullptr;    // diagnostics (standard error)
   Clock clock = local_clock;
+  int jobs = 1;                         // workers; 1 is the plain serial run
+  ProgressCounter* progress = nullptr;  // a progress display, or none
 };
 
 // Runs the engine.  Returns the exit status: 0 normal end, 1 input error, 2 file-system

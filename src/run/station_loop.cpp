@@ -5,6 +5,7 @@
 
 #include "common/record_format.h"
 #include "run/input_files.h"
+#include "run/station_scheduler.h"
 
 namespace basinfit {
 
@@ -125,12 +126,16 @@ float drop_rms_error(const StationData& station, const StationResults& results, 
   return 100.0f * std::sqrt(sum / static_cast<float>(sensor_count));
 }
 
-std::string Driver::progress_line(const char* label, int drop) const {
-  const ClockTime t = clock_();
+namespace {
+
+std::string progress_line(const Clock& clock, const StationData& station, const char* label, int drop) {
+  const ClockTime t = clock();
   return format_internal(BASINFIT_FMT("(1x,a,1x,i2,1x,a,1x,i2,3(1x,a),3(1x,i2,a))"), 80, label, drop, "of",
-                         state_.station.drop_count, "drops at Station", state_.station.id, "at", t.hour, ":",
-                         t.minute, ":", t.second);
+                         station.drop_count, "drops at Station", station.id, "at", t.hour, ":", t.minute, ":",
+                         t.second);
 }
+
+}  // namespace
 
 DriverEnd Driver::run(const DriverFiles& files) {
   RunSettings& s = state_.settings;
@@ -151,30 +156,62 @@ DriverEnd Driver::run(const DriverFiles& files) {
   s.route = *route;
 
   reports_.write_headers(state_);
+  if (progress_ != nullptr) {
+    long stations = 0, drops = 0;
+    count_stations(deflections, s, stations, drops);
+    progress_->start(stations, drops);
+  }
+  if (parallel_.jobs > 1)
+    return run_parallel_stations(state_, messages_, computations_, reports_, clock_, deflections, parallel_,
+                                 progress_, stop_line_);
+  return run_stations(deflections);
+}
 
+DriverEnd Driver::run_stations(ListReader& deflections) {
+  StationHooks hooks;
+  if (progress_ != nullptr) hooks.drop_done = [this] { progress_->drop_done(); };
   while (true) {
-    const StationRead read = read_station(deflections, s, state_.station);
+    const StationRead read = read_station(deflections, state_.settings, state_.station);
     if (read == StationRead::kEndOfData) return DriverEnd::kEndOfData;
     if (read == StationRead::kNoSeparator) {
       stop_line_ = state_.station.header_line;
       return DriverEnd::kHeaderStop;
     }
-    process_station();
+    process_station(state_, messages_, computations_, clock_, deflection_file_,
+                    state_.settings.seed_option == 0, hooks);
+    reports_.write_station(state_);
     ++state_.stations_done;
+    if (progress_ != nullptr) progress_->station_done();
   }
 }
 
-void Driver::process_station() {
-  const RunSettings& s = state_.settings;
-  const StationData& st = state_.station;
-  StationResults& r = state_.results;
+void count_stations(ListReader reader, const RunSettings& settings, long& stations, long& drops) {
+  StationData scratch;
+  stations = 0;
+  drops = 0;
+  try {
+    while (read_station(reader, settings, scratch) == StationRead::kStation) {
+      ++stations;
+      drops += scratch.drop_count;
+    }
+  } catch (const InputError&) {
+    // The run itself reports the record when it gets there; the count ends before it.
+  }
+}
+
+void process_station(RunState& state, MessageWriter& messages, StationComputations& computations,
+                     const Clock& clock, const std::string& deflection_file, bool compute_seeds,
+                     const StationHooks& hooks) {
+  const RunSettings& s = state.settings;
+  const StationData& st = state.station;
+  StationResults& r = state.results;
   const auto layers = static_cast<std::size_t>(s.layer_count);
   const auto sensors = static_cast<std::size_t>(s.sensor_count);
   const int drops = st.drop_count;
 
-  if (s.seed_option == 0) computations_.compute_seeds(state_);
+  if (compute_seeds) computations.compute_seeds(state);
   // Without adjustment the factor stays 0 and so do the adjusted moduli, which the reports leave out.
-  r.temperature_factor = s.temperature_adjustment == 1 ? computations_.temperature_factor(state_) : 0.0f;
+  r.temperature_factor = s.temperature_adjustment == 1 ? computations.temperature_factor(state) : 0.0f;
 
   for (int drop = 1; drop <= drops; ++drop) {
     const auto d = static_cast<std::size_t>(drop - 1);
@@ -182,29 +219,31 @@ void Driver::process_station() {
       if (drop >= 2) r.modulus[d][j] = r.modulus[d - 1][j];
       r.seed[d][j] = r.modulus[d][j];
     }
-    messages_.progress(progress_line("Starting Drop No", drop));
+    messages.progress(progress_line(clock, st, "Starting Drop No", drop));
 
     if (s.weighting_option == 1) {
       const float centre = st.measured[d][0];
       if (centre == 0.0f)
-        throw InputError(deflection_file_, st.drop_line[d],
+        throw InputError(deflection_file, st.drop_line[d],
                          "station " + st.id +
                              ": the deflection under the load is 0, so the sensor weights "
                              "(deflection ratios) cannot be formed");
-      PerSensor<float>& weight = state_.settings.sensor_weight;
+      PerSensor<float>& weight = state.settings.sensor_weight;
       for (std::size_t k = 0; k < sensors; ++k) weight[k] = st.measured[d][k] / centre;
     }
 
-    const DropOutcome outcome = computations_.backcalculate(state_, drop);
-    messages_.progress(progress_line("Finished Drop No", drop));
+    const DropOutcome outcome = computations.backcalculate(state, drop);
+    messages.progress(progress_line(clock, st, "Finished Drop No", drop));
     r.adjusted_surface_modulus[d] = r.modulus[d][0] * r.temperature_factor;
     r.convergence_code[d] = static_cast<short>(outcome.convergence_code);
     r.iterations[d] = static_cast<short>(outcome.iterations);
+    if (drop == 1 && hooks.first_drop_done) hooks.first_drop_done();
+    if (hooks.drop_done) hooks.drop_done();
   }
 
-  state_.report.modulus = r.modulus;
-  state_.report.calculated = r.calculated;
-  state_.report.responses = r.responses.negated();
+  state.report.modulus = r.modulus;
+  state.report.calculated = r.calculated;
+  state.report.responses = r.responses.negated();
 
   float rms_sum = 0;
   for (int drop = 1; drop <= drops; ++drop) {
@@ -214,16 +253,14 @@ void Driver::process_station() {
   }
   r.average_rms_error = rms_sum / static_cast<float>(drops);
 
-  if (drops > 1) computations_.station_statistics(state_);
-  state_.report.adjusted_surface_modulus = r.adjusted_surface_modulus;
-  if (drops > 1) state_.report.statistics = r.statistics;
+  if (drops > 1) computations.station_statistics(state);
+  state.report.adjusted_surface_modulus = r.adjusted_surface_modulus;
+  if (drops > 1) state.report.statistics = r.statistics;
 
   if (s.point_count > 0) {
-    for (int drop = 1; drop <= drops; ++drop) computations_.user_point_responses(state_, drop);
-    state_.report.responses = r.responses.negated();
+    for (int drop = 1; drop <= drops; ++drop) computations.user_point_responses(state, drop);
+    state.report.responses = r.responses.negated();
   }
-
-  reports_.write_station(state_);
 }
 
 PointResponses PointResponses::negated() const {

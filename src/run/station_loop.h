@@ -4,7 +4,9 @@
 
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "common/list_reader.h"
@@ -35,6 +37,17 @@ class StationComputations {
   virtual void user_point_responses(RunState& state, int drop) = 0;
 };
 
+// Called with each drop's basin as the drop finishes (the plot): station identifier, drop,
+// offsets, measured and calculated deflections, all in file units.
+using BasinObserver =
+    std::function<void(const std::string& station_id, int drop, std::span<const float> offsets,
+                       std::span<const float> measured, std::span<const float> calculated)>;
+
+// Makes one set of computations with its own model and solver state, writing its progress
+// lines to `messages` and each finished drop's basin to `observer`.
+using ComputationsMaker =
+    std::function<std::unique_ptr<StationComputations>(MessageWriter& messages, BasinObserver observer)>;
+
 // The detail and summary reports, as the loop sees them.
 class ReportWriter {
  public:
@@ -51,6 +64,26 @@ struct ClockTime {
 };
 using Clock = std::function<ClockTime()>;
 ClockTime local_clock();
+
+// Counts finished drops and stations for a progress display.  The total is known before the
+// first station starts; `drop_done` may be called from any thread.
+class ProgressCounter {
+ public:
+  virtual ~ProgressCounter() = default;
+  virtual void start(long stations, long drops) = 0;
+  virtual void drop_done() = 0;
+  virtual void station_done() = 0;
+  // The run is over (or about to say why it stopped): take the display away.
+  virtual void finish() = 0;
+};
+
+// A parallel run: `jobs` workers, each with computations made by `make`; `observer` sees every
+// basin in survey order.
+struct ParallelRun {
+  int jobs = 1;
+  ComputationsMaker make;
+  BasinObserver observer;
+};
 
 // How the driver ended.
 enum class DriverEnd {
@@ -80,13 +113,17 @@ class Driver {
   // return kSettingsError, with `settings_problem()` naming the precise cause.
   DriverEnd run(const DriverFiles& files);
 
+  // Runs the stations on `parallel.jobs` workers (more than one) with identical reports and log.
+  void run_in_parallel(ParallelRun parallel) { parallel_ = std::move(parallel); }
+  // Reports finished drops and stations (a progress display); nullptr for none.
+  void report_progress(ProgressCounter* progress) { progress_ = progress; }
+
   const std::optional<InputError>& settings_problem() const { return settings_problem_; }
   // Line of the station header where processing stopped (kHeaderStop).
   int stop_line() const { return stop_line_; }
 
  private:
-  void process_station();
-  std::string progress_line(const char* label, int drop) const;
+  DriverEnd run_stations(ListReader& deflections);
 
   RunState& state_;
   MessageWriter& messages_;
@@ -96,7 +133,26 @@ class Driver {
   std::optional<InputError> settings_problem_;
   int stop_line_ = 0;
   std::string deflection_file_;
+  ParallelRun parallel_;
+  ProgressCounter* progress_ = nullptr;
 };
+
+// One station from its first drop's start column to its report copies: seeds (when
+// `compute_seeds`), the temperature factor, every drop starting from the previous drop's
+// moduli, RMS errors, statistics and the user points.  `first_drop_done` is called once drop 1
+// has its moduli (the next station may start from them), `drop_done` after each drop.  Raises
+// InputError for a drop whose weights cannot be formed.
+struct StationHooks {
+  std::function<void()> first_drop_done;
+  std::function<void()> drop_done;
+};
+void process_station(RunState& state, MessageWriter& messages, StationComputations& computations,
+                     const Clock& clock, const std::string& deflection_file, bool compute_seeds,
+                     const StationHooks& hooks = {});
+
+// Counts the stations and drops of a deflection data file without reading values into the run
+// (for the progress display).  Stops quietly at the first record it cannot read.
+void count_stations(ListReader reader, const RunSettings& settings, long& stations, long& drops);
 
 // Reading one station of the deflection data file.
 enum class StationRead { kStation, kEndOfData, kNoSeparator };
