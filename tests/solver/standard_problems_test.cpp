@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 
 #include "solve_harness.h"
@@ -106,6 +107,69 @@ TEST(MeyerProblem, ExceedsTheEngineEvaluationLimitButConvergesWithMore) {
   EXPECT_TRUE(code::is_convergence(record.return_code) || record.return_code == code::kFalseConvergence)
       << "code " << record.return_code;
   expect_accounting(problem, record);
+}
+
+TestProblem standard_problem(const std::string& name) {
+  for (const TestProblem& problem : standard_problems()) {
+    if (problem.name == name) return problem;
+  }
+  throw std::runtime_error(name);
+}
+
+// Box 3-D with x2 run off to where exp(-t x2) vanishes is the fit
+// r_i = exp(-t_i x1) - x3 w_i, w_i = exp(-t_i) - exp(-10 t_i).  Its best f, in double
+// precision: for each x1 the best x3 is a linear fit, and x1 follows by golden-section search.
+double box_3d_without_second_term() {
+  auto best_f = [](double x1) {
+    double w[10], y[10], wy = 0.0, ww = 0.0;
+    for (int i = 0; i < 10; ++i) {
+      const double t = 0.1 * (i + 1);
+      w[i] = std::exp(-t) - std::exp(-10.0 * t);
+      y[i] = std::exp(-t * x1);
+      wy += w[i] * y[i];
+      ww += w[i] * w[i];
+    }
+    double f = 0.0;
+    for (int i = 0; i < 10; ++i) f += 0.5 * (y[i] - wy / ww * w[i]) * (y[i] - wy / ww * w[i]);
+    return f;
+  };
+  const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
+  double lo = -5.0, hi = 5.0;
+  for (int k = 0; k < 100; ++k) {
+    const double a = hi - golden * (hi - lo), b = lo + golden * (hi - lo);
+    if (best_f(a) < best_f(b)) {
+      hi = b;
+    } else {
+      lo = a;
+    }
+  }
+  return best_f(0.5 * (lo + hi));
+}
+
+TEST(FarStart, Box3DFromTenAndHundredTimesItsStartHandsOnlyFinitePointsToTheResiduals) {
+  // From these starts x2 climbs until exp(-t x2) vanishes: its Jacobian column is then
+  // zero, R is singular and the step's multiplier is driven toward 0, where it once
+  // underflowed and produced a point that was not a number.  Every point handed to the
+  // residuals must be finite, and the solve ends by singular convergence at the best f of
+  // the fit that is left in x1 and x3.
+  const double limit_f = box_3d_without_second_term();
+  for (const float factor : {10.0f, 100.0f}) {
+    TestProblem problem = standard_problem("Box3D");
+    for (float& x : problem.start) x *= factor;
+    int non_finite_points = 0;
+    const Residuals box_3d = problem.residuals;
+    problem.residuals = [&non_finite_points, &box_3d](std::span<const float> x, std::span<float> r) {
+      for (const float xk : x) non_finite_points += std::isfinite(xk) ? 0 : 1;
+      box_3d(x, r);
+    };
+    const SolveRecord record = solve(problem);
+    report(problem, record);
+    EXPECT_EQ(non_finite_points, 0) << factor;
+    EXPECT_EQ(record.return_code, code::kSingularConvergence) << factor;
+    EXPECT_NEAR(record.f, limit_f, 1.0e-4 * limit_f) << factor;
+    EXPECT_GT(record.x[1], 100.0f) << factor;  // exp(-0.1 x2) below 5e-5
+    expect_accounting(problem, record);
+  }
 }
 
 }  // namespace
