@@ -162,6 +162,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
 
     RunState state;
     Driver driver(state, messages, *computations, *reports, options.clock);
+    driver.on_warning([&](const std::string& warning) { write_diagnostic(options.errors, warning); });
     int status = 0;
     try {
       const DriverEnd end = driver.run({&standard_values, &general_data, &deflections});

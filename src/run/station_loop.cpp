@@ -141,6 +141,8 @@ DriverEnd Driver::run(const DriverFiles& files) {
   };
   if (auto problem = read_standard_values(*files.standard_values, s)) return settings_error(*problem);
   if (auto problem = read_general_data(*files.general_data, s)) return settings_error(*problem);
+  if (warn_)
+    for (const std::string& warning : settings_warnings(s, files.general_data->name())) warn_(warning);
   for (int j = 0; j < kMaxLayers; ++j)
     state_.results.modulus[0][static_cast<std::size_t>(j)] = s.initial_modulus[static_cast<std::size_t>(j)];
 
@@ -159,6 +161,7 @@ DriverEnd Driver::run(const DriverFiles& files) {
       stop_line_ = state_.station.header_line;
       return DriverEnd::kHeaderStop;
     }
+    check_station_values(s, state_.station, deflection_file_);
     process_station();
     ++state_.stations_done;
   }
@@ -228,12 +231,14 @@ void Driver::process_station() {
 
 PointResponses PointResponses::negated() const {
   PointResponses out;
-  auto flip = [](const PerDrop<PerPoint<float>>& in, PerDrop<PerPoint<float>>& to) {
+  auto flip = [&](const PerDrop<PerPoint<float>>& in, PerDrop<PerPoint<float>>& to) {
     for (std::size_t d = 0; d < in.size(); ++d)
-      for (std::size_t i = 0; i < in[d].size(); ++i) to[d][i] = -in[d][i];
+      for (std::size_t i = 0; i < in[d].size(); ++i) to[d][i] = missing[d] ? 0.0f : -in[d][i];
   };
+  out.missing = missing;
   flip(vertical_stress, out.vertical_stress);
   flip(radial_stress, out.radial_stress);
+  flip(hoop_stress, out.hoop_stress);
   flip(bulk_stress, out.bulk_stress);
   flip(deviator_stress, out.deviator_stress);
   flip(vertical_strain, out.vertical_strain);

@@ -81,6 +81,8 @@ class Driver {
   DriverEnd run(const DriverFiles& files);
 
   const std::optional<InputError>& settings_problem() const { return settings_problem_; }
+  // Receives the warnings about valid settings that cannot give a result, once, at start.
+  void on_warning(std::function<void(const std::string&)> warn) { warn_ = std::move(warn); }
   // Line of the station header where processing stopped (kHeaderStop).
   int stop_line() const { return stop_line_; }
 
@@ -96,6 +98,7 @@ class Driver {
   std::optional<InputError> settings_problem_;
   int stop_line_ = 0;
   std::string deflection_file_;
+  std::function<void(const std::string&)> warn_;
 };
 
 // Reading one station of the deflection data file.
