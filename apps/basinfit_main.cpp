@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
           try {
             images->write(station_id, drop, basin);
           } catch (const basinfit::plot::PlotFileError& e) {
-            throw basinfit::InputError(e.path().string(), 0, e.what(),
+            throw basinfit::InputError(e.path().string(), 0, e.reason(),
                                        basinfit::InputError::Kind::kFileSystem);
           }
         }

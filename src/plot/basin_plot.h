@@ -90,14 +90,17 @@ int draw_basin_chart(ChartLibrary& library, Canvas& canvas, const BasinChart& ch
 // kWindowNotOpen when the canvas has no window, otherwise as draw_basin_chart.
 int dispplot(ChartLibrary& library, Canvas& canvas, const BasinDrop& drop);
 
-// A chart file that cannot be written.
+// A chart file that cannot be written: "<path>: <reason>", the reason with the system's
+// words where the system refused ("cannot write the chart file: No space left on device").
 class PlotFileError : public std::runtime_error {
  public:
   PlotFileError(const std::filesystem::path& path, const std::string& reason);
   const std::filesystem::path& path() const { return path_; }
+  const std::string& reason() const { return reason_; }
 
  private:
   std::filesystem::path path_;
+  std::string reason_;
 };
 
 // The station identifier as a file-name part: trailing blanks removed; every character other
@@ -112,7 +115,9 @@ std::filesystem::path basin_image_stem(const std::filesystem::path& directory, s
 // Default image size: the graphics window's default size.
 inline constexpr PixelSize kDefaultImageSize{640, 480};
 
-// Draws the chart once into `stem`.png and `stem`.svg.  Throws PlotFileError.
+// Draws the chart once into `stem`.png and `stem`.svg.  Each file is written whole through
+// an OutputFile (every write and the close checked); a file that fails is removed when it was
+// new.  Throws PlotFileError.
 void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem,
                         PixelSize size = kDefaultImageSize);
 

@@ -5,8 +5,10 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "common/file_names.h"
 #include "common/message_writer.h"
 #include "common/record_format.h"
 #include "run/station_loop.h"
@@ -31,7 +33,8 @@ struct ControlFile {
   std::string deflections;
   std::string detail_report;
   std::string summary_report;
-  std::string log_file;  // only when log_unit is not 0
+  std::string log_file;                  // only when log_unit is not 0
+  std::optional<FileIdentity> identity;  // the control file itself, as read
 };
 
 // Reads the control file (it is not deleted here).  Errors name the file and the record.
