@@ -28,7 +28,9 @@ constexpr const char* kDescription =
     "positive unit other than 1, 2, 4, 7, 8, 11 and 12 for batch mode), then the names of the\n"
     "standard value file, the general data file, the deflection data file, the detail report,\n"
     "the summary report and, in batch mode, the log file.  The control file is deleted once\n"
-    "read.  Exit status: 0 success, 1 input error, 2 usage or file-system error.";
+    "read when it is a regular file (or a link to one); a device or pipe is left alone.\n"
+    "Exit status: 0 success, 1 input error, 2 usage or file-system error (also when an\n"
+    "output cannot be written).";
 
 }  // namespace
 
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
   std::string control_file;
   std::string plot_dir;
   app.add_option("CONTROL_FILE", control_file,
-                 "Control file naming the input and output files (deleted once read)")
+                 "Control file naming the input and output files (deleted once read when a regular file)")
       ->required();
   app.add_option(
          "--plot-dir", plot_dir,

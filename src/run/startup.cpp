@@ -217,7 +217,8 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
                                            "processing stopped there");
     }
   } catch (const InputError& e) {
-    // Stations already finished are in the reports; the failing one was never started.
+    // Stations already finished are in the reports; the failing one was never started there,
+    // or (a failed write) is taken back out below.
     write_failed = e.kind() == InputError::Kind::kFileSystem;
     fail(e);
   }
