@@ -5,6 +5,7 @@
 // the terminal and each drop's basin in a "Graphics Output" window.
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
     }
     return std::make_unique<basinfit::Backcalculation>(units.messages, observer);
   };
+
+  // A file that reaches the process's file-size limit is then a failed write, reported with
+  // the file's name and the reports cut back to whole stations, instead of a signal that ends
+  // the process mid-station without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   basinfit::EngineOptions options;
   options.control_file = control_file;

@@ -132,6 +132,10 @@ TEST(HostileOutput, FailuresEndTheRunWithOneMessageAndLeaveWholeStations) {
       // The disk fills mid-run: the station being written is taken back out, whole.
       {"file-size limit", plain, nullptr, "trap '' XFSZ; ulimit -f 4; exec \"$B\" control.txt", 2,
        "detail.txt: cannot write the detail report: File too large", false, fitting, fitting},
+      // The same when the limit's signal is left to its default: the engine ignores it itself.
+      {"file-size limit, signal not ignored", plain, nullptr,
+       "trap - XFSZ; ulimit -f 4; exec \"$B\" control.txt", 2,
+       "detail.txt: cannot write the detail report: File too large", false, fitting, fitting},
       // Two names for one file, through a link: refused before anything is changed or left.
       {"two paths to one new file", with([](Names& n) {
          n.detail = "real/out.txt";
