@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
                   << "; the run goes on with the text output and the reports\n";
       }
     }
+    if (images) images->keep_apart_from(units.kept_files);
     basinfit::BasinObserver observer;
     if (window || images) {
       observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,

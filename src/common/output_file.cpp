@@ -108,4 +108,17 @@ void OutputFile::abandon(bool remove_created) {
   }
 }
 
+void KeptFiles::add(std::string name, std::string what, const std::optional<FileIdentity>& identity) {
+  if (identity) files_.push_back({std::move(name), std::move(what), *identity});
+}
+
+void KeptFiles::refuse_if_kept(const OutputFile& file) const {
+  for (const Kept& kept : files_)
+    if (one_file(file.identity(), kept.identity))
+      throw InputError(
+          file.name(), 0,
+          "the " + file.what() + " would replace the " + kept.what + " (" + visible_name(kept.name) + ")",
+          InputError::Kind::kFileSystem);
+}
+
 }  // namespace basinfit

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/file_names.h"
 
@@ -68,6 +69,23 @@ class OutputFile {
   std::string held_;
   long long written_ = 0;  // bytes written since the truncation
   long long whole_ = 0;    // the end of the last whole point
+};
+
+// The files of a run that a further output (a chart file, or any writer added later) must
+// not replace: its inputs and its reports, each with what it is.
+class KeptFiles {
+ public:
+  void add(std::string name, std::string what, const std::optional<FileIdentity>& identity);
+  // Throws a file-system error naming `file` when it is one of the kept files.
+  void refuse_if_kept(const OutputFile& file) const;
+
+ private:
+  struct Kept {
+    std::string name;
+    std::string what;
+    FileIdentity identity;
+  };
+  std::vector<Kept> files_;
 };
 
 }  // namespace basinfit

@@ -160,10 +160,11 @@ std::filesystem::path basin_image_stem(const std::filesystem::path& directory, s
 namespace {
 
 // Writes one chart file whole; a file this run created is removed again when it fails.
-void save_chart_file(const std::filesystem::path& path, std::string_view bytes) {
+void save_chart_file(const std::filesystem::path& path, std::string_view bytes, const KeptFiles* kept) {
   try {
     OutputFile file(path.string(), "chart file");
     try {
+      if (kept != nullptr) kept->refuse_if_kept(file);
       file.truncate();
       file.write(bytes);
       file.close();
@@ -178,7 +179,8 @@ void save_chart_file(const std::filesystem::path& path, std::string_view bytes) 
 
 }  // namespace
 
-void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem, PixelSize size) {
+void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem, PixelSize size,
+                        const KeptFiles* kept) {
   std::filesystem::path png = stem;
   png += ".png";
   std::filesystem::path svg = stem;
@@ -197,7 +199,7 @@ void write_basin_images(const BasinChart& chart, const std::filesystem::path& st
                           std::string("cannot draw the chart: ") + cairo_status_to_string(canvas.status()));
     if (!image.encode_png(bytes)) throw PlotFileError(png, "cannot encode the chart as PNG");
   }
-  save_chart_file(png, bytes);
+  save_chart_file(png, bytes, kept);
 
   bytes.clear();
   const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
@@ -220,7 +222,7 @@ void write_basin_images(const BasinChart& chart, const std::filesystem::path& st
   cairo_surface_destroy(surface);
   if (status != CAIRO_STATUS_SUCCESS)
     throw PlotFileError(svg, std::string("cannot draw the chart: ") + cairo_status_to_string(status));
-  save_chart_file(svg, bytes);
+  save_chart_file(svg, bytes, kept);
 }
 
 BasinImageWriter::BasinImageWriter(std::filesystem::path directory, PixelSize size)
@@ -241,7 +243,7 @@ std::filesystem::path BasinImageWriter::write(std::string_view station_id, int d
   if (prepare_basin_chart(library_, basin, size_, chart) != chart_status::kOk) {
     throw PlotFileError(stem, "the drop has no sensors to plot");
   }
-  write_basin_images(chart, stem, size_);
+  write_basin_images(chart, stem, size_, kept_);
   return stem;
 }
 

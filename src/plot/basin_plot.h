@@ -38,6 +38,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/output_file.h"
 #include "plot/canvas.h"
 #include "plot/chart_settings.h"
 
@@ -117,9 +118,10 @@ inline constexpr PixelSize kDefaultImageSize{640, 480};
 
 // Draws the chart once into `stem`.png and `stem`.svg.  Each file is written whole through
 // an OutputFile (every write and the close checked); a file that fails is removed when it was
-// new.  Throws PlotFileError.
+// new.  A file that is one of `kept` (the run's inputs and reports) is left untouched and
+// refused.  Throws PlotFileError.
 void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem,
-                        PixelSize size = kDefaultImageSize);
+                        PixelSize size = kDefaultImageSize, const KeptFiles* kept = nullptr);
 
 // Writes every drop's chart of a run into one directory (created when missing).
 class BasinImageWriter {
@@ -127,12 +129,15 @@ class BasinImageWriter {
   explicit BasinImageWriter(std::filesystem::path directory, PixelSize size = kDefaultImageSize);
   // Writes DIR/<station>-<drop>.png and .svg and returns their stem.  Throws PlotFileError.
   std::filesystem::path write(std::string_view station_id, int drop, const BasinDrop& basin);
+  // Files no chart file may replace (kept by the caller, which outlives the writer).
+  void keep_apart_from(const KeptFiles* kept) { kept_ = kept; }
 
  private:
   std::filesystem::path directory_;
   PixelSize size_;
   ChartLibrary library_;
   bool directory_ready_ = false;
+  const KeptFiles* kept_ = nullptr;
 };
 
 }  // namespace basinfit::plot

@@ -152,6 +152,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   // outputs it created and leaves the control file and any existing report as they were.
   std::optional<ControlFile> control;
   std::optional<TextFile> standard_values, general_data, deflections;
+  KeptFiles kept;
   try {
     control = read_control_file(options.control_file);
     standard_values = TextFile::load(control->standard_values);
@@ -179,6 +180,10 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     check_outputs_apart(outputs, inputs, options.control_file);
     for (OutputFile* out : {detail_file.get(), summary_file.get(), log_file.get()})
       if (out != nullptr) out->truncate();
+    // The control file is not kept: once deleted, its identity may pass to a new file.
+    for (const NamedFile& file : inputs)
+      if (&file.name != &options.control_file) kept.add(file.name, file.what, file.identity);
+    for (const NamedFile& file : outputs) kept.add(file.name, file.what, file.identity);
   } catch (const InputError& e) {
     for (OutputFile* out : {detail_file.get(), summary_file.get(), log_file.get()})
       if (out != nullptr) out->abandon(true);
@@ -202,7 +207,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   bool write_failed = false;
   try {
     MessageWriter messages(log.get(), &text_window);
-    EngineUnits units{*detail, *summary, messages, control->log_unit == 0};
+    EngineUnits units{*detail, *summary, messages, control->log_unit == 0, &kept};
     std::unique_ptr<StationComputations> computations = computations_factory(units);
     std::unique_ptr<ReportWriter> reports = report_factory(units);
 

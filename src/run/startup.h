@@ -10,6 +10,7 @@
 
 #include "common/file_names.h"
 #include "common/message_writer.h"
+#include "common/output_file.h"
 #include "common/record_format.h"
 #include "run/station_loop.h"
 
@@ -46,6 +47,8 @@ struct EngineUnits {
   TextUnit& summary;
   MessageWriter& messages;
   bool windowed;
+  // The run's inputs, reports and log, which a further output (a chart file) must not replace.
+  const KeptFiles* kept_files = nullptr;
 };
 
 using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>;

@@ -200,6 +200,12 @@ TEST(HostileOutput, FailuresEndTheRunWithOneMessageAndLeaveWholeStations) {
        "\"$B\" --plot-dir charts control.txt", 2,
        "charts/K1-1.svg: cannot write the chart file: No space left on device", false, 0, 0,
        [](const TempFolder& f) { EXPECT_GT(std::filesystem::file_size(f / "charts" / "K1-1.png"), 100u); }},
+      {"chart file named like the detail report", with([](Names& n) { n.detail = "charts/K1-1.png"; }),
+       mkdir("charts"), "\"$B\" --plot-dir charts control.txt", 2,
+       "charts/K1-1.png: the chart file would replace the detail report (charts/K1-1.png)", false, kOld, 0,
+       [](const TempFolder& f) {
+         EXPECT_EQ(read_file(f / "charts" / "K1-1.png").rfind("Backcalculation by Basinfit", 0), 0u);
+       }},
   };
 
   for (const Case& c : cases) {
