@@ -25,7 +25,11 @@
 // PlotFileError when a file cannot be written:
 //
 //   plot::BasinImageWriter images(dir);
+//   images.keep_apart_from(units.kept_files);   // the run's inputs and reports: never replaced
 //   images.write(station_id, drop, basin);
+//
+// Every chart file is written through an OutputFile: a write that fails (a full disk, a
+// file-size limit) is a PlotFileError with the system's reason, never a silent loss.
 //
 // Offsets, measured and calculated deflections are passed in the run's file units (cm or
 // in, microns or mils); the plot only draws them.  The window and the writer each keep their
