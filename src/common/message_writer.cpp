@@ -19,6 +19,10 @@ void MessageWriter::write(std::string_view text) {
   }
 }
 
+void MessageWriter::flush() {
+  if (log_ != nullptr) log_->flush();
+}
+
 void MessageWriter::progress(std::string_view text) { write(text); }
 
 // The terminal is the only text window, so it is always the active one.

@@ -227,6 +227,9 @@ void Driver::process_station() {
   }
 
   reports_.write_station(state_);
+  // The log is written out with the reports, so that after an interruption it ends with the
+  // last station the reports hold.
+  messages_.flush();
 }
 
 PointResponses PointResponses::negated() const {
