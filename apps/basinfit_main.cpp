@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -32,7 +33,9 @@ constexpr const char* kDescription =
     "positive unit other than 1, 2, 4, 7, 8, 11 and 12 for batch mode), then the names of the\n"
     "standard value file, the general data file, the deflection data file, the detail report,\n"
     "the summary report and, in batch mode, the log file.  The control file is deleted once\n"
-    "read.  Exit status: 0 success, 1 input error, 2 usage or file-system error.";
+    "read when it is a regular file (or a link to one); a device or pipe is left alone.\n"
+    "Exit status: 0 success, 1 input error, 2 usage or file-system error (also when an\n"
+    "output cannot be written).";
 
 }  // namespace
 
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
   std::string control_file;
   std::string plot_dir;
   app.add_option("CONTROL_FILE", control_file,
-                 "Control file naming the input and output files (deleted once read)")
+                 "Control file naming the input and output files (deleted once read when a regular file)")
       ->required();
   app.add_option(
          "--plot-dir", plot_dir,
@@ -83,6 +86,7 @@ int main(int argc, char** argv) {
                   << "; the run goes on with the text output and the reports\n";
       }
     }
+    if (images) images->keep_apart_from(units.kept_files);
     basinfit::EngineComputations wiring;
     wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
       return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
@@ -98,7 +102,7 @@ int main(int argc, char** argv) {
           try {
             images->write(station_id, drop, basin);
           } catch (const basinfit::plot::PlotFileError& e) {
-            throw basinfit::InputError(e.path().string(), 0, e.what(),
+            throw basinfit::InputError(e.path().string(), 0, e.reason(),
                                        basinfit::InputError::Kind::kFileSystem);
           }
         }
@@ -106,6 +110,11 @@ int main(int argc, char** argv) {
     }
     return wiring;
   };
+
+  // A file that reaches the process's file-size limit is then a failed write, reported with
+  // the file's name and the reports cut back to whole stations, instead of a signal that ends
+  // the process mid-station without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   basinfit::EngineOptions options;
   options.control_file = control_file;

@@ -1,25 +1,56 @@
 #include "common/list_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 namespace basinfit {
 
 TextFile TextFile::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw InputError(path, 0, std::string("cannot open the file: ") + std::strerror(errno),
+  refuse_nul_in_name(path, "", 0, "an input file");
+  int fd = -1;
+  do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    throw InputError(path, 0, std::string("cannot open the file: ") + std::strerror(error),
                      InputError::Kind::kFileSystem);
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw InputError(path, 0, "cannot read the file", InputError::Kind::kFileSystem);
-  return TextFile(path, text.str());
+  std::string text;
+  int error = 0;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else {
+    char buffer[65536];
+    while (true) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        error = errno;
+        break;
+      }
+    }
+  }
+  const std::optional<FileIdentity> identity = identity_of_descriptor(fd);
+  ::close(fd);
+  if (error == EISDIR)
+    throw InputError(path, 0, "this is a folder, not a file", InputError::Kind::kFileSystem);
+  if (error != 0)
+    throw InputError(path, 0, std::string("cannot read the file: ") + std::strerror(error),
+                     InputError::Kind::kFileSystem);
+  TextFile file(path, text);
+  file.identity_ = identity;
+  return file;
 }
 
 TextFile::TextFile(std::string name, std::string_view contents, int first_line)

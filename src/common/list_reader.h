@@ -16,14 +16,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_names.h"
 #include "common/input_error.h"
 
 namespace basinfit {
 
 class TextFile {
  public:
-  // Reads a whole file; a file that cannot be opened is an InputError of kind kFileSystem
-  // naming it.
+  // Reads a whole file; a file that cannot be opened or read, or a folder, is an InputError
+  // of kind kFileSystem naming it; a name holding a NUL byte is an input error.
   static TextFile load(const std::string& path);
   // A file's text held in memory; `first_line` numbers its first record in messages.
   TextFile(std::string name, std::string_view contents, int first_line = 1);
@@ -32,11 +33,14 @@ class TextFile {
   std::size_t record_count() const { return records_.size(); }
   const std::string& record(std::size_t index) const { return records_[index]; }
   int line_number(std::size_t index) const { return first_line_ + static_cast<int>(index); }
+  // The file that was read (load only), to keep outputs from replacing it.
+  const std::optional<FileIdentity>& identity() const { return identity_; }
 
  private:
   std::string name_;
   std::vector<std::string> records_;
   int first_line_ = 1;
+  std::optional<FileIdentity> identity_;
 };
 
 // One receiving item of a list-directed read, with its name for messages.

@@ -23,6 +23,10 @@ void MessageWriter::write(std::string_view text) {
   }
 }
 
+void MessageWriter::flush() {
+  if (log_ != nullptr) log_->flush();
+}
+
 void MessageWriter::progress(std::string_view text) { write(text); }
 
 void MessageWriter::replay(std::span<const std::string> texts) {

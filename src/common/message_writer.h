@@ -33,6 +33,8 @@ class MessageWriter {
   void error(std::string_view text);
 
   bool batch() const { return recorded_ != nullptr ? recorded_batch_ : log_ != nullptr; }
+  // Writes out the log's lines so far (a whole station); the text window is written per line.
+  void flush();
 
  private:
   void write(std::string_view text);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "common/output_file.h"
+
 namespace basinfit {
 
 // ---------------------------------------------------------------------------------------
@@ -577,7 +579,12 @@ void format_records(const Format& format, std::span<const FormatArg> args, Recor
 // Units
 
 void TextUnit::end_record() {
-  *out_ << record_ << '\n';
+  record_ += '\n';
+  if (file_ != nullptr) {
+    file_->write(record_);
+  } else {
+    *out_ << record_;
+  }
   record_.clear();
 }
 
@@ -599,7 +606,13 @@ void TextUnit::finish() {
   flush();
 }
 
-void TextUnit::flush() { out_->flush(); }
+void TextUnit::flush() {
+  if (file_ != nullptr) {
+    file_->flush();
+  } else {
+    out_->flush();
+  }
+}
 
 namespace {
 

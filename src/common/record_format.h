@@ -18,6 +18,8 @@
 
 namespace basinfit {
 
+class OutputFile;
+
 // A format string that cannot be parsed, or items that do not match its descriptors.
 class FormatError : public std::logic_error {
  public:
@@ -98,11 +100,13 @@ class RecordSink {
 // between records.  Does not end the last record: the caller decides (open record or not).
 void format_records(const Format& format, std::span<const FormatArg> args, RecordSink& sink);
 
-// A sequential formatted output unit: a file, standard output or any ostream.  Keeps the
-// record that a write with '\' left open, so that the next write continues that line.
+// A sequential formatted output unit: an output file, standard output or any ostream.  Keeps
+// the record that a write with '\' left open, so that the next write continues that line.
+// On an OutputFile every failure to write throws (see output_file.h).
 class TextUnit : private RecordSink {
  public:
   explicit TextUnit(std::ostream& out) : out_(&out) {}
+  explicit TextUnit(OutputFile& file) : file_(&file) {}
 
   template <class... Args>
   void write(const Format& format, const Args&... args) {
@@ -120,7 +124,8 @@ class TextUnit : private RecordSink {
   std::string& current() override { return record_; }
   void end_record() override;
 
-  std::ostream* out_;
+  std::ostream* out_ = nullptr;
+  OutputFile* file_ = nullptr;
   std::string record_;
   bool open_ = false;
 };

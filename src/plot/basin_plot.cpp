@@ -6,6 +6,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "common/input_error.h"
+#include "common/output_file.h"
 #include "common/record_format.h"
 #include "plot/chart_drawing.h"
 #include "plot/image_canvas.h"
@@ -136,7 +138,7 @@ int dispplot(ChartLibrary& library, Canvas& canvas, const BasinDrop& drop) {
 }
 
 PlotFileError::PlotFileError(const std::filesystem::path& path, const std::string& reason)
-    : std::runtime_error("cannot write chart file " + path.string() + ": " + reason), path_(path) {}
+    : std::runtime_error(path.string() + ": " + reason), path_(path), reason_(reason) {}
 
 std::string safe_file_name(std::string_view station_id) {
   std::string name(without_trailing_blanks(station_id));
@@ -155,23 +157,56 @@ std::filesystem::path basin_image_stem(const std::filesystem::path& directory, s
   return directory / (safe_file_name(station_id) + "-" + std::to_string(drop));
 }
 
-void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem, PixelSize size) {
+namespace {
+
+// Writes one chart file whole; a file this run created is removed again when it fails.
+void save_chart_file(const std::filesystem::path& path, std::string_view bytes, const KeptFiles* kept) {
+  try {
+    OutputFile file(path.string(), "chart file");
+    try {
+      if (kept != nullptr) kept->refuse_if_kept(file);
+      file.truncate();
+      file.write(bytes);
+      file.close();
+    } catch (const InputError&) {
+      file.abandon(true);
+      throw;
+    }
+  } catch (const InputError& e) {
+    throw PlotFileError(path, e.reason());
+  }
+}
+
+}  // namespace
+
+void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem, PixelSize size,
+                        const KeptFiles* kept) {
   std::filesystem::path png = stem;
   png += ".png";
   std::filesystem::path svg = stem;
   svg += ".svg";
 
-  // Each file gets its own library state: both show exactly the same chart.
+  // Each file gets its own library state: both show exactly the same chart.  Both are drawn
+  // in memory and then written through one checked route.
+  std::string bytes;
   {
     ImageSurface image(size, chart.graph.background_colour);
     ImageCanvas canvas(image.surface(), size);
     ChartLibrary library;
     draw_basin_chart(library, canvas, chart);
     if (canvas.status() != CAIRO_STATUS_SUCCESS)
-      throw PlotFileError(png, cairo_status_to_string(canvas.status()));
-    if (!image.write_png(png)) throw PlotFileError(png, "the file cannot be written");
+      throw PlotFileError(png,
+                          std::string("cannot draw the chart: ") + cairo_status_to_string(canvas.status()));
+    if (!image.encode_png(bytes)) throw PlotFileError(png, "cannot encode the chart as PNG");
   }
-  cairo_surface_t* surface = cairo_svg_surface_create(svg.c_str(), size.width, size.height);
+  save_chart_file(png, bytes, kept);
+
+  bytes.clear();
+  const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(append, &bytes, size.width, size.height);
   cairo_status_t status = cairo_surface_status(surface);
   if (status == CAIRO_STATUS_SUCCESS) {
     ImageCanvas canvas(surface, size);
@@ -185,7 +220,9 @@ void write_basin_images(const BasinChart& chart, const std::filesystem::path& st
   cairo_surface_finish(surface);
   if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
   cairo_surface_destroy(surface);
-  if (status != CAIRO_STATUS_SUCCESS) throw PlotFileError(svg, cairo_status_to_string(status));
+  if (status != CAIRO_STATUS_SUCCESS)
+    throw PlotFileError(svg, std::string("cannot draw the chart: ") + cairo_status_to_string(status));
+  save_chart_file(svg, bytes, kept);
 }
 
 BasinImageWriter::BasinImageWriter(std::filesystem::path directory, PixelSize size)
@@ -196,7 +233,8 @@ std::filesystem::path BasinImageWriter::write(std::string_view station_id, int d
     std::error_code error;
     std::filesystem::create_directories(directory_, error);
     if (error || !std::filesystem::is_directory(directory_)) {
-      throw PlotFileError(directory_, error ? error.message() : "not a directory");
+      throw PlotFileError(directory_, "cannot create the chart folder: " +
+                                          (error ? error.message() : std::string("it is not a folder")));
     }
     directory_ready_ = true;
   }
@@ -205,7 +243,7 @@ std::filesystem::path BasinImageWriter::write(std::string_view station_id, int d
   if (prepare_basin_chart(library_, basin, size_, chart) != chart_status::kOk) {
     throw PlotFileError(stem, "the drop has no sensors to plot");
   }
-  write_basin_images(chart, stem, size_);
+  write_basin_images(chart, stem, size_, kept_);
   return stem;
 }
 

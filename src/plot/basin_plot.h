@@ -25,7 +25,11 @@
 // PlotFileError when a file cannot be written:
 //
 //   plot::BasinImageWriter images(dir);
+//   images.keep_apart_from(units.kept_files);   // the run's inputs and reports: never replaced
 //   images.write(station_id, drop, basin);
+//
+// Every chart file is written through an OutputFile: a write that fails (a full disk, a
+// file-size limit) is a PlotFileError with the system's reason, never a silent loss.
 //
 // Offsets, measured and calculated deflections are passed in the run's file units (cm or
 // in, microns or mils); the plot only draws them.  The window and the writer each keep their
@@ -38,6 +42,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/output_file.h"
 #include "plot/canvas.h"
 #include "plot/chart_settings.h"
 
@@ -90,14 +95,17 @@ int draw_basin_chart(ChartLibrary& library, Canvas& canvas, const BasinChart& ch
 // kWindowNotOpen when the canvas has no window, otherwise as draw_basin_chart.
 int dispplot(ChartLibrary& library, Canvas& canvas, const BasinDrop& drop);
 
-// A chart file that cannot be written.
+// A chart file that cannot be written: "<path>: <reason>", the reason with the system's
+// words where the system refused ("cannot write the chart file: No space left on device").
 class PlotFileError : public std::runtime_error {
  public:
   PlotFileError(const std::filesystem::path& path, const std::string& reason);
   const std::filesystem::path& path() const { return path_; }
+  const std::string& reason() const { return reason_; }
 
  private:
   std::filesystem::path path_;
+  std::string reason_;
 };
 
 // The station identifier as a file-name part: trailing blanks removed; every character other
@@ -112,9 +120,12 @@ std::filesystem::path basin_image_stem(const std::filesystem::path& directory, s
 // Default image size: the graphics window's default size.
 inline constexpr PixelSize kDefaultImageSize{640, 480};
 
-// Draws the chart once into `stem`.png and `stem`.svg.  Throws PlotFileError.
+// Draws the chart once into `stem`.png and `stem`.svg.  Each file is written whole through
+// an OutputFile (every write and the close checked); a file that fails is removed when it was
+// new.  A file that is one of `kept` (the run's inputs and reports) is left untouched and
+// refused.  Throws PlotFileError.
 void write_basin_images(const BasinChart& chart, const std::filesystem::path& stem,
-                        PixelSize size = kDefaultImageSize);
+                        PixelSize size = kDefaultImageSize, const KeptFiles* kept = nullptr);
 
 // Writes every drop's chart of a run into one directory (created when missing).
 class BasinImageWriter {
@@ -122,12 +133,15 @@ class BasinImageWriter {
   explicit BasinImageWriter(std::filesystem::path directory, PixelSize size = kDefaultImageSize);
   // Writes DIR/<station>-<drop>.png and .svg and returns their stem.  Throws PlotFileError.
   std::filesystem::path write(std::string_view station_id, int drop, const BasinDrop& basin);
+  // Files no chart file may replace (kept by the caller, which outlives the writer).
+  void keep_apart_from(const KeptFiles* kept) { kept_ = kept; }
 
  private:
   std::filesystem::path directory_;
   PixelSize size_;
   ChartLibrary library_;
   bool directory_ready_ = false;
+  const KeptFiles* kept_ = nullptr;
 };
 
 }  // namespace basinfit::plot

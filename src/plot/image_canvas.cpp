@@ -264,9 +264,13 @@ ImageSurface::ImageSurface(PixelSize size, int background_colour)
 
 ImageSurface::~ImageSurface() { cairo_surface_destroy(surface_); }
 
-bool ImageSurface::write_png(const std::filesystem::path& path) const {
+bool ImageSurface::encode_png(std::string& bytes) const {
   cairo_surface_flush(surface_);
-  return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  return cairo_surface_write_to_png_stream(surface_, append, &bytes) == CAIRO_STATUS_SUCCESS;
 }
 
 }  // namespace basinfit::plot

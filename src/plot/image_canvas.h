@@ -1,5 +1,5 @@
 #pragma once
-// A canvas on a cairo surface: an image in memory (saved as PNG) or an SVG file.
+// A canvas on a cairo surface: an image in memory (encoded as PNG) or an SVG document.
 //
 // Window coordinates map onto pixel centres, so a one-pixel line at a coordinate lands on
 // one row or column of pixels; shapes are drawn without antialiasing (palette colours stay
@@ -78,8 +78,8 @@ class ImageSurface {
 
   cairo_surface_t* surface() const { return surface_; }
   PixelSize size() const { return size_; }
-  // Writes the image as PNG; false when the file cannot be written.
-  bool write_png(const std::filesystem::path& path) const;
+  // The image encoded as PNG, appended to `bytes`; false when it cannot be encoded.
+  bool encode_png(std::string& bytes) const;
 
  private:
   cairo_surface_t* surface_;

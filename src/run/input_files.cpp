@@ -1,8 +1,11 @@
 #include "run/input_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "solver/machine_constants.h"
 
 namespace basinfit {
 
@@ -38,6 +41,13 @@ std::optional<SettingsProblem> read_standard_values(const TextFile& file, RunSet
     return SettingsProblem{kStandardValueMessage,
                            InputError(file.name(), reader.last_line(),
                                       "the check value is " + std::to_string(check) + ", expected 1")};
+  }
+  if (!(reference >= kMinTemperatureF && reference <= kMaxTemperatureF)) {
+    return SettingsProblem{
+        kStandardValueMessage,
+        InputError(file.name(), reader.last_line(),
+                   "the reference temperature is " + number_text(reference) + " F, expected " +
+                       number_text(kMinTemperatureF) + " to " + number_text(kMaxTemperatureF) + " F")};
   }
   settings.reference_temperature = reference;
   return std::nullopt;
@@ -104,10 +114,16 @@ void read_general_records(const TextFile& file, RunSettings& s) {
     if (s.weighting_option == 0)
       for (float& w : weights) w = 1.0f;
   }
+  const float offset_limit = s.unit_flag == 0 ? kMaxSensorOffsetCm : kMaxSensorOffsetIn;
   for (std::size_t i = 0; i < sensors; ++i)
-    if (offsets[i] < 0)
+    if (offsets[i] < 0 || offsets[i] > offset_limit)
       fail(reader.last_line(), "the offset of sensor " + std::to_string(i + 1) + " is " +
-                                   number_text(offsets[i]) + ", expected 0 or more");
+                                   number_text(offsets[i]) + ", expected 0 to " + number_text(offset_limit) +
+                                   (s.unit_flag == 0 ? " cm" : " in"));
+  if (s.weighting_option == 2 && std::all_of(weights.begin(), weights.end(), [](float w) { return w == 0; }))
+    fail(reader.last_line(),
+         "every sensor weight is 0: nothing would be fitted; expected at least one weight "
+         "above 0");
 
   read_required(reader,
                 {{s.temperature_adjustment, "the temperature-adjustment flag"},
@@ -152,10 +168,20 @@ void read_general_records(const TextFile& file, RunSettings& s) {
     if (seen[static_cast<std::size_t>(j - 1)]) fail(line, layer + " is given twice");
     seen[static_cast<std::size_t>(j - 1)] = true;
     layer_line[static_cast<std::size_t>(j - 1)] = line;
+    s.layers[static_cast<std::size_t>(j - 1)].line = line;
     if (!(poisson >= 0.0f && poisson <= 0.5f))
       fail(line, "the Poisson's ratio of " + layer + " is " + number_text(poisson) + ", expected 0 to 0.5");
-    if (!(modulus > 0))
-      fail(line, "the modulus of " + layer + " is " + number_text(modulus) + ", expected a value above 0");
+    if (type == kBackcalculatedLayer) {
+      if (!(modulus > 0 && modulus <= kMaxModulus))
+        fail(line, "the modulus of " + layer + " is " + number_text(modulus) +
+                       ", expected above 0 and at most " + number_text(kMaxModulus));
+      if (lower > kMaxModulus || upper > kMaxModulus)
+        fail(line, "the modulus bounds of " + layer + " are " + number_text(lower) + " and " +
+                       number_text(upper) + ", expected at most " + number_text(kMaxModulus));
+    } else if (!(modulus >= kMinFixedModulus && modulus <= kMaxModulus)) {
+      fail(line, "the modulus of " + layer + " is " + number_text(modulus) + ", expected " +
+                     number_text(kMinFixedModulus) + " to " + number_text(kMaxModulus));
+    }
     LayerSettings& ls = s.layers[static_cast<std::size_t>(j - 1)];
     ls.type = type;
     ls.poisson_ratio = poisson;
@@ -229,6 +255,93 @@ std::optional<SettingsProblem> read_general_data(const TextFile& file, RunSettin
                                           std::to_string(settings.layer_count) + " with seed option 0")};
   }
   return std::nullopt;
+}
+
+DifferenceRoom difference_step_room(float lower, float upper) {
+  // Every solve forms its first Jacobian with unit scales: the step for an unknown at x is
+  // h = sqrt(eps) max(|x|, 1), taken forwards, or backwards when x + h passes the upper bound,
+  // and the column cannot be formed when x - h and x + h both leave [lower, upper], that is
+  // for x in (upper - h, lower + h).  Across a box this narrow h changes by a relative
+  // width/|x| only, so that set holds the middle of the box when the width is below 2h and
+  // the whole box (both ends) when it is below h.
+  if (!(lower < upper)) return DifferenceRoom::kEverywhere;  // a closed box needs no differences
+  const float relative_step = solver::machine_constant(4);
+  auto no_column_at = [&](float x) {
+    const float h = relative_step * std::max(std::fabs(x), 1.0f);
+    return x - h < lower && x + h > upper;
+  };
+  if (no_column_at(lower) && no_column_at(upper)) return DifferenceRoom::kNowhere;
+  if (no_column_at(lower + (upper - lower) / 2.0f)) return DifferenceRoom::kNotMidway;
+  return DifferenceRoom::kEverywhere;
+}
+
+std::vector<std::string> settings_warnings(const RunSettings& s, const std::string& file) {
+  std::vector<std::string> warnings;
+  for (int j = 0; j < s.layer_count; ++j) {
+    const LayerSettings& layer = s.layers[static_cast<std::size_t>(j)];
+    if (!layer.backcalculated()) continue;
+    const DifferenceRoom room = difference_step_room(layer.lower_exponent, layer.upper_exponent);
+    if (room == DifferenceRoom::kEverywhere) continue;
+    // Bounds whose ratio exceeds 10^(2h) leave room for the step from every point.
+    const float h = solver::machine_constant(4) * std::max(std::fabs(layer.upper_exponent), 1.0f);
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.2g",
+                  100.0 * (std::pow(10.0, 2.0 * static_cast<double>(h)) - 1.0));
+    warnings.push_back(
+        file + ", line " + std::to_string(layer.line) + ": warning: layer " + std::to_string(j + 1) +
+        " is backcalculated between " + number_text(std::pow(10.0f, layer.lower_exponent)) + " and " +
+        number_text(std::pow(10.0f, layer.upper_exponent)) +
+        ", a range narrower than the solver's difference step, " +
+        (room == DifferenceRoom::kNowhere
+             ? "so every drop will end with Error (75)"
+             : "so drops whose search stands inside the range will end with Error (75)") +
+        "; make the layer fixed (type 1) at the modulus meant, or widen its bounds so that the upper "
+        "is more than " +
+        percent + " % above the lower");
+  }
+  return warnings;
+}
+
+void check_station_values(const RunSettings& s, const StationData& st, const std::string& file) {
+  const auto end = st.id.find_last_not_of(' ');
+  const std::string id = end == std::string::npos ? std::string() : st.id.substr(0, end + 1);
+  const bool metric = s.metric();
+
+  const int temperatures = s.temperature_adjustment != 1 ? 0 : s.temperature_option == 1 ? 2 : 1;
+  const float t_min = metric ? kMinTemperatureC : kMinTemperatureF;
+  const float t_max = metric ? kMaxTemperatureC : kMaxTemperatureF;
+  const char* t_unit = metric ? " C" : " F";
+  for (int t = 1; t <= temperatures; ++t) {
+    const float value = t == 1 ? st.temperature1 : st.temperature2;
+    if (!(value >= t_min && value <= t_max))
+      throw InputError(file, st.header_line,
+                       "station " + id + ": temperature " + std::to_string(t) + " is " + number_text(value) +
+                           t_unit + ", expected " + number_text(t_min) + " to " + number_text(t_max) +
+                           t_unit);
+  }
+
+  const float load_max = metric ? kMaxLoadN : kMaxLoadLbf;
+  const float deflection_max = metric ? kMaxDeflectionMicrons : kMaxDeflectionMils;
+  const char* load_unit = metric ? " N" : " lbf";
+  const char* deflection_unit = metric ? " microns" : " mils";
+  for (int d = 0; d < st.drop_count; ++d) {
+    const auto k = static_cast<std::size_t>(d);
+    const std::string where = "station " + id + ", drop " + std::to_string(d + 1) + ": ";
+    const float load = st.load[k];
+    if (!(load >= 0 && load <= load_max))
+      throw InputError(file, st.drop_line[k],
+                       where + "the load is " + number_text(load) + load_unit + ", expected 0 to " +
+                           number_text(load_max) + load_unit);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(s.sensor_count); ++i) {
+      const float deflection = st.measured[k][i];
+      if (!(std::fabs(deflection) <= deflection_max))
+        throw InputError(file, st.drop_line[k],
+                         where + "the deflection of sensor " + std::to_string(i + 1) + " is " +
+                             number_text(deflection) + deflection_unit + ", expected " +
+                             number_text(-deflection_max) + " to " + number_text(deflection_max) +
+                             deflection_unit);
+    }
+  }
 }
 
 }  // namespace basinfit

@@ -9,6 +9,11 @@ namespace {
 // pi as the driver holds it, in single precision.
 constexpr float kPi = 3.1415927f;
 
+// Responses in working units (in, psi, strain) beyond this come from no pavement and could
+// overflow single precision later: deflections are scaled by up to 25400 into microns and
+// then divided by a measured deflection of 0.1 and squared in the RMS error.
+constexpr double kResponseLimit = 1.0e10;
+
 // Layer thicknesses in inches for the model: layers below the last one repeat the last
 // thickness; a one-layer system gets 10 in everywhere (the half-space has no thickness, the
 // model only needs a length scale).
@@ -111,7 +116,17 @@ bool run_model(const RunSettings& s, const StationData& st, StationResults& r, i
   const model::ModelResult result =
       model::evaluate_response(system, std::span<const model::CircularLoad>(&load, 1),
                                std::span<const model::EvaluationPoint>(points.data(), count));
-  if (!model::succeeded(result.status)) return false;
+  // Results beyond single precision count as a failed evaluation, like the model's own.
+  bool usable = model::succeeded(result.status);
+  for (std::size_t i = 0; usable && i < count; ++i)
+    for (const std::size_t column : {model::kDisplacementZ, model::kSigmaXX, model::kSigmaYY, model::kSigmaZZ,
+                                     model::kEpsilonYY, model::kEpsilonZZ})
+      usable = usable && std::fabs(result.rows[i][column]) < kResponseLimit;
+  if (!usable) {
+    // Stresses of another drop or of the default points must not stand for this drop's.
+    if (mode != WrapperMode::kSensorDeflections) r.responses.clear_drop(d);
+    return false;
+  }
 
   if (mode == WrapperMode::kSensorDeflections) {
     const double deflection_factor = static_cast<double>(s.units.deflection);
@@ -122,15 +137,19 @@ bool run_model(const RunSettings& s, const StationData& st, StationResults& r, i
   }
   const double modulus_factor = static_cast<double>(s.units.modulus);
   PointResponses& out = r.responses;
+  out.missing[d] = false;
   for (std::size_t i = 0; i < count; ++i) {
     const model::ResultRow& row = result.rows[i];
+    // The points lie on the y axis (x = 0): y is the radial direction, x the hoop direction.
     out.vertical_strain[d][i] = static_cast<float>(row[model::kEpsilonZZ] * 1000000.0);
-    out.radial_strain[d][i] = static_cast<float>(row[model::kEpsilonXX] * 1000000.0);
+    out.radial_strain[d][i] = static_cast<float>(row[model::kEpsilonYY] * 1000000.0);
     const float vertical = static_cast<float>(row[model::kSigmaZZ] / modulus_factor);
-    const float radial = static_cast<float>(row[model::kSigmaXX] / modulus_factor);
+    const float radial = static_cast<float>(row[model::kSigmaYY] / modulus_factor);
+    const float hoop = static_cast<float>(row[model::kSigmaXX] / modulus_factor);
     out.vertical_stress[d][i] = vertical;
     out.radial_stress[d][i] = radial;
-    out.bulk_stress[d][i] = 2.0f * radial + vertical;
+    out.hoop_stress[d][i] = hoop;
+    out.bulk_stress[d][i] = radial + hoop + vertical;
     out.deviator_stress[d][i] = std::fabs(radial - vertical);
   }
   return true;

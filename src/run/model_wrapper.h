@@ -16,7 +16,9 @@ enum class WrapperMode {
 };
 
 // Runs the model for drop `drop` (1-based) with the moduli in results.modulus[drop].  Returns
-// false when the model could not evaluate the system (the stored values are then untouched).
+// false when the model could not evaluate the system: calculated deflections are then left
+// untouched, while the drop's stresses and strains are cleared and marked missing.  Points lie
+// at x = 0, y = r: the radial components are the model's y components, the hoop ones its x.
 bool run_model(const RunSettings& settings, const StationData& station, StationResults& results, int drop,
                WrapperMode mode);
 

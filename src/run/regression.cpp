@@ -56,11 +56,14 @@ void add_overburden(const RunSettings& s, const StationData& st, StationResults&
 
   PointResponses& p = r.responses;
   for (std::size_t d = 0; d < static_cast<std::size_t>(st.drop_count); ++d) {
+    if (p.missing[d]) continue;  // no responses to add to: the drop stays out of the fit
     for (std::size_t i = 0; i < static_cast<std::size_t>(points); ++i) {
       const float nu = s.layers[i].poisson_ratio;
+      const float lateral = overburden[i] * nu / (1.0f - nu);
       p.vertical_stress[d][i] = p.vertical_stress[d][i] + overburden[i];
-      p.radial_stress[d][i] = p.radial_stress[d][i] + overburden[i] * nu / (1.0f - nu);
-      p.bulk_stress[d][i] = 2.0f * p.radial_stress[d][i] + p.vertical_stress[d][i];
+      p.radial_stress[d][i] = p.radial_stress[d][i] + lateral;
+      p.hoop_stress[d][i] = p.hoop_stress[d][i] + lateral;
+      p.bulk_stress[d][i] = p.radial_stress[d][i] + p.hoop_stress[d][i] + p.vertical_stress[d][i];
       p.deviator_stress[d][i] = std::fabs(p.radial_stress[d][i] - p.vertical_stress[d][i]);
     }
   }
@@ -113,6 +116,12 @@ void regress(const RunSettings& s, const StationData& st, StationResults& r) {
   StationStatistics& stats = r.statistics;
   add_overburden(s, st, r);
 
+  // The fit runs over the drops whose responses the model could evaluate, in drop order.
+  PerDrop<std::size_t> used{};
+  int fitted = 0;
+  for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d)
+    if (!r.responses.missing[d]) used[static_cast<std::size_t>(fitted++)] = d;
+
   const float pa = s.atmospheric_pressure;
   PerDrop<float> x{}, y{}, stress{}, modulus{};
   for (int j = 2; j <= s.layer_count; ++j) {
@@ -124,24 +133,27 @@ void regress(const RunSettings& s, const StationData& st, StationResults& r) {
     if (s.layers[k].type == 1) continue;
     // A layer below the default points (a stiff layer) has no stresses to fit.
     if (j > points) continue;
+    // Fewer than two drops with responses give no law.
+    if (fitted < 2) continue;
     bool any_tension = false;
-    for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d) {
-      stress[d] = r.responses.bulk_stress[d][k];
-      modulus[d] = r.modulus[d][k];
-      if (stress[d] <= 0) any_tension = true;
+    for (std::size_t u = 0; u < static_cast<std::size_t>(fitted); ++u) {
+      stress[u] = r.responses.bulk_stress[used[u]][k];
+      modulus[u] = r.modulus[used[u]][k];
+      if (stress[u] <= 0) any_tension = true;
     }
     int soil = 2;
     if (!any_tension) {
-      const LogFit f = log_sums(stress, modulus, drops, pa, x, y);
+      const LogFit f = log_sums(stress, modulus, fitted, pa, x, y);
       soil = (f.sxx <= 0 || f.sxy / f.sxx <= 0) ? 2 : 1;
     }
     stats.soil_type[k] = soil;
 
     bool defined = true;
-    for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d) {
-      stress[d] = soil == 1 ? r.responses.bulk_stress[d][k] : r.responses.deviator_stress[d][k];
+    for (std::size_t u = 0; u < static_cast<std::size_t>(fitted); ++u) {
+      const std::size_t d = used[u];
+      stress[u] = soil == 1 ? r.responses.bulk_stress[d][k] : r.responses.deviator_stress[d][k];
       // A stress of 0 has no logarithm: such a layer gets no fit.
-      if (!(stress[d] > 0)) defined = false;
+      if (!(stress[u] > 0)) defined = false;
     }
     auto reject = [&]() {
       stats.soil_type[k] = 0;
@@ -153,7 +165,7 @@ void regress(const RunSettings& s, const StationData& st, StationResults& r) {
       reject();
       continue;
     }
-    const LogFit f = log_sums(stress, modulus, drops, pa, x, y);
+    const LogFit f = log_sums(stress, modulus, fitted, pa, x, y);
     if (f.sxx <= 0) {
       reject();
       continue;
@@ -165,18 +177,20 @@ void regress(const RunSettings& s, const StationData& st, StationResults& r) {
     }
     const float a = f.y_mean - k2 * f.x_mean;
     float ssr = 0, sst = 0;
-    for (std::size_t d = 0; d < static_cast<std::size_t>(drops); ++d) {
-      const float fitted = a + k2 * x[d] - f.y_mean;
-      ssr = ssr + fitted * fitted;
-      const float spread = y[d] - f.y_mean;
+    for (std::size_t u = 0; u < static_cast<std::size_t>(fitted); ++u) {
+      const float fitted_y = a + k2 * x[u] - f.y_mean;
+      ssr = ssr + fitted_y * fitted_y;
+      const float spread = y[u] - f.y_mean;
       sst = sst + spread * spread;
     }
-    if (sst <= 0) {
+    const float k1 = std::pow(10.0f, a);
+    // Stresses that hardly differ between drops can give a law beyond single precision.
+    if (sst <= 0 || !std::isfinite(k1) || !std::isfinite(k2) || !std::isfinite(ssr / sst)) {
       reject();
       continue;
     }
     stats.k2[k] = k2;
-    stats.k1[k] = std::pow(10.0f, a);
+    stats.k1[k] = k1;
     stats.r_squared[k] = 100.0f * std::sqrt(ssr / sst);
   }
 

@@ -37,6 +37,7 @@ struct LayerSettings {
   float upper_bound = 0;
   float lower_exponent = 0;  // log10 of the bounds the solver works within
   float upper_exponent = 0;
+  int line = 0;  // line of the layer record in the general data file, for messages
   bool backcalculated() const { return type == kBackcalculatedLayer; }
 };
 
@@ -95,16 +96,28 @@ struct StationData {
   PerDrop<int> drop_line{};  // line of each drop record, for messages
 };
 
-// Stresses and strains at the evaluation points, per drop and point.
+// Stresses and strains at the evaluation points, per drop and point.  Radial and hoop are
+// the horizontal components towards and across the load axis; on the axis they are equal.
 struct PointResponses {
   PerDrop<PerPoint<float>> vertical_stress{};  // kPa or psi
   PerDrop<PerPoint<float>> radial_stress{};
-  PerDrop<PerPoint<float>> bulk_stress{};
+  PerDrop<PerPoint<float>> hoop_stress{};  // not reported: it enters the bulk stress
+  PerDrop<PerPoint<float>> bulk_stress{};  // sum of the three normal stresses
   PerDrop<PerPoint<float>> deviator_stress{};
   PerDrop<PerPoint<float>> vertical_strain{};  // 10^-6
   PerDrop<PerPoint<float>> radial_strain{};
+  // A drop whose responses the model could not evaluate: its values are 0 and the
+  // regression leaves it out.
+  PerDrop<bool> missing{};
 
-  // The report copies carry the opposite sign: compression positive.
+  // Marks drop `d` (0-based) as not evaluated and clears its values.
+  void clear_drop(std::size_t d) {
+    for (auto* values : {&vertical_stress, &radial_stress, &hoop_stress, &bulk_stress, &deviator_stress,
+                         &vertical_strain, &radial_strain})
+      (*values)[d].fill(0.0f);
+    missing[d] = true;
+  }
+  // The report copies carry the opposite sign: compression positive.  A missing drop shows 0.
   PointResponses negated() const;
 };
 

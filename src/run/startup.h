@@ -5,9 +5,12 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "common/file_names.h"
 #include "common/message_writer.h"
+#include "common/output_file.h"
 #include "common/record_format.h"
 #include "run/station_loop.h"
 
@@ -31,7 +34,8 @@ struct ControlFile {
   std::string deflections;
   std::string detail_report;
   std::string summary_report;
-  std::string log_file;  // only when log_unit is not 0
+  std::string log_file;                  // only when log_unit is not 0
+  std::optional<FileIdentity> identity;  // the control file itself, as read
 };
 
 // Reads the control file (it is not deleted here).  Errors name the file and the record.
@@ -43,6 +47,8 @@ struct EngineUnits {
   TextUnit& summary;
   MessageWriter& messages;
   bool windowed;
+  // The run's inputs, reports and log, which a further output (a chart file) must not replace.
+  const KeptFiles* kept_files = nullptr;
 };
 
 using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>;

@@ -146,6 +146,8 @@ DriverEnd Driver::run(const DriverFiles& files) {
   };
   if (auto problem = read_standard_values(*files.standard_values, s)) return settings_error(*problem);
   if (auto problem = read_general_data(*files.general_data, s)) return settings_error(*problem);
+  if (warn_)
+    for (const std::string& warning : settings_warnings(s, files.general_data->name())) warn_(warning);
   for (int j = 0; j < kMaxLayers; ++j)
     state_.results.modulus[0][static_cast<std::size_t>(j)] = s.initial_modulus[static_cast<std::size_t>(j)];
 
@@ -177,9 +179,13 @@ DriverEnd Driver::run_stations(ListReader& deflections) {
       stop_line_ = state_.station.header_line;
       return DriverEnd::kHeaderStop;
     }
+    check_station_values(state_.settings, state_.station, deflection_file_);
     process_station(state_, messages_, computations_, clock_, deflection_file_,
                     state_.settings.seed_option == 0, hooks);
     reports_.write_station(state_);
+    // The log is written out with the reports, so that after an interruption it ends with the
+    // last station the reports hold.
+    messages_.flush();
     ++state_.stations_done;
     if (progress_ != nullptr) progress_->station_done();
   }
@@ -265,12 +271,14 @@ void process_station(RunState& state, MessageWriter& messages, StationComputatio
 
 PointResponses PointResponses::negated() const {
   PointResponses out;
-  auto flip = [](const PerDrop<PerPoint<float>>& in, PerDrop<PerPoint<float>>& to) {
+  auto flip = [&](const PerDrop<PerPoint<float>>& in, PerDrop<PerPoint<float>>& to) {
     for (std::size_t d = 0; d < in.size(); ++d)
-      for (std::size_t i = 0; i < in[d].size(); ++i) to[d][i] = -in[d][i];
+      for (std::size_t i = 0; i < in[d].size(); ++i) to[d][i] = missing[d] ? 0.0f : -in[d][i];
   };
+  out.missing = missing;
   flip(vertical_stress, out.vertical_stress);
   flip(radial_stress, out.radial_stress);
+  flip(hoop_stress, out.hoop_stress);
   flip(bulk_stress, out.bulk_stress);
   flip(deviator_stress, out.deviator_stress);
   flip(vertical_strain, out.vertical_strain);

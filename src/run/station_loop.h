@@ -119,6 +119,8 @@ class Driver {
   void report_progress(ProgressCounter* progress) { progress_ = progress; }
 
   const std::optional<InputError>& settings_problem() const { return settings_problem_; }
+  // Receives the warnings about valid settings that cannot give a result, once, at start.
+  void on_warning(std::function<void(const std::string&)> warn) { warn_ = std::move(warn); }
   // Line of the station header where processing stopped (kHeaderStop).
   int stop_line() const { return stop_line_; }
 
@@ -135,6 +137,7 @@ class Driver {
   std::string deflection_file_;
   ParallelRun parallel_;
   ProgressCounter* progress_ = nullptr;
+  std::function<void(const std::string&)> warn_;
 };
 
 // One station from its first drop's start column to its report copies: seeds (when

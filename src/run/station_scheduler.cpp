@@ -15,6 +15,8 @@
 #include <mutex>
 #include <vector>
 
+#include "run/input_files.h"
+
 namespace basinfit {
 
 int available_cores() {
@@ -235,6 +237,7 @@ void Scheduler::commit(StationTask& task) {
     task.state.report.statistics = shown_statistics_;
   task.state.stations_done = state_.stations_done;
   reports_.write_station(task.state);
+  messages_.flush();
   ++state_.stations_done;
   if (progress_ != nullptr) progress_->station_done();
 }
@@ -262,6 +265,8 @@ DriverEnd Scheduler::run(ListReader& deflections, int& stop_line) {
       StationRead read{};
       try {
         read = read_station(deflections, template_.settings, task->state.station);
+        if (read == StationRead::kStation)
+          check_station_values(template_.settings, task->state.station, deflection_file_);
       } catch (...) {
         read_error = std::current_exception();
         reading = false;

@@ -576,7 +576,8 @@ void BoundedFitSolver::next_step() {
     return;
   }
   float* step = block(iv::kStepBlock);
-  const StepData data = compute_step(iv_(iv::kModel), v_(v::kRadius), step);
+  const float radius = v_(v::kRadius);
+  const StepData data = compute_step(iv_(iv::kModel), radius, step);
   v_(v::kPredictedReduction) = data.predicted;
   v_(v::kSlope) = data.slope;
   v_(v::kStepLength) = data.length;
@@ -584,11 +585,25 @@ void BoundedFitSolver::next_step() {
   v_(v::kFullStepReduction) = data.full_reduction;
   v_(v::kFullStepLength) = data.full_length;
   const float* x0 = block(iv::kPreviousXBlock);
+  bool usable = std::isfinite(data.length) && std::isfinite(data.predicted);
   for (int k = 0; k < p_; ++k) {
     x_[k] = x0[k] + step[k];
     const int side = fixed_in_step_[static_cast<std::size_t>(k)];
     if (side < 0) x_[k] = b_[2 * k];
     if (side > 0) x_[k] = b_[2 * k + 1];
+    if (!std::isfinite(x_[k])) usable = false;
+  }
+  if (!usable) {
+    // A step that is not a number never reaches the residual function.  It is judged as
+    // a point where the residuals cannot be computed: rejected, the iterate kept, and the
+    // radius halved (from the radius asked for, the step's own length being unusable).
+    // Each retry halves the radius, and a zero radius gives the empty step, so this ends.
+    std::copy(x0, x0 + p_, x_.begin());
+    v_(v::kStepLength) = std::isfinite(radius) ? radius : 0.0f;
+    iv_(iv::kEvaluationFailed) = 1;
+    iv_(iv::kPendingRequest) = kTrialPoint;
+    trial_evaluated();
+    return;
   }
   iv_(iv::kFunctionEvaluations) += 1;
   iv_(iv::kPointTag) = iv_(iv::kFunctionEvaluations);

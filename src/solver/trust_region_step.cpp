@@ -12,6 +12,7 @@ namespace {
 using linalg::packed_index;
 
 constexpr float kEpsilon = std::numeric_limits<float>::epsilon();
+constexpr float kTiny = std::numeric_limits<float>::min();  // smallest normal number
 
 float sum_of_squares(const float* x, int m) {
   float sum = 0.0f;
@@ -108,8 +109,17 @@ ConstrainedStep gauss_newton_step(const float* r_packed, const float* q, const f
   float mu = mu_start;
   float used_mu = 0.0f;
   float length = 0.0f;
+  bool tried = false;
   while (result.trials < window.max_trials) {
     if (!(mu > lower && mu < upper)) mu = std::max(0.001f * upper, std::sqrt(lower * upper));
+    // A singular R whose step stays shorter than the radius as mu falls (the limit step
+    // is short) drives the safeguard toward 0; at mu = 0, or once it underflows, the
+    // stacked matrix is singular again and the step is not a number.  mu therefore stays
+    // at or above the smallest normal number; when the safeguard can offer nothing larger
+    // than the mu just tried, that step is as close to the limit as the arithmetic gets.
+    if (!(mu >= kTiny)) mu = kTiny;
+    if (tried && mu == used_mu && std::isfinite(length)) break;
+    tried = true;
     ++result.trials;
     // R_mu from [R; sqrt(mu) D] and [c; e] from [q; 0], then s(mu) = -R_mu^-1 c.
     const float root_mu = std::sqrt(mu);
@@ -123,6 +133,11 @@ ConstrainedStep gauss_newton_step(const float* r_packed, const float* q, const f
     linalg::solve_upper(triangle, m, s);
     used_mu = mu;
     length = scaled_length(d, s, m);
+    if (!std::isfinite(length)) {
+      // Overflow in the solve: mu is too small to be of use.
+      lower = std::max(lower, mu);
+      continue;
+    }
     if (in_window(length, radius, window)) break;
     const float phi = length - radius;
     const float slope = length_slope(triangle, d, s, m, length, slope_work);
@@ -135,6 +150,15 @@ ConstrainedStep gauss_newton_step(const float* r_packed, const float* q, const f
     lower = std::max(lower, mu - phi / slope);
     // Hebden: Newton's method on 1/||D s(mu)|| - 1/radius.
     mu -= (length / radius) * (phi / slope);
+  }
+  if (!std::isfinite(length)) {
+    // No trial gave a usable step: stay at the iterate.  mu stays positive, so the
+    // convergence tests do not take the empty step for a full model step.
+    for (int i = 0; i < m; ++i) s[i] = 0.0f;
+    result.multiplier = std::isfinite(used_mu) ? used_mu : std::numeric_limits<float>::max();
+    result.length = 0.0f;
+    result.reduction = 0.0f;
+    return result;
   }
   result.multiplier = used_mu;
   result.length = length;

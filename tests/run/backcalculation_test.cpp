@@ -125,5 +125,26 @@ TEST(Backcalculation, SeedsOutsideTheBoundsStartJustInside) {
   EXPECT_NEAR(survey.state.results.modulus[0][0], 500.0f * std::pow(10.0f, 0.01f), 0.5f);
 }
 
+// A station whose surface layer is so thin that the model cannot evaluate it: the drop keeps
+// no basin and no stresses of another drop or station, and reports them as missing.
+TEST(Backcalculation, ModelFailureAtTheFinalModuliLeavesNoStaleResponses) {
+  Survey survey;
+  survey.make_basin({3000.0f, 300.0f, 60.0f, 0, 0});
+  survey.state.station.thickness[0] = 0.01f;  // a 15 cm plate is 1500 top layers wide
+  survey.state.results.modulus[0] = {3000.0f, 300.0f, 60.0f, 0, 0};
+  PointResponses& responses = survey.state.results.responses;
+  responses.vertical_stress[0].fill(123.0f);  // left by the previous station
+  responses.bulk_stress[0].fill(123.0f);
+  survey.state.results.calculated[0].fill(99.0f);
+  Backcalculation back(survey.messages);
+  back.backcalculate(survey.state, 1);
+  EXPECT_TRUE(responses.missing[0]);
+  for (std::size_t i = 0; i < kMaxPoints; ++i) {
+    EXPECT_EQ(responses.vertical_stress[0][i], 0.0f);
+    EXPECT_EQ(responses.bulk_stress[0][i], 0.0f);
+  }
+  for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(survey.state.results.calculated[0][i], 0.0f);
+}
+
 }  // namespace
 }  // namespace basinfit

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace basinfit {
@@ -170,6 +171,176 @@ TEST(StandardValues, CheckValueMustBeOne) {
   EXPECT_EQ(problem->message, "Error Standard Value File");
   EXPECT_THROW(read_standard_values(TextFile("std", "1\n"), s), InputError);
   EXPECT_THROW(read_standard_values(TextFile("std", "x 70\n"), s), InputError);
+}
+
+TEST(GeneralData, PhysicalLimitsAreAcceptedAndValuesBeyondThemRefused) {
+  struct Limit {
+    const char* find;
+    const char* replace;
+    int line;                 // 0: accepted
+    const char* reason_part;  // for a refused value
+  };
+  const Limit cases[] = {
+      {"180\n", "1000\n", 0, ""},
+      {"180\n", "1000.1\n", 3, "the offset of sensor 9 is 1000.1, expected 0 to 1000 cm"},
+      {"3 0 15.0 9 0\n0 20 30 45 60 90 120 150 180", "3 1 15.0 9 0\n0 20 30 45 60 90 120 150 400", 0, ""},
+      {"3 0 15.0 9 0\n0 20 30 45 60 90 120 150 180", "3 1 15.0 9 0\n0 20 30 45 60 90 120 150 400.5", 3,
+       "the offset of sensor 9 is 400.5, expected 0 to 400 in"},
+      {"3 0 15.0 9 0\n0 20 30 45 60 90 120 150 180", "3 0 15.0 9 2\n0 20 30 45 60 90 120 150 180 8*0 0.5", 0,
+       ""},
+      {"3 0 15.0 9 0\n0 20 30 45 60 90 120 150 180", "3 0 15.0 9 2\n0 20 30 45 60 90 120 150 180 9*0", 3,
+       "every sensor weight is 0"},
+      {"3000 100 20000", "1e7 100 1e7", 0, ""},
+      {"3000 100 20000", "1.1e7 100 20000", 5,
+       "the modulus of layer 1 is 1.1e+07, expected above 0 and at most"},
+      {"3000 100 20000", "3000 100 3e38", 5, "the modulus bounds of layer 1 are 100 and 3e+38"},
+      {"3 1 0.45 60", "3 1 0.45 0.1", 0, ""},
+      {"3 1 0.45 60", "3 1 0.45 0.09", 7, "the modulus of layer 3 is 0.09, expected 0.1 to 1e+07"},
+      {"3 1 0.45 60", "3 1 0.45 3.4e38", 7, "the modulus of layer 3 is 3.4e+38"},
+  };
+  for (const Limit& c : cases) {
+    std::string text = kGeneral3Layer;
+    text.replace(text.find(c.find), std::string(c.find).size(), c.replace);
+    RunSettings s;
+    const auto problem = read(text, s);
+    if (c.line == 0) {
+      EXPECT_FALSE(problem.has_value()) << c.replace << ": " << problem->detail.what();
+      continue;
+    }
+    ASSERT_TRUE(problem.has_value()) << c.replace;
+    EXPECT_EQ(problem->message, kGeneralDataMessage) << c.replace;
+    EXPECT_EQ(problem->detail.line(), c.line) << c.replace << ": " << problem->detail.what();
+    EXPECT_NE(problem->detail.reason().find(c.reason_part), std::string::npos) << problem->detail.reason();
+  }
+}
+
+TEST(StandardValues, ReferenceTemperatureWithinThePhysicalRangeInFahrenheit) {
+  for (const char* good : {"1 -76\n", "1 194\n"}) {
+    RunSettings s;
+    EXPECT_FALSE(read_standard_values(TextFile("std", good), s).has_value()) << good;
+  }
+  for (const char* bad : {"1 194.5\n", "1 -273\n", "1 1e20\n"}) {
+    RunSettings s;
+    const auto problem = read_standard_values(TextFile("std", bad), s);
+    ASSERT_TRUE(problem.has_value()) << bad;
+    EXPECT_EQ(problem->message, kStandardValueMessage);
+    EXPECT_EQ(problem->detail.line(), 1);
+    EXPECT_NE(problem->detail.reason().find("expected -76 to 194 F"), std::string::npos)
+        << problem->detail.reason();
+  }
+}
+
+TEST(StationValues, TemperaturesInUseLoadsAndDeflectionsWithinTheirLimits) {
+  struct StationCase {
+    int unit_flag;
+    int adjustment;
+    int option;
+    float t1, t2, load, deflection;
+    const char* reason;  // nullptr: accepted
+    int line;
+  };
+  const StationCase cases[] = {
+      {0, 1, 1, 90, -60, 1e6f, 100000, nullptr, 0},
+      {0, 1, 1, 90.5f, 20, 40000, 300, "station S7: temperature 1 is 90.5 C, expected -60 to 90 C", 12},
+      {0, 1, 1, 20, -60.5f, 40000, 300, "station S7: temperature 2 is -60.5 C", 12},
+      {0, 1, 0, 20, -273, 40000, 300, nullptr, 0},     // temperature 2 is not used
+      {0, 0, 1, 1e20f, -273, 40000, 300, nullptr, 0},  // no adjustment: neither is used
+      {1, 1, 0, 194, 0, 225000, 4000, nullptr, 0},
+      {1, 1, 0, -76.5f, 0, 9000, 10, "temperature 1 is -76.5 F, expected -76 to 194 F", 12},
+      {0, 0, 0, 20, 20, 1.5e6f, 300, "station S7, drop 2: the load is 1.5e+06 N, expected 0 to 1e+06 N", 14},
+      {0, 0, 0, 20, 20, -1, 300, "drop 2: the load is -1 N", 14},
+      {1, 0, 0, 20, 20, 225001, 300, "the load is 225001 lbf", 14},
+      {0, 0, 0, 20, 20, 40000, 1e38f, "drop 2: the deflection of sensor 3 is 1e+38 microns", 14},
+      {0, 0, 0, 20, 20, 40000, -100001, "the deflection of sensor 3 is -100001 microns", 14},
+      {1, 0, 0, 20, 20, 9000, 4000.5f,
+       "the deflection of sensor 3 is 4000.5 mils, expected -4000 to 4000 mils", 14},
+  };
+  for (const StationCase& c : cases) {
+    RunSettings s;
+    s.unit_flag = c.unit_flag;
+    s.temperature_adjustment = c.adjustment;
+    s.temperature_option = c.option;
+    s.sensor_count = 3;
+    StationData st;
+    st.id = "S7        ";
+    st.header_line = 12;
+    st.drop_count = 2;
+    st.temperature1 = c.t1;
+    st.temperature2 = c.t2;
+    st.load = {40000, c.load};
+    st.drop_line = {13, 14};
+    st.measured[0] = {300, 200, 100};
+    st.measured[1] = {300, 200, c.deflection};
+    const std::string label =
+        std::to_string(c.t1) + " " + std::to_string(c.load) + " " + std::to_string(c.deflection);
+    if (c.reason == nullptr) {
+      EXPECT_NO_THROW(check_station_values(s, st, "defl.dat")) << label;
+      continue;
+    }
+    try {
+      check_station_values(s, st, "defl.dat");
+      ADD_FAILURE() << "accepted: " << label;
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.line(), c.line) << e.what();
+      EXPECT_NE(std::string(e.what()).find("defl.dat"), std::string::npos) << e.what();
+      EXPECT_NE(e.reason().find(c.reason), std::string::npos) << e.what();
+    }
+  }
+}
+
+// The solver's first difference step, h = sqrt(eps) max(|x|, 1), walked along a box from its
+// ends and its middle exactly as the Jacobian is formed: the classification must agree.
+TEST(DifferenceStep, RoomInTheBoundBoxFollowsTheFirstJacobianStep) {
+  const float h3000 = std::sqrt(std::ldexp(1.0f, -23)) * std::log10(3000.0f);
+  struct Box {
+    float lower, upper;
+    DifferenceRoom room;
+  };
+  const float x = std::log10(3000.0f);
+  const Box cases[] = {
+      {std::log10(2999.0f), std::log10(3001.0f), DifferenceRoom::kNowhere},
+      {x - 0.45f * h3000, x + 0.45f * h3000, DifferenceRoom::kNowhere},
+      {x - 0.55f * h3000, x + 0.55f * h3000, DifferenceRoom::kNotMidway},
+      {x - 0.95f * h3000, x + 0.95f * h3000, DifferenceRoom::kNotMidway},
+      {x - 1.05f * h3000, x + 1.05f * h3000, DifferenceRoom::kEverywhere},
+      {std::log10(500.0f), std::log10(20000.0f), DifferenceRoom::kEverywhere},
+      {x, x, DifferenceRoom::kEverywhere},  // a closed box needs no difference
+      {-1.0f, -1.0f + 0.9f * std::sqrt(std::ldexp(1.0f, -23)),
+       DifferenceRoom::kNowhere},  // |x| < 1: h = sqrt(eps)
+  };
+  for (const Box& c : cases) {
+    EXPECT_EQ(difference_step_room(c.lower, c.upper), c.room) << c.lower << " " << c.upper;
+    // Independent check on a fine grid of starts across the box.
+    if (!(c.lower < c.upper)) continue;
+    int without_column = 0;
+    const int starts = 101;
+    for (int i = 0; i < starts; ++i) {
+      const float start = c.lower + (c.upper - c.lower) * static_cast<float>(i) / (starts - 1);
+      const float h = std::sqrt(std::ldexp(1.0f, -23)) * std::max(std::fabs(start), 1.0f);
+      if (start - h < c.lower && start + h > c.upper) ++without_column;
+    }
+    const DifferenceRoom seen = without_column == starts ? DifferenceRoom::kNowhere
+                                : without_column > 0     ? DifferenceRoom::kNotMidway
+                                                         : DifferenceRoom::kEverywhere;
+    EXPECT_EQ(seen, c.room) << c.lower << " " << c.upper;
+  }
+}
+
+TEST(DifferenceStep, WarningNamesTheFileLineAndLayerOnce) {
+  std::string text = kGeneral3Layer;
+  text.replace(text.find("3000 100 20000"), 14, "3000 2999 3001");
+  RunSettings s;
+  ASSERT_FALSE(read(text, s).has_value());
+  const std::vector<std::string> warnings = settings_warnings(s, "gen.dat");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].rfind("gen.dat, line 5: warning: layer 1 is backcalculated between 2999 and 3001", 0),
+            0u)
+      << warnings[0];
+  EXPECT_NE(warnings[0].find("every drop will end with Error (75)"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("widen its bounds"), std::string::npos) << warnings[0];
+  RunSettings wide;
+  ASSERT_FALSE(read(kGeneral3Layer, wide).has_value());
+  EXPECT_TRUE(settings_warnings(wide, "gen.dat").empty());
 }
 
 }  // namespace

@@ -133,6 +133,7 @@ TEST(Regression, CoarseBaseAndFineSubgradeRecoverTheirPowerLaws) {
     for (std::size_t i = 0; i < 3; ++i) {
       c.r.responses.vertical_stress[d][i] = 20.0f * scale / static_cast<float>(i + 1);
       c.r.responses.radial_stress[d][i] = 2.0f * scale / static_cast<float>(i + 1);
+      c.r.responses.hoop_stress[d][i] = c.r.responses.radial_stress[d][i];  // on the load axis
     }
   }
   probe.r = c.r;
@@ -177,6 +178,58 @@ TEST(Regression, FixedLayersAndUnfittableLayersReportNoFit) {
   EXPECT_EQ(c.r.statistics.soil_type[1], 0);  // SST of 0 rejects the fit
   EXPECT_EQ(c.r.statistics.r_squared[1], 0.0f);
   EXPECT_TRUE(std::isfinite(c.r.statistics.k2[1]));
+}
+
+// A drop whose responses the model could not evaluate is left out of the fit: the law must be
+// exactly the one of the station without that drop, and nothing is added to its zeros.
+TEST(Regression, DropsWithoutResponsesAreLeftOutOfTheFit) {
+  RegressionCase full;
+  for (std::size_t d = 0; d < 4; ++d) {
+    const float scale = full.st.load[d] / 9000.0f;
+    for (std::size_t i = 0; i < 3; ++i) {
+      full.r.responses.vertical_stress[d][i] = 20.0f * scale / static_cast<float>(i + 1);
+      full.r.responses.radial_stress[d][i] = 2.0f * scale / static_cast<float>(i + 1);
+      full.r.responses.hoop_stress[d][i] = 2.0f * scale / static_cast<float>(i + 1);
+    }
+    full.r.modulus[d] = {500.0f, 30.0f * std::pow(scale, 0.4f) * (1.0f + 0.01f * static_cast<float>(d % 2)),
+                         12.0f * std::pow(scale, -0.2f), 0, 0};
+  }
+  RegressionCase with_missing = full;
+  with_missing.r.responses.clear_drop(1);
+  with_missing.r.modulus[1] = {500.0f, 9000.0f, 1.0f, 0, 0};  // would spoil any fit it entered
+
+  RegressionCase without;  // the same station with drop 2 removed
+  const std::size_t kept[] = {0, 2, 3};
+  without.st.drop_count = 3;
+  for (std::size_t u = 0; u < 3; ++u) {
+    without.st.load[u] = full.st.load[kept[u]];
+    without.r.modulus[u] = full.r.modulus[kept[u]];
+    without.r.responses.vertical_stress[u] = full.r.responses.vertical_stress[kept[u]];
+    without.r.responses.radial_stress[u] = full.r.responses.radial_stress[kept[u]];
+    without.r.responses.hoop_stress[u] = full.r.responses.hoop_stress[kept[u]];
+  }
+  regress(with_missing.s, with_missing.st, with_missing.r);
+  regress(without.s, without.st, without.r);
+  for (std::size_t j = 1; j < 3; ++j) {
+    EXPECT_NE(without.r.statistics.soil_type[j], 0) << "layer " << j + 1;
+    EXPECT_EQ(with_missing.r.statistics.soil_type[j], without.r.statistics.soil_type[j]) << "layer " << j + 1;
+    EXPECT_EQ(with_missing.r.statistics.k1[j], without.r.statistics.k1[j]) << "layer " << j + 1;
+    EXPECT_EQ(with_missing.r.statistics.k2[j], without.r.statistics.k2[j]) << "layer " << j + 1;
+    EXPECT_EQ(with_missing.r.statistics.r_squared[j], without.r.statistics.r_squared[j]) << "layer " << j + 1;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(with_missing.r.responses.vertical_stress[1][i], 0.0f);
+    EXPECT_EQ(with_missing.r.responses.bulk_stress[1][i], 0.0f);
+  }
+
+  // With a single drop left there is no law at all.
+  RegressionCase lone = full;
+  for (std::size_t d : {0u, 1u, 3u}) lone.r.responses.clear_drop(d);
+  regress(lone.s, lone.st, lone.r);
+  for (std::size_t j = 1; j < 3; ++j) {
+    EXPECT_EQ(lone.r.statistics.soil_type[j], 0);
+    EXPECT_EQ(lone.r.statistics.k1[j], 0.0f);
+  }
 }
 
 // The seed equations in psi and inches, written out independently of the code under test.

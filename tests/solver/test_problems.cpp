@@ -218,6 +218,27 @@ TestProblem meyer_problem() {
           400};
 }
 
+TestProblem wood_problem() {
+  // Published minimum 0 at (1, 1, 1, 1).
+  return {"Wood",
+          6,
+          4,
+          {-3.0f, -1.0f, -3.0f, -1.0f},
+          open_bounds(4),
+          [](std::span<const float> x, std::span<float> r) {
+            r[0] = 10.0f * (x[1] - x[0] * x[0]);
+            r[1] = 1.0f - x[0];
+            r[2] = std::sqrt(90.0f) * (x[3] - x[2] * x[2]);
+            r[3] = 1.0f - x[2];
+            r[4] = std::sqrt(10.0f) * (x[1] + x[3] - 2.0f);
+            r[5] = (x[1] - x[3]) / std::sqrt(10.0f);
+          },
+          0.0f,
+          1.0e-5f,
+          -1.0f,
+          100};
+}
+
 std::vector<TestProblem> bounded_problems() {
   std::vector<TestProblem> problems;
   // Rosenbrock with x1 <= 0.5: the minimum lies on the upper bound at (0.5, 0.25), where

@@ -40,5 +40,8 @@ std::vector<TestProblem> standard_problems();
 std::vector<TestProblem> bounded_problems();
 // Meyer's thermistor problem, which needs more than the engine's 200 evaluations.
 TestProblem meyer_problem();
+// Wood's function (four unknowns, six residuals), whose standard start leads the
+// Gauss-Newton iteration to a saddle point instead of the minimum.
+TestProblem wood_problem();
 
 }  // namespace basinfit::solver::testing

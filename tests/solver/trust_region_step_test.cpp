@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "solver/dense_linear_algebra.h"
 
@@ -118,6 +119,25 @@ TEST(GaussNewtonStep, SingularTriangleHasNoFullStepButAStepInTheWindow) {
   // (R^T R + mu I) s = -R^T q with R^T q = (2, 1).
   EXPECT_NEAR(4 * s[0] + 2 * s[1] + result.multiplier * s[0], -2.0f, 1e-5f);
   EXPECT_NEAR(2 * s[0] + 1 * s[1] + result.multiplier * s[1], -1.0f, 1e-5f);
+}
+
+TEST(GaussNewtonStep, SingularTriangleWithAShortLimitStepKeepsMuAboveUnderflow) {
+  // A zero second column: s(mu) = (-1/(1 + mu), 0) never reaches the radius 10, so the
+  // safeguard keeps lowering mu, here from a previous step's mu that had already sunk to
+  // the smallest subnormal.  Below that it underflows to 0, where the stacked matrix is
+  // singular again; the step must stay the finite limit step.
+  const float r[3] = {1, 0, 0};
+  const float q[2] = {1, 0};
+  const float d[2] = {1, 1};
+  float triangle[3], work[8], s[2];
+  const float mu_start = std::numeric_limits<float>::denorm_min();
+  const ConstrainedStep result = gauss_newton_step(r, q, d, 2, 10.0f, {}, mu_start, triangle, work, s);
+  EXPECT_FALSE(result.full_step_exists);
+  EXPECT_GE(result.multiplier, std::numeric_limits<float>::min());
+  EXPECT_FLOAT_EQ(s[0], -1.0f);
+  EXPECT_EQ(s[1], 0.0f);
+  EXPECT_FLOAT_EQ(result.length, 1.0f);
+  EXPECT_FLOAT_EQ(result.reduction, 0.5f);  // 1/2 ||R s||^2 + mu ||D s||^2
 }
 
 // Indefinite model: H with eigenvalues (-0.530, 1.026, 2.004), D = I, radius 1.
