@@ -49,28 +49,7 @@ double load_radius_j1(double x) {
   return std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
 }
 
-void evaluate_bessel_lanes(BesselLanes& b) {
-  const std::size_t n = b.count;
-  // Series lanes start live; the others (x = 0 or beyond the threshold) start and stay dead with a
-  // zero term.  A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so
-  // adding it leaves its sum unchanged and no denormal ever appears.
-  std::size_t first_live = n, end_live = 0;
-  for (std::size_t l = 0; l < n; ++l) {
-    const double x = b.x[l];
-    const bool series = x != 0.0 && x <= kAsymptoticThreshold;
-    b.half[l] = x / 2;
-    b.half_squared[l] = series ? b.half[l] * b.half[l] : 0.0;
-    b.term0[l] = series ? 1.0 : 0.0;
-    b.term1[l] = b.term0[l];
-    b.sum0[l] = 1.0;
-    b.sum1[l] = 1.0;
-    b.live0[l] = b.term0[l];
-    b.live1[l] = b.term0[l];
-    if (series) {
-      first_live = std::min(first_live, l);
-      end_live = l + 1;
-    }
-  }
+void sum_bessel_series(BesselLanes& b, std::size_t first_live, std::size_t end_live) {
   for (int k = 1; first_live < end_live; ++k) {
     const double k0 = k * k;
     const double k1 = k * (k + 1);
@@ -87,6 +66,37 @@ void evaluate_bessel_lanes(BesselLanes& b) {
     while (first_live < end_live && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
     while (end_live > first_live && b.live0[end_live - 1] == 0.0 && b.live1[end_live - 1] == 0.0) --end_live;
   }
+}
+
+void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
+  const std::size_t n = b.count;
+  // Series lanes start live; the others (x = 0 or beyond the threshold) start and stay dead with a
+  // zero term.  A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so
+  // adding it leaves its sum unchanged and no denormal ever appears.
+  std::size_t first_live = n, end_live = 0;
+  for (std::size_t l = 0; l < n; ++l) {
+    const double x = b.x[l];
+    const bool series_lane = x != 0.0 && x <= kAsymptoticThreshold;
+    b.half[l] = x / 2;
+    b.half_squared[l] = series_lane ? b.half[l] * b.half[l] : 0.0;
+    b.term0[l] = series_lane ? 1.0 : 0.0;
+    b.term1[l] = b.term0[l];
+    b.sum0[l] = 1.0;
+    b.sum1[l] = 1.0;
+    b.live0[l] = b.term0[l];
+    b.live1[l] = b.term0[l];
+    if (series_lane) {
+      first_live = std::min(first_live, l);
+      end_live = l + 1;
+    }
+  }
+  // The padding lanes up to the next whole vector are dead too, whatever an earlier, longer use
+  // of the lanes left in them.
+  for (std::size_t l = n; l < b.x.size() && l % kBesselVectorLanes != 0; ++l) {
+    b.half_squared[l] = b.term0[l] = b.term1[l] = b.live0[l] = b.live1[l] = 0.0;
+    b.sum0[l] = b.sum1[l] = 1.0;
+  }
+  series(b, first_live, end_live);
   for (std::size_t l = 0; l < n; ++l) {
     const double x = b.x[l];
     if (x == 0.0) {

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/bessel_series.h"
 #include "model/half_space.h"
 #include "model/layer_solution.h"
+#include "model/panel_kernels.h"
 #include "model/principal_values.h"
-#include "model/bessel_series.h"
 
 namespace basinfit::model {
 
@@ -20,10 +21,6 @@ constexpr double kStepScale = 0.10000000149011612;
 constexpr double kPanelFactor = 0.30000000000000004;
 constexpr double kSurfaceEndFactor = 0.07500000000000001;
 constexpr double kTerminationMeasure = 9.999999747378752e-05;
-
-// Nodes of one six-step Weddle panel (an even number: layer solutions are computed in pairs).
-constexpr std::size_t kPanelNodes = 6;
-static_assert(kPanelNodes % 2 == 0);
 
 static_assert(kBesselLaneCapacity >= kPanelNodes * (kMaxPoints * kMaxLoads + kMaxLoads));
 
@@ -75,8 +72,13 @@ void resolve(ComponentTable& t, std::size_t i, const PointLoadGeometry& g, doubl
 class Evaluation {
  public:
   Evaluation(const LayerSystem& system, std::span<const CircularLoad> loads,
-             std::span<const EvaluationPoint> points, const IntegrationLimits& limits)
-      : system_(system), limits_(limits), load_count_(loads.size()), point_count_(points.size()) {
+             std::span<const EvaluationPoint> points, const IntegrationLimits& limits,
+             const PanelKernels& kernels)
+      : system_(system),
+        limits_(limits),
+        kernels_(kernels),
+        load_count_(loads.size()),
+        point_count_(points.size()) {
     const double H1 = system.thickness[0];
     const auto& H = system.thickness;
     depth_ = {1.0, (H1 + H[1]) / H1, (H1 + H[1] + H[2]) / H1, (H1 + H[1] + H[2] + H[3]) / H1};
@@ -393,22 +395,19 @@ class Evaluation {
     double lambda = 0.0;
     double step = step0_;
     long count = 0;
-    std::array<double, kPanelNodes> node_lambda;
-    std::array<LayerCoefficients, kPanelNodes> coefficients;
+    PanelLambdas node_lambda;
+    PanelCoefficients coefficients;
     for (;;) {
       for (std::size_t m = 0; m < kPanelNodes; ++m) {
         lambda = lambda + step;
         node_lambda[m] = lambda;
       }
-      for (std::size_t m = 0; m < kPanelNodes; m += 2) {
-        solve_layers_pair(node_lambda[m], node_lambda[m + 1], constants_, threshold_, coefficients[m],
-                          coefficients[m + 1]);
-      }
+      kernels_.solve_layers(node_lambda, constants_, threshold_, coefficients);
       for (std::size_t l = 0; l < distance_count_; ++l) {
         for (std::size_t m = 0; m < kPanelNodes; ++m)
           bessel_.x[l * kPanelNodes + m] = node_lambda[m] * distance_[l];
       }
-      evaluate_bessel_lanes(bessel_);
+      evaluate_bessel_lanes(bessel_, kernels_.bessel_series);
 
       for (std::size_t m = 0; m < kPanelNodes; ++m) {
         ++count;
@@ -529,6 +528,7 @@ class Evaluation {
 
   const LayerSystem& system_;
   const IntegrationLimits& limits_;
+  const PanelKernels& kernels_;
   std::size_t load_count_;
   std::size_t point_count_;
   std::array<double, 4> depth_{};
@@ -605,13 +605,14 @@ const char* describe(EvaluationStatus status) {
 }
 
 ModelResult evaluate_response(const LayerSystem& system, std::span<const CircularLoad> loads,
-                              std::span<const EvaluationPoint> points, const IntegrationLimits& limits) {
+                              std::span<const EvaluationPoint> points, const IntegrationLimits& limits,
+                              VectorPath path) {
   if (!valid_input(system, loads, points)) {
     ModelResult failed;
     failed.status = EvaluationStatus::kInvalidInput;
     return failed;
   }
-  Evaluation evaluation(system, loads, points, limits);
+  Evaluation evaluation(system, loads, points, limits, panel_kernels(path));
   return evaluation.run();
 }
 
