@@ -49,26 +49,7 @@ double load_radius_j1(double x) {
   return std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
 }
 
-void sum_bessel_series(BesselLanes& b, std::size_t first_live, std::size_t end_live) {
-  for (int k = 1; first_live < end_live; ++k) {
-    const double k0 = k * k;
-    const double k1 = k * (k + 1);
-    for (std::size_t l = first_live; l < end_live; ++l) {
-      const double t0 = -b.term0[l] * b.half_squared[l] / k0 * b.live0[l];
-      const double t1 = -b.term1[l] * b.half_squared[l] / k1 * b.live1[l];
-      b.term0[l] = t0;
-      b.term1[l] = t1;
-      b.sum0[l] = b.sum0[l] + t0;
-      b.sum1[l] = b.sum1[l] + t1;
-      b.live0[l] = std::fabs(t0) > kSeriesTolerance ? b.live0[l] : 0.0;
-      b.live1[l] = std::fabs(t1) > kSeriesTolerance ? b.live1[l] : 0.0;
-    }
-    while (first_live < end_live && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
-    while (end_live > first_live && b.live0[end_live - 1] == 0.0 && b.live1[end_live - 1] == 0.0) --end_live;
-  }
-}
-
-void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
+void sum_bessel_series(BesselLanes& b) {
   const std::size_t n = b.count;
   // Series lanes start live; the others (x = 0 or beyond the threshold) start and stay dead with a
   // zero term.  A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so
@@ -90,13 +71,22 @@ void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
       end_live = l + 1;
     }
   }
-  // The padding lanes up to the next whole vector are dead too, whatever an earlier, longer use
-  // of the lanes left in them.
-  for (std::size_t l = n; l < b.x.size() && l % kBesselVectorLanes != 0; ++l) {
-    b.half_squared[l] = b.term0[l] = b.term1[l] = b.live0[l] = b.live1[l] = 0.0;
-    b.sum0[l] = b.sum1[l] = 1.0;
+  for (int k = 1; first_live < end_live; ++k) {
+    const double k0 = k * k;
+    const double k1 = k * (k + 1);
+    for (std::size_t l = first_live; l < end_live; ++l) {
+      const double t0 = -b.term0[l] * b.half_squared[l] / k0 * b.live0[l];
+      const double t1 = -b.term1[l] * b.half_squared[l] / k1 * b.live1[l];
+      b.term0[l] = t0;
+      b.term1[l] = t1;
+      b.sum0[l] = b.sum0[l] + t0;
+      b.sum1[l] = b.sum1[l] + t1;
+      b.live0[l] = std::fabs(t0) > kSeriesTolerance ? b.live0[l] : 0.0;
+      b.live1[l] = std::fabs(t1) > kSeriesTolerance ? b.live1[l] : 0.0;
+    }
+    while (first_live < end_live && b.live0[first_live] == 0.0 && b.live1[first_live] == 0.0) ++first_live;
+    while (end_live > first_live && b.live0[end_live - 1] == 0.0 && b.live1[end_live - 1] == 0.0) --end_live;
   }
-  series(b, first_live, end_live);
   for (std::size_t l = 0; l < n; ++l) {
     const double x = b.x[l];
     if (x == 0.0) {
@@ -105,7 +95,16 @@ void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
     } else if (x <= kAsymptoticThreshold) {
       b.j0[l] = b.sum0[l];
       b.j1[l] = b.half[l] * b.sum1[l];
-    } else if (b.load_radius[l]) {
+    }
+  }
+}
+
+void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
+  series(b);
+  for (std::size_t l = 0; l < b.count; ++l) {
+    const double x = b.x[l];
+    if (x <= kAsymptoticThreshold) continue;  // 0 or a series lane, done (NaN goes on)
+    if (b.load_radius[l]) {
       b.j0[l] = 0.0;
       b.j1[l] = std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
     } else {

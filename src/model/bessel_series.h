@@ -37,7 +37,7 @@ double load_radius_j1(double x);
 // come first (small arguments first): the loop then skips the finished lanes at the low end.
 inline constexpr std::size_t kBesselLaneCapacity = 6 * (10 * 10 + 10);
 // The arrays run on to a whole number of the widest vectors (8 doubles), so that the vector
-// kernels can always load and store whole vectors; the lanes beyond `count` are kept dead.
+// kernels can always load and store whole vectors; they keep the lanes beyond `count` dead.
 inline constexpr std::size_t kBesselVectorLanes = 8;
 inline constexpr std::size_t kBesselLaneStorage =
     (kBesselLaneCapacity + kBesselVectorLanes - 1) / kBesselVectorLanes * kBesselVectorLanes;
@@ -54,13 +54,13 @@ struct BesselLanes {
   alignas(64) Lanes term0{}, term1{}, sum0{}, sum1{}, live0{}, live1{};
 };
 
-// The power series of the live lanes first_live .. end_live-1, from their first term (term 1,
-// sum 1, live 1; dead lanes have term 0 and live 0) until every one has stopped.  All forms give
-// the same bits: lane by lane the same operations in the same order.
-using BesselSeriesKernel = void (*)(BesselLanes& lanes, std::size_t first_live, std::size_t end_live);
+// Sets up and sums the power series of every lane whose argument is at most the threshold and
+// fills its j0 and j1 (also those of x = 0); the asymptotic lanes are left to the caller.  All
+// forms give the same bits: lane by lane the same operations in the same order.
+using BesselSeriesKernel = void (*)(BesselLanes& lanes);
 
 // The portable form: one loop over the lanes that the compiler vectorises for SSE2.
-void sum_bessel_series(BesselLanes& lanes, std::size_t first_live, std::size_t end_live);
+void sum_bessel_series(BesselLanes& lanes);
 
 // Fills j0 and j1 of lanes 0 .. count-1 from their arguments x; `series` sums the power series.
 void evaluate_bessel_lanes(BesselLanes& lanes, BesselSeriesKernel series = sum_bessel_series);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,12 @@
 namespace basinfit::model {
 namespace {
 
-bool widest_is_portable() { return vector_path_name(VectorPath::kWidest) == "portable"; }
+// The vector forms this processor can run (AVX2, AVX-512); the portable form comes first.
+std::span<const PanelKernels> vector_kernels() { return supported_panel_kernels().subspan(1); }
+const PanelKernels& portable_kernels() { return supported_panel_kernels()[0]; }
 
-#define SKIP_WITHOUT_A_WIDER_UNIT()                                                        \
-  if (widest_is_portable()) GTEST_SKIP() << "this processor has neither AVX2 nor AVX-512"; \
+#define SKIP_WITHOUT_A_WIDER_UNIT()                                                            \
+  if (vector_kernels().empty()) GTEST_SKIP() << "this processor has neither AVX2 nor AVX-512"; \
   static_assert(true)
 
 struct Case {
@@ -163,31 +166,34 @@ bool same_bits(const T& a, const T& b) {
 
 TEST(VectorPath, EveryModelCaseGivesThePortableBits) {
   SKIP_WITHOUT_A_WIDER_UNIT();
-  int succeeded_cases = 0;
-  for (const Case& c : model_cases()) {
-    const ModelResult portable =
-        evaluate_response(c.system, c.loads, c.points, c.limits, VectorPath::kPortable);
-    const ModelResult vector = evaluate_response(c.system, c.loads, c.points, c.limits, VectorPath::kWidest);
-    EXPECT_EQ(vector.status, portable.status) << c.name;
-    EXPECT_EQ(vector.point_count, portable.point_count) << c.name;
-    EXPECT_EQ(vector.lambda_values, portable.lambda_values) << c.name;
-    EXPECT_TRUE(same_bits(vector.initial_step, portable.initial_step)) << c.name;
-    EXPECT_TRUE(same_bits(vector.final_lambda, portable.final_lambda)) << c.name;
-    for (std::size_t i = 0; i < kMaxPoints; ++i) {
-      for (std::size_t col = 0; col < kResultColumns; ++col) {
-        EXPECT_TRUE(same_bits(vector.rows[i][col], portable.rows[i][col]))
-            << c.name << ", point " << i + 1 << ", " << result_column_name(col) << ": " << vector.rows[i][col]
-            << " against " << portable.rows[i][col];
+  const std::vector<Case> cases = model_cases();
+  for (const PanelKernels& kernels : vector_kernels()) {
+    int succeeded_cases = 0;
+    for (const Case& c : cases) {
+      const ModelResult portable =
+          evaluate_response_with(portable_kernels(), c.system, c.loads, c.points, c.limits);
+      const ModelResult vector = evaluate_response_with(kernels, c.system, c.loads, c.points, c.limits);
+      const std::string where = std::string(kernels.name) + ", " + c.name;
+      EXPECT_EQ(vector.status, portable.status) << where;
+      EXPECT_EQ(vector.point_count, portable.point_count) << where;
+      EXPECT_EQ(vector.lambda_values, portable.lambda_values) << where;
+      EXPECT_TRUE(same_bits(vector.initial_step, portable.initial_step)) << where;
+      EXPECT_TRUE(same_bits(vector.final_lambda, portable.final_lambda)) << where;
+      for (std::size_t i = 0; i < kMaxPoints; ++i) {
+        for (std::size_t col = 0; col < kResultColumns; ++col) {
+          EXPECT_TRUE(same_bits(vector.rows[i][col], portable.rows[i][col]))
+              << where << ", point " << i + 1 << ", " << result_column_name(col) << ": "
+              << vector.rows[i][col] << " against " << portable.rows[i][col];
+        }
       }
+      if (succeeded(portable.status)) ++succeeded_cases;
     }
-    if (succeeded(portable.status)) ++succeeded_cases;
+    EXPECT_GE(succeeded_cases, 70);  // the comparison is not vacuous: most cases have results
   }
-  EXPECT_GE(succeeded_cases, 70);  // the comparison is not vacuous: most cases have results
 }
 
 TEST(VectorPath, BesselSeriesKernelGivesThePortableBitsForEveryLaneCount) {
   SKIP_WITHOUT_A_WIDER_UNIT();
-  const BesselSeriesKernel widest = panel_kernels(VectorPath::kWidest).bessel_series;
   // Arguments from 0 through the series range to beyond the asymptotic threshold, in no order,
   // some lanes marked as load radii.
   const auto argument = [](std::size_t l) {
@@ -205,50 +211,54 @@ TEST(VectorPath, BesselSeriesKernelGivesThePortableBitsForEveryLaneCount) {
   counts.push_back(kBesselLaneCapacity - 1);
   counts.push_back(kBesselLaneCapacity);
   static BesselLanes portable, vector, reused;
-  // `reused` first holds every lane in use, so its lanes beyond each shorter count hold the
-  // leftovers of a live series when the vector kernel reaches into them.
-  fill(reused, kBesselLaneCapacity);
-  evaluate_bessel_lanes(reused, widest);
-  for (std::size_t n : counts) {
-    fill(portable, n);
-    fill(vector, n);
-    fill(reused, n);
-    evaluate_bessel_lanes(portable, sum_bessel_series);
-    evaluate_bessel_lanes(vector, widest);
+  for (const PanelKernels& kernels : vector_kernels()) {
+    const BesselSeriesKernel widest = kernels.bessel_series;
+    // `reused` first holds every lane in use, so its lanes beyond each shorter count hold the
+    // leftovers of a live series when the vector kernel reaches into them.
+    fill(reused, kBesselLaneCapacity);
     evaluate_bessel_lanes(reused, widest);
-    for (std::size_t l = 0; l < n; ++l) {
-      EXPECT_TRUE(same_bits(vector.j0[l], portable.j0[l]) && same_bits(vector.j1[l], portable.j1[l]))
-          << n << " lanes, lane " << l << ", x = " << portable.x[l];
-      EXPECT_TRUE(same_bits(reused.j0[l], portable.j0[l]) && same_bits(reused.j1[l], portable.j1[l]))
-          << n << " lanes after a longer use, lane " << l;
+    for (std::size_t n : counts) {
+      fill(portable, n);
+      fill(vector, n);
+      fill(reused, n);
+      evaluate_bessel_lanes(portable, sum_bessel_series);
+      evaluate_bessel_lanes(vector, widest);
+      evaluate_bessel_lanes(reused, widest);
+      for (std::size_t l = 0; l < n; ++l) {
+        EXPECT_TRUE(same_bits(vector.j0[l], portable.j0[l]) && same_bits(vector.j1[l], portable.j1[l]))
+            << kernels.name << ", " << n << " lanes, lane " << l << ", x = " << portable.x[l];
+        EXPECT_TRUE(same_bits(reused.j0[l], portable.j0[l]) && same_bits(reused.j1[l], portable.j1[l]))
+            << n << " lanes after a longer use, lane " << l;
+      }
     }
   }
 }
 
 TEST(VectorPath, PanelLayerSolutionsGiveThePortableBitsFromSmallToVanishingTransformValues) {
   SKIP_WITHOUT_A_WIDER_UNIT();
-  const auto widest = panel_kernels(VectorPath::kWidest).solve_layers;
   LayerSystem slip = layers({4000, 400, 150, 60, 5000}, {0.35, 0.3, 0.4, 0.45, 0.2}, {100, 200, 300, 2500});
   slip.interface_factor = {0.7, 1.0, 0.3};
-  for (const LayerSystem& s : {kPavement, slip}) {
-    const double H1 = s.thickness[0];
-    const std::array<double, 4> depth = {1.0, (H1 + s.thickness[1]) / H1,
-                                         (H1 + s.thickness[1] + s.thickness[2]) / H1,
-                                         (H1 + s.thickness[1] + s.thickness[2] + s.thickness[3]) / H1};
-    const LayerConstants constants = make_layer_constants(s, depth);
-    // Panels from 1e-6 up to where every exponential has been cut off.
-    for (double start = 1e-6; start < 200.0; start *= 1.7) {
-      PanelLambdas lambda;
-      for (std::size_t m = 0; m < kPanelNodes; ++m) lambda[m] = start * (1 + 0.013 * m);
-      PanelCoefficients portable, vector;
-      solve_layers_panel(lambda, constants, 0.05, portable);
-      widest(lambda, constants, 0.05, vector);
-      for (std::size_t m = 0; m < kPanelNodes; ++m) {
-        const LayerCoefficients &p = portable[m], &v = vector[m];
-        const bool same = same_bits(v.layer1, p.layer1) && same_bits(v.layer2, p.layer2) &&
-                          same_bits(v.layer3, p.layer3) && same_bits(v.layer4, p.layer4) &&
-                          same_bits(v.measure, p.measure) && v.above_threshold == p.above_threshold;
-        EXPECT_TRUE(same) << "lambda " << lambda[m];
+  for (const PanelKernels& kernels : vector_kernels()) {
+    for (const LayerSystem& s : {kPavement, slip}) {
+      const double H1 = s.thickness[0];
+      const std::array<double, 4> depth = {1.0, (H1 + s.thickness[1]) / H1,
+                                           (H1 + s.thickness[1] + s.thickness[2]) / H1,
+                                           (H1 + s.thickness[1] + s.thickness[2] + s.thickness[3]) / H1};
+      const LayerConstants constants = make_layer_constants(s, depth);
+      // Panels from 1e-6 up to where every exponential has been cut off.
+      for (double start = 1e-6; start < 200.0; start *= 1.7) {
+        PanelLambdas lambda;
+        for (std::size_t m = 0; m < kPanelNodes; ++m) lambda[m] = start * (1 + 0.013 * m);
+        PanelCoefficients portable, vector;
+        solve_layers_panel(lambda, constants, 0.05, portable);
+        kernels.solve_layers(lambda, constants, 0.05, vector);
+        for (std::size_t m = 0; m < kPanelNodes; ++m) {
+          const LayerCoefficients &p = portable[m], &v = vector[m];
+          const bool same = same_bits(v.layer1, p.layer1) && same_bits(v.layer2, p.layer2) &&
+                            same_bits(v.layer3, p.layer3) && same_bits(v.layer4, p.layer4) &&
+                            same_bits(v.measure, p.measure) && v.above_threshold == p.above_threshold;
+          EXPECT_TRUE(same) << kernels.name << ", lambda " << lambda[m];
+        }
       }
     }
   }
@@ -256,8 +266,10 @@ TEST(VectorPath, PanelLayerSolutionsGiveThePortableBitsFromSmallToVanishingTrans
 
 TEST(VectorPath, NamesAndTheSettingThatForcesThePortablePath) {
   EXPECT_EQ(vector_path_name(VectorPath::kPortable), "portable");
+  EXPECT_EQ(std::string(portable_kernels().name), "portable");
   const PanelKernels& widest = panel_kernels(VectorPath::kWidest);
   EXPECT_EQ(vector_path_name(VectorPath::kWidest), widest.name);
+  EXPECT_EQ(std::string(widest.name), supported_panel_kernels().back().name);
   for (const char* setting : {static_cast<const char*>(nullptr), "", "auto"}) {
     const AutomaticChoice choice = choose_automatic_path(setting, widest);
     EXPECT_EQ(choice.kernels, &widest);
@@ -271,7 +283,9 @@ TEST(VectorPath, NamesAndTheSettingThatForcesThePortablePath) {
   EXPECT_EQ(unknown.kernels, &panel_kernels(VectorPath::kPortable));
   EXPECT_EQ(unknown.name, "portable (BASINFIT_VECTOR_PATH=avx1024 not recognised)");
   SKIP_WITHOUT_A_WIDER_UNIT();
-  EXPECT_TRUE(widest.name == std::string("avx2") || widest.name == std::string("avx512")) << widest.name;
+  for (const PanelKernels& kernels : vector_kernels()) {
+    EXPECT_TRUE(kernels.name == std::string("avx2") || kernels.name == std::string("avx512")) << kernels.name;
+  }
 }
 
 }  // namespace
