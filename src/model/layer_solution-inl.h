@@ -136,7 +136,8 @@ Solution<V> solve_impl(V lambda, const LayerConstants& c) {
   const auto S3_11 = dot4(m3.a_row1, n3_col1), S3_12 = dot4(m3.a_row1, n3_col2);
   const auto S3_31 = dot4(m3.a_row3, n3_col1), S3_32 = dot4(m3.a_row3, n3_col2);
   const auto T3_11 = dot4(m3.a_row1, m3.d_col2), T3_12 = dot4(m3.a_row1, m3.d_col4);
-  const auto T3_31 = dot4(m3.a_row3, m3.d_col2), T3_32 = dot4(m3.a_row3, m3.d_col4);
+  const auto T3_31 = dot4(m3.a_row3, m3.d_col2);  // free of lambda: a double even for vectors
+  const auto T3_32 = dot4(m3.a_row3, m3.d_col4);
   const auto U3_21 = dot4(m3.b_row2, n3_col1), U3_22 = dot4(m3.b_row2, n3_col2);
   const auto U3_41 = dot4(m3.b_row4, n3_col1), U3_42 = dot4(m3.b_row4, n3_col2);
 
