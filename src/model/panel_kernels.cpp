@@ -47,8 +47,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // The six layer solutions of a panel: all six in one 8-lane vector (two lanes pad it and make no
 // C library calls) on AVX-512; four and two on AVX2.
-void SolveLayersPanel(const PanelLambdas& lambda, const LayerConstants& c, double threshold,
-                      PanelCoefficients& out) {
+void vector_solve_layers(const PanelLambdas& lambda, const LayerConstants& c, double threshold,
+                         PanelCoefficients& out) {
   static_assert(kPanelNodes == 6);
 #if HWY_TARGET == HWY_AVX3
   using Octet = double __attribute__((vector_size(8 * sizeof(double))));
@@ -72,7 +72,7 @@ void SolveLayersPanel(const PanelLambdas& lambda, const LayerConstants& c, doubl
 // dead.  A vector of the series loop may reach below first_live or beyond end_live; the lanes
 // there are dead (term and live 0, or a finished lane whose next term is multiplied by 0), so
 // their sums gain an exact zero and stay as they are.
-void SumBesselSeries(BesselLanes& b) {
+void vector_bessel_series(BesselLanes& b) {
   const hn::ScalableTag<double> d;
   const std::size_t N = hn::Lanes(d);
   static_assert(kBesselLaneStorage % kBesselVectorLanes == 0);
@@ -172,8 +172,8 @@ void fill_nodes(const IntegrandSetting& in, const BesselLanes& bessel, const Pan
   }
 }
 
-void FillPanelIntegrands(const IntegrandSetting& in, const BesselLanes& bessel, const PanelLambdas& lambda,
-                         const PanelCoefficients& c, PanelIntegrands& out) {
+void vector_integrands(const IntegrandSetting& in, const BesselLanes& bessel, const PanelLambdas& lambda,
+                       const PanelCoefficients& c, PanelIntegrands& out) {
 #if HWY_TARGET == HWY_AVX3
   using Octet = double __attribute__((vector_size(8 * sizeof(double))));
   fill_nodes<Octet, kPanelNodes>(in, bessel, lambda, c, 0, out);
@@ -187,7 +187,7 @@ void FillPanelIntegrands(const IntegrandSetting& in, const BesselLanes& bessel, 
 
 // The weighted sum over the whole table (its 90 values are contiguous) in vectors; the values
 // beyond the last whole vector take the same operations one by one.
-void AccumulatePanelIntegrals(const PanelIntegrands& integrands, double step, ComponentTable& integral) {
+void vector_accumulate(const PanelIntegrands& integrands, double step, ComponentTable& integral) {
   const hn::ScalableTag<double> d;
   const std::size_t N = hn::Lanes(d);
   constexpr std::size_t kValues = kComponents * kMaxPoints;
@@ -207,15 +207,15 @@ void AccumulatePanelIntegrals(const PanelIntegrands& integrands, double step, Co
   }
 }
 
-PanelKernels TargetKernels() {
-  return {HWY_TARGET == HWY_AVX3 ? "avx512" : "avx2", &SolveLayersPanel, &SumBesselSeries,
-          &FillPanelIntegrands, &AccumulatePanelIntegrals};
+PanelKernels target_kernels() {
+  return {HWY_TARGET == HWY_AVX3 ? "avx512" : "avx2", &vector_solve_layers, &vector_bessel_series,
+          &vector_integrands, &vector_accumulate};
 }
 
 #else
 
 // A processor without AVX2 runs the portable kernels.
-PanelKernels TargetKernels() {
+PanelKernels target_kernels() {
   return {"portable", &solve_layers_panel, &sum_bessel_series, &fill_panel_integrands,
           &accumulate_panel_integrals};
 }
@@ -229,7 +229,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace basinfit::model {
 
-HWY_EXPORT(TargetKernels);
+HWY_EXPORT(target_kernels);
 
 namespace {
 
@@ -237,7 +237,7 @@ constexpr PanelKernels kPortableKernels = {"portable", &solve_layers_panel, &sum
                                            &fill_panel_integrands, &accumulate_panel_integrals};
 
 const PanelKernels& widest_kernels() {
-  static const PanelKernels kernels = HWY_DYNAMIC_DISPATCH(TargetKernels)();
+  static const PanelKernels kernels = HWY_DYNAMIC_DISPATCH(target_kernels)();
   return kernels;
 }
 
@@ -265,10 +265,10 @@ std::span<const PanelKernels> supported_panel_kernels() {
     List l{{kPortableKernels}, 1};
     [[maybe_unused]] const std::int64_t supported = hwy::SupportedTargets();
 #if HWY_TARGETS & HWY_AVX2
-    if (supported & HWY_AVX2) l.kernels[l.count++] = N_AVX2::TargetKernels();
+    if (supported & HWY_AVX2) l.kernels[l.count++] = N_AVX2::target_kernels();
 #endif
 #if HWY_TARGETS & HWY_AVX3
-    if (supported & HWY_AVX3) l.kernels[l.count++] = N_AVX3::TargetKernels();
+    if (supported & HWY_AVX3) l.kernels[l.count++] = N_AVX3::target_kernels();
 #endif
     return l;
   }();

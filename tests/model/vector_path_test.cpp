@@ -172,18 +172,18 @@ TEST(VectorPath, EveryModelCaseGivesThePortableBits) {
     for (const Case& c : cases) {
       const ModelResult portable =
           evaluate_response_with(portable_kernels(), c.system, c.loads, c.points, c.limits);
-      const ModelResult vector = evaluate_response_with(kernels, c.system, c.loads, c.points, c.limits);
+      const ModelResult wide = evaluate_response_with(kernels, c.system, c.loads, c.points, c.limits);
       const std::string where = std::string(kernels.name) + ", " + c.name;
-      EXPECT_EQ(vector.status, portable.status) << where;
-      EXPECT_EQ(vector.point_count, portable.point_count) << where;
-      EXPECT_EQ(vector.lambda_values, portable.lambda_values) << where;
-      EXPECT_TRUE(same_bits(vector.initial_step, portable.initial_step)) << where;
-      EXPECT_TRUE(same_bits(vector.final_lambda, portable.final_lambda)) << where;
+      EXPECT_EQ(wide.status, portable.status) << where;
+      EXPECT_EQ(wide.point_count, portable.point_count) << where;
+      EXPECT_EQ(wide.lambda_values, portable.lambda_values) << where;
+      EXPECT_TRUE(same_bits(wide.initial_step, portable.initial_step)) << where;
+      EXPECT_TRUE(same_bits(wide.final_lambda, portable.final_lambda)) << where;
       for (std::size_t i = 0; i < kMaxPoints; ++i) {
         for (std::size_t col = 0; col < kResultColumns; ++col) {
-          EXPECT_TRUE(same_bits(vector.rows[i][col], portable.rows[i][col]))
-              << where << ", point " << i + 1 << ", " << result_column_name(col) << ": "
-              << vector.rows[i][col] << " against " << portable.rows[i][col];
+          EXPECT_TRUE(same_bits(wide.rows[i][col], portable.rows[i][col]))
+              << where << ", point " << i + 1 << ", " << result_column_name(col) << ": " << wide.rows[i][col]
+              << " against " << portable.rows[i][col];
         }
       }
       if (succeeded(portable.status)) ++succeeded_cases;
@@ -210,22 +210,22 @@ TEST(VectorPath, BesselSeriesKernelGivesThePortableBitsForEveryLaneCount) {
   for (std::size_t n = 1; n <= 40; ++n) counts.push_back(n);
   counts.push_back(kBesselLaneCapacity - 1);
   counts.push_back(kBesselLaneCapacity);
-  static BesselLanes portable, vector, reused;
+  static BesselLanes portable, wide, reused;
   for (const PanelKernels& kernels : vector_kernels()) {
-    const BesselSeriesKernel widest = kernels.bessel_series;
+    const BesselSeriesKernel series = kernels.bessel_series;
     // `reused` first holds every lane in use, so its lanes beyond each shorter count hold the
     // leftovers of a live series when the vector kernel reaches into them.
     fill(reused, kBesselLaneCapacity);
-    evaluate_bessel_lanes(reused, widest);
+    evaluate_bessel_lanes(reused, series);
     for (std::size_t n : counts) {
       fill(portable, n);
-      fill(vector, n);
+      fill(wide, n);
       fill(reused, n);
       evaluate_bessel_lanes(portable, sum_bessel_series);
-      evaluate_bessel_lanes(vector, widest);
-      evaluate_bessel_lanes(reused, widest);
+      evaluate_bessel_lanes(wide, series);
+      evaluate_bessel_lanes(reused, series);
       for (std::size_t l = 0; l < n; ++l) {
-        EXPECT_TRUE(same_bits(vector.j0[l], portable.j0[l]) && same_bits(vector.j1[l], portable.j1[l]))
+        EXPECT_TRUE(same_bits(wide.j0[l], portable.j0[l]) && same_bits(wide.j1[l], portable.j1[l]))
             << kernels.name << ", " << n << " lanes, lane " << l << ", x = " << portable.x[l];
         EXPECT_TRUE(same_bits(reused.j0[l], portable.j0[l]) && same_bits(reused.j1[l], portable.j1[l]))
             << n << " lanes after a longer use, lane " << l;
@@ -249,11 +249,11 @@ TEST(VectorPath, PanelLayerSolutionsGiveThePortableBitsFromSmallToVanishingTrans
       for (double start = 1e-6; start < 200.0; start *= 1.7) {
         PanelLambdas lambda;
         for (std::size_t m = 0; m < kPanelNodes; ++m) lambda[m] = start * (1 + 0.013 * m);
-        PanelCoefficients portable, vector;
+        PanelCoefficients portable, wide;
         solve_layers_panel(lambda, constants, 0.05, portable);
-        kernels.solve_layers(lambda, constants, 0.05, vector);
+        kernels.solve_layers(lambda, constants, 0.05, wide);
         for (std::size_t m = 0; m < kPanelNodes; ++m) {
-          const LayerCoefficients &p = portable[m], &v = vector[m];
+          const LayerCoefficients &p = portable[m], &v = wide[m];
           const bool same = same_bits(v.layer1, p.layer1) && same_bits(v.layer2, p.layer2) &&
                             same_bits(v.layer3, p.layer3) && same_bits(v.layer4, p.layer4) &&
                             same_bits(v.measure, p.measure) && v.above_threshold == p.above_threshold;
