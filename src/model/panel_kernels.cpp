@@ -42,7 +42,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX2
 
 #include "model/layer_solution-inl.h"
-//
+// (after the layer solution, whose exp_lanes the integrands use)
 #include "model/integrand-inl.h"
 
 // The six layer solutions of a panel: all six in one 8-lane vector (two lanes pad it and make no

@@ -18,7 +18,7 @@ namespace basinfit::model {
 namespace portable {
 namespace {
 #include "model/layer_solution-inl.h"
-//
+// (after the layer solution, whose exp_lanes the integrands use)
 #include "model/integrand-inl.h"
 }  // namespace
 }  // namespace portable
@@ -43,8 +43,7 @@ void fill_panel_integrands(const IntegrandSetting& setting, const BesselLanes& b
 
 namespace {
 
-// Single-precision constants widened to double, and the panel factor 3/10 of the Weddle rule as
-// the double it was computed to.
+// Single-precision constants widened to double (the panel factor 3/10 is in integrand.h).
 constexpr double kSmallStepCap = 0.20000000298023224;
 constexpr double kSearchStep = 0.019999999552965164;
 constexpr double kStepScale = 0.10000000149011612;
