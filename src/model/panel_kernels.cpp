@@ -160,6 +160,9 @@ V gather(const PanelLambdas& lambda, std::size_t first) {
 }
 
 // Integrands of nodes first .. first+active-1 side by side, then spread to their node tables.
+// The Bessel values of a distance are read as whole vectors from its node-0 lane on; the lane
+// storage reaches far enough for the last distance.
+static_assert(kBesselLaneStorage >= kBesselLaneCapacity - kPanelNodes + kBesselVectorLanes);
 template <class V, std::size_t active>
 void fill_nodes(const IntegrandSetting& in, const BesselLanes& bessel, const PanelLambdas& lambda,
                 const PanelCoefficients& c, std::size_t first, PanelIntegrands& out) {
