@@ -1,9 +1,13 @@
 // One evaluation of the layered elastic response model at nine surface points, as the
-// backcalculation does for every trial set of moduli.
+// backcalculation does for every trial set of moduli, once with each arithmetic path this
+// processor can run: portable, and avx2 / avx512 where present (the last one listed is the one
+// the engine takes by default).
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <string>
 
+#include "model/panel_kernels.h"
 #include "model/response_model.h"
 
 namespace {
@@ -21,12 +25,12 @@ std::array<EvaluationPoint, 9> sensors() {
 // 40 kN on a 150 mm radius plate, in N and mm (pressure in MPa).
 CircularLoad falling_weight() { return {40000.0 / (3.1415927 * 150.0 * 150.0), 150.0, 0.0, 0.0}; }
 
-void run(benchmark::State& state, const LayerSystem& system) {
+void run(benchmark::State& state, const LayerSystem& system, const PanelKernels& kernels) {
   const CircularLoad load = falling_weight();
   const auto points = sensors();
   ModelResult result;
   for (auto _ : state) {
-    result = evaluate_response(system, std::span(&load, 1), points);
+    result = evaluate_response_with(kernels, system, std::span(&load, 1), points);
     benchmark::DoNotOptimize(result);
   }
   if (!succeeded(result.status)) state.SkipWithError(describe(result.status));
@@ -35,25 +39,38 @@ void run(benchmark::State& state, const LayerSystem& system) {
 }
 
 // 150 mm asphalt at 3000 MPa, 300 mm base at 300 MPa, subgrade at 60 MPa.
-void BM_ThreeLayerNineSensors(benchmark::State& state) {
+void BM_ThreeLayerNineSensors(benchmark::State& state, const PanelKernels& kernels) {
   LayerSystem s;
   s.modulus = {3000, 300, 60, 60, 60};
   s.poisson = {0.35, 0.35, 0.45, 0.45, 0.45};
   s.thickness = {150, 300, 300, 300};
-  run(state, s);
+  run(state, s, kernels);
 }
-BENCHMARK(BM_ThreeLayerNineSensors)->Unit(benchmark::kMicrosecond);
 
 // 100 mm asphalt, 200 mm base, 300 mm subbase, 2.5 m subgrade on bedrock (stiff bottom layer).
-void BM_FiveLayerStiffBottomNineSensors(benchmark::State& state) {
+void BM_FiveLayerStiffBottomNineSensors(benchmark::State& state, const PanelKernels& kernels) {
   LayerSystem s;
   s.modulus = {4000, 400, 150, 60, 5000};
   s.poisson = {0.35, 0.35, 0.4, 0.45, 0.3};
   s.thickness = {100, 200, 300, 2500};
-  run(state, s);
+  run(state, s, kernels);
 }
-BENCHMARK(BM_FiveLayerStiffBottomNineSensors)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  for (const PanelKernels& kernels : supported_panel_kernels()) {
+    const std::string path = kernels.name;
+    benchmark::RegisterBenchmark(("BM_ThreeLayerNineSensors/" + path).c_str(), BM_ThreeLayerNineSensors,
+                                 kernels)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_FiveLayerStiffBottomNineSensors/" + path).c_str(),
+                                 BM_FiveLayerStiffBottomNineSensors, kernels)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

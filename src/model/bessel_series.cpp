@@ -49,7 +49,7 @@ double load_radius_j1(double x) {
   return std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
 }
 
-void evaluate_bessel_lanes(BesselLanes& b) {
+void sum_bessel_series(BesselLanes& b) {
   const std::size_t n = b.count;
   // Series lanes start live; the others (x = 0 or beyond the threshold) start and stay dead with a
   // zero term.  A lane that has stopped keeps a zero term (multiplying by 1.0 or 0.0 is exact), so
@@ -57,16 +57,16 @@ void evaluate_bessel_lanes(BesselLanes& b) {
   std::size_t first_live = n, end_live = 0;
   for (std::size_t l = 0; l < n; ++l) {
     const double x = b.x[l];
-    const bool series = x != 0.0 && x <= kAsymptoticThreshold;
+    const bool series_lane = x != 0.0 && x <= kAsymptoticThreshold;
     b.half[l] = x / 2;
-    b.half_squared[l] = series ? b.half[l] * b.half[l] : 0.0;
-    b.term0[l] = series ? 1.0 : 0.0;
+    b.half_squared[l] = series_lane ? b.half[l] * b.half[l] : 0.0;
+    b.term0[l] = series_lane ? 1.0 : 0.0;
     b.term1[l] = b.term0[l];
     b.sum0[l] = 1.0;
     b.sum1[l] = 1.0;
     b.live0[l] = b.term0[l];
     b.live1[l] = b.term0[l];
-    if (series) {
+    if (series_lane) {
       first_live = std::min(first_live, l);
       end_live = l + 1;
     }
@@ -95,7 +95,16 @@ void evaluate_bessel_lanes(BesselLanes& b) {
     } else if (x <= kAsymptoticThreshold) {
       b.j0[l] = b.sum0[l];
       b.j1[l] = b.half[l] * b.sum1[l];
-    } else if (b.load_radius[l]) {
+    }
+  }
+}
+
+void evaluate_bessel_lanes(BesselLanes& b, BesselSeriesKernel series) {
+  series(b);
+  for (std::size_t l = 0; l < b.count; ++l) {
+    const double x = b.x[l];
+    if (x <= kAsymptoticThreshold) continue;  // 0 or a series lane, done (NaN goes on)
+    if (b.load_radius[l]) {
       b.j0[l] = 0.0;
       b.j1[l] = std::sqrt(kTwoOverPi / x) * std::sin(x - kQuarterPi);
     } else {

@@ -36,20 +36,34 @@ double load_radius_j1(double x);
 // loop is laid out for the compiler to vectorise.  Lanes whose sums end after few terms should
 // come first (small arguments first): the loop then skips the finished lanes at the low end.
 inline constexpr std::size_t kBesselLaneCapacity = 6 * (10 * 10 + 10);
+// The arrays run on to a whole number of the widest vectors (8 doubles), so that the vector
+// kernels can always load and store whole vectors; they keep the lanes beyond `count` dead.
+inline constexpr std::size_t kBesselVectorLanes = 8;
+inline constexpr std::size_t kBesselLaneStorage =
+    (kBesselLaneCapacity + kBesselVectorLanes - 1) / kBesselVectorLanes * kBesselVectorLanes;
 
 struct BesselLanes {
+  using Lanes = std::array<double, kBesselLaneStorage>;
   std::size_t count = 0;
-  std::array<double, kBesselLaneCapacity> x{};          // arguments, >= 0 (0 only for a point on the axis)
-  std::array<bool, kBesselLaneCapacity> load_radius{};  // J1 of a load radius: its own asymptotic form
-  std::array<double, kBesselLaneCapacity> j0{};         // results
-  std::array<double, kBesselLaneCapacity> j1{};
-  // Working arrays of the series.
-  std::array<double, kBesselLaneCapacity> half{}, half_squared{};
-  std::array<double, kBesselLaneCapacity> term0{}, term1{}, sum0{}, sum1{}, live0{}, live1{};
+  alignas(64) Lanes x{};                               // arguments, >= 0 (0 only for a point on the axis)
+  std::array<bool, kBesselLaneStorage> load_radius{};  // J1 of a load radius: its own asymptotic form
+  alignas(64) Lanes j0{};                              // results
+  alignas(64) Lanes j1{};
+  // Working arrays of the series.  A lane is live while its term is still above the tolerance.
+  alignas(64) Lanes half{}, half_squared{};
+  alignas(64) Lanes term0{}, term1{}, sum0{}, sum1{}, live0{}, live1{};
 };
 
-// Fills j0 and j1 of lanes 0 .. count-1 from their arguments x.
-void evaluate_bessel_lanes(BesselLanes& lanes);
+// Sets up and sums the power series of every lane whose argument is at most the threshold and
+// fills its j0 and j1 (also those of x = 0); the asymptotic lanes are left to the caller.  All
+// forms give the same bits: lane by lane the same operations in the same order.
+using BesselSeriesKernel = void (*)(BesselLanes& lanes);
+
+// The portable form: one loop over the lanes that the compiler vectorises for SSE2.
+void sum_bessel_series(BesselLanes& lanes);
+
+// Fills j0 and j1 of lanes 0 .. count-1 from their arguments x; `series` sums the power series.
+void evaluate_bessel_lanes(BesselLanes& lanes, BesselSeriesKernel series = sum_bessel_series);
 
 // 2F1(alpha, 1/2; beta; x) for 0 <= x <= 1, summed until a term falls to 1e-5.
 double hypergeometric_series(double alpha, double beta, double x);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 
 #include "model/response_model.h"
 
@@ -52,5 +53,16 @@ LayerCoefficients solve_layers(double lambda, const LayerConstants& constants, d
 // two runs side by side in vector registers.
 void solve_layers_pair(double lambda_a, double lambda_b, const LayerConstants& constants, double threshold,
                        LayerCoefficients& a, LayerCoefficients& b);
+
+// The transform values of one six-step integration panel (an even number, so that the portable
+// form solves them in pairs).
+inline constexpr std::size_t kPanelNodes = 6;
+static_assert(kPanelNodes % 2 == 0);
+using PanelLambdas = std::array<double, kPanelNodes>;
+using PanelCoefficients = std::array<LayerCoefficients, kPanelNodes>;
+
+// The six layer solutions of a panel in pairs, as solve_layers_pair gives them.
+void solve_layers_panel(const PanelLambdas& lambda, const LayerConstants& constants, double threshold,
+                        PanelCoefficients& out);
 
 }  // namespace basinfit::model

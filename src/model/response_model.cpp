@@ -2,56 +2,55 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
 
-#include "model/half_space.h"
-#include "model/layer_solution.h"
-#include "model/principal_values.h"
 #include "model/bessel_series.h"
+#include "model/half_space.h"
+#include "model/integrand.h"
+#include "model/layer_solution.h"
+#include "model/panel_kernels.h"
+#include "model/principal_values.h"
 
 namespace basinfit::model {
 
+namespace portable {
+namespace {
+#include "model/layer_solution-inl.h"
+// (after the layer solution, whose exp_lanes the integrands use)
+#include "model/integrand-inl.h"
+}  // namespace
+}  // namespace portable
+
+void accumulate_panel_integrals(const PanelIntegrands& integrands, double step, ComponentTable& integral) {
+  for (std::size_t node = 0; node < kPanelNodes; ++node) {
+    for (std::size_t m = 0; m < kComponents; ++m) {
+      for (std::size_t i = 0; i < kMaxPoints; ++i) {
+        integral[m][i] = integral[m][i] + integrands[node][m][i] * step * kPanelWeights[node] * kPanelFactor;
+      }
+    }
+  }
+}
+
+void fill_panel_integrands(const IntegrandSetting& setting, const BesselLanes& bessel,
+                           const PanelLambdas& lambda, const PanelCoefficients& coefficients,
+                           PanelIntegrands& out) {
+  for (std::size_t m = 0; m < kPanelNodes; ++m) {
+    portable::fill_integrand<double, 1>(setting, bessel, lambda[m], coefficients[m], m, out[m]);
+  }
+}
+
 namespace {
 
-// Single-precision constants widened to double, and the panel factor 3/10 of the Weddle rule as
-// the double it was computed to.
+// Single-precision constants widened to double (the panel factor 3/10 is in integrand.h).
 constexpr double kSmallStepCap = 0.20000000298023224;
 constexpr double kSearchStep = 0.019999999552965164;
 constexpr double kStepScale = 0.10000000149011612;
-constexpr double kPanelFactor = 0.30000000000000004;
 constexpr double kSurfaceEndFactor = 0.07500000000000001;
 constexpr double kTerminationMeasure = 9.999999747378752e-05;
 
-// Nodes of one six-step Weddle panel (an even number: layer solutions are computed in pairs).
-constexpr std::size_t kPanelNodes = 6;
-static_assert(kPanelNodes % 2 == 0);
-
 static_assert(kBesselLaneCapacity >= kPanelNodes * (kMaxPoints * kMaxLoads + kMaxLoads));
-
-// Integrand and integral components.
-enum Component : std::size_t { kW, kUx, kUy, kSxx, kSyy, kSzz, kTyz, kTxz, kSxy, kComponents };
-
-// Component-major so that the weighted accumulation runs over contiguous points.
-using ComponentTable = std::array<std::array<double, kMaxPoints>, kComponents>;
-
-enum class PointKind { kSurface, kLayer1, kDeepLayer, kNoContribution };
-
-// Horizontal placement of one point relative to one load centre.
-struct PointLoadGeometry {
-  double rho = 0.0;  // horizontal distance, units of H1
-  double cos_t = 1.0, sin_t = 0.0, cos_2t = 1.0, sin_2t = 0.0;
-  bool on_axis = true;  // rho == 0: only the axisymmetric terms X1, w and sigma_zz are formed
-};
-
-struct NormalisedLoad {
-  double pressure, radius, x, y;
-};
-
-struct NormalisedPoint {
-  double x, y, z;
-  int layer;
-  PointKind kind;
-  double top, bottom;  // normalised depths of the top and bottom of a layer 2-4 point's layer
-};
 
 // Resolves an axisymmetric response into the x, y frame.  On the load axis only the mean
 // horizontal stress enters.
@@ -75,16 +74,21 @@ void resolve(ComponentTable& t, std::size_t i, const PointLoadGeometry& g, doubl
 class Evaluation {
  public:
   Evaluation(const LayerSystem& system, std::span<const CircularLoad> loads,
-             std::span<const EvaluationPoint> points, const IntegrationLimits& limits)
-      : system_(system), limits_(limits), load_count_(loads.size()), point_count_(points.size()) {
+             std::span<const EvaluationPoint> points, const IntegrationLimits& limits,
+             const PanelKernels& kernels)
+      : system_(system), limits_(limits), kernels_(kernels) {
+    in_.modulus = system.modulus;
+    in_.poisson = system.poisson;
+    in_.load_count = loads.size();
+    in_.point_count = points.size();
     const double H1 = system.thickness[0];
     const auto& H = system.thickness;
-    depth_ = {1.0, (H1 + H[1]) / H1, (H1 + H[1] + H[2]) / H1, (H1 + H[1] + H[2] + H[3]) / H1};
-    for (std::size_t j = 0; j < load_count_; ++j) {
-      loads_[j] = {loads[j].pressure, loads[j].radius / H1, loads[j].x / H1, loads[j].y / H1};
+    in_.depth = {1.0, (H1 + H[1]) / H1, (H1 + H[1] + H[2]) / H1, (H1 + H[1] + H[2] + H[3]) / H1};
+    for (std::size_t j = 0; j < in_.load_count; ++j) {
+      in_.loads[j] = {loads[j].pressure, loads[j].radius / H1, loads[j].x / H1, loads[j].y / H1};
     }
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      NormalisedPoint& p = points_[i];
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      NormalisedPoint& p = in_.points[i];
       p = {points[i].x / H1,
            points[i].y / H1,
            points[i].depth / H1,
@@ -98,15 +102,15 @@ class Evaluation {
         p.kind = PointKind::kLayer1;
       } else if (p.layer >= 2 && p.layer <= 4) {
         p.kind = PointKind::kDeepLayer;
-        p.top = depth_[static_cast<std::size_t>(p.layer) - 2];
-        p.bottom = depth_[static_cast<std::size_t>(p.layer) - 1];
+        p.top = in_.depth[static_cast<std::size_t>(p.layer) - 2];
+        p.bottom = in_.depth[static_cast<std::size_t>(p.layer) - 1];
       } else {
         p.kind = PointKind::kNoContribution;
       }
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        PointLoadGeometry& g = geometry_[i][j];
-        const double dx = p.x - loads_[j].x;
-        const double dy = p.y - loads_[j].y;
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        PointLoadGeometry& g = in_.geometry[i][j];
+        const double dx = p.x - in_.loads[j].x;
+        const double dy = p.y - in_.loads[j].y;
         g.rho = std::sqrt(dx * dx + dy * dy);
         g.on_axis = (g.rho == 0.0);
         const double theta = (dx == 0.0 && dy == 0.0) ? 0.0 : std::atan2(dy, dx);
@@ -116,7 +120,7 @@ class Evaluation {
         g.sin_2t = std::sin(2 * theta);
       }
     }
-    constants_ = make_layer_constants(system, depth_);
+    constants_ = make_layer_constants(system, in_.depth);
     arrange_bessel_lanes();
   }
 
@@ -130,10 +134,10 @@ class Evaluation {
     };
     std::array<Entry, kMaxPoints * kMaxLoads + kMaxLoads> entries;
     std::size_t n = 0;
-    for (std::size_t j = 0; j < load_count_; ++j) entries[n++] = {loads_[j].radius, kMaxPoints, j};
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        if (!geometry_[i][j].on_axis) entries[n++] = {geometry_[i][j].rho, i, j};
+    for (std::size_t j = 0; j < in_.load_count; ++j) entries[n++] = {in_.loads[j].radius, kMaxPoints, j};
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        if (!in_.geometry[i][j].on_axis) entries[n++] = {in_.geometry[i][j].rho, i, j};
       }
     }
     std::sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(n),
@@ -145,16 +149,16 @@ class Evaluation {
       for (std::size_t m = 0; m < kPanelNodes; ++m)
         bessel_.load_radius[l * kPanelNodes + m] = entries[l].point == kMaxPoints;
       if (entries[l].point == kMaxPoints) {
-        load_lane_[entries[l].load] = l * kPanelNodes;
+        in_.load_lane[entries[l].load] = l * kPanelNodes;
       } else {
-        pair_lane_[entries[l].point][entries[l].load] = l * kPanelNodes;
+        in_.pair_lane[entries[l].point][entries[l].load] = l * kPanelNodes;
       }
     }
   }
 
   ModelResult run() {
     ModelResult result;
-    result.point_count = point_count_;
+    result.point_count = in_.point_count;
     result.status = integrate(result);
     if (result.status == EvaluationStatus::kOk) {
       add_closed_form_terms();
@@ -170,14 +174,14 @@ class Evaluation {
     const auto& nu = system_.poisson;
     double rmax = 0.0;
     double amax = 0.0;
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        const double dx = loads_[j].x - points_[i].x;
-        const double dy = loads_[j].y - points_[i].y;
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        const double dx = in_.loads[j].x - in_.points[i].x;
+        const double dy = in_.loads[j].y - in_.points[i].y;
         rmax = std::max(rmax, std::sqrt(dx * dx + dy * dy));
       }
     }
-    for (std::size_t j = 0; j < load_count_; ++j) amax = std::max(amax, loads_[j].radius);
+    for (std::size_t j = 0; j < in_.load_count; ++j) amax = std::max(amax, in_.loads[j].radius);
     // The step may never exceed a fraction of the period of J0(lambda rho) at the farthest point.
     step_cap_ = rmax >= 2.5 ? 0.5 / rmax : kSmallStepCap;
     const double e_min = *std::min_element(E.begin(), E.end());
@@ -225,11 +229,11 @@ class Evaluation {
     const auto& E = system_.modulus;
     const auto& nu = system_.poisson;
     const auto& R = constants_.stiffness_ratio;
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      const NormalisedPoint& pt = points_[i];
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        const double a = loads_[j].radius;
-        const double p = loads_[j].pressure;
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      const NormalisedPoint& pt = in_.points[i];
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        const double a = in_.loads[j].radius;
+        const double p = in_.loads[j].pressure;
         const double layer1_factor = 1 - (1 - nu[4]) / (1 - nu[0]) * R[0] * R[1] * R[2] * R[3];
         double term = 0.0;
         // A surface point takes the surface term whatever its layer number: its integrand is the
@@ -258,119 +262,17 @@ class Evaluation {
     }
   }
 
-  // Integrand of every point for one lambda, node `node` of the current panel.
-  void fill_integrand(double lambda, const LayerCoefficients& c, std::size_t node) {
-    const auto& E = system_.modulus;
-    const auto& nu = system_.poisson;
-    std::array<double, kMaxLoads> q;
-    for (std::size_t j = 0; j < load_count_; ++j) {
-      q[j] = loads_[j].radius * loads_[j].pressure * bessel_.j1[load_lane_[j] + node];
-    }
-    integrand_ = ComponentTable{};
-    const double e_surface = guarded_exp(lambda * depth_[0]);
-    const double Z1 = depth_[0];
-    // Parts of the surface integrand shared by every surface point.
-    const double surface_w = (c.layer1[0] - (1 - 2 * nu[0]) * c.layer1[1]) / lambda;
-    const double surface_s = c.layer1[0] + 2 * nu[0] * c.layer1[1];
-
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      const NormalisedPoint& pt = points_[i];
-      if (pt.kind == PointKind::kNoContribution) continue;
-      const double z = pt.z;
-      const double L = lambda * z;
-      double e1 = 0.0, e2 = 0.0;
-      if (pt.kind == PointKind::kLayer1) {
-        e1 = guarded_exp(lambda * (Z1 - z));
-        e2 = guarded_exp(lambda * (Z1 + z));
-      } else if (pt.kind == PointKind::kDeepLayer) {
-        e1 = guarded_exp(lambda * (pt.bottom - z));
-        e2 = guarded_exp(lambda * (z - pt.top));
-      }
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        const PointLoadGeometry& g = geometry_[i][j];
-        // On the load axis J0(0) = 1 and J1(0) = 0.
-        const double J0 = g.on_axis ? 1.0 : bessel_.j0[pair_lane_[i][j] + node];
-        const double J1 = g.on_axis ? 0.0 : bessel_.j1[pair_lane_[i][j] + node];
-        const double qj = q[j];
-        double X1 = 0.0, X2 = 0.0, U = 0.0, T = 0.0;
-
-        if (pt.kind == PointKind::kSurface) {
-          // Surface: departure of the layered surface response from layer 1's half-space.
-          const double v = nu[0];
-          const double e = e_surface;
-          const double S = surface_s;
-          integrand_[kW][i] += surface_w * qj * J0 * e;
-          X1 = -2 * (1 + v) * J0 * e * S * qj;
-          if (!g.on_axis) {
-            X2 = -2 * (1 - v) * (J0 - 2 * J1 / (lambda * g.rho)) * e * S * qj;
-            U = (J1 / lambda) * e * S * qj;
-          }
-        } else if (pt.kind == PointKind::kLayer1) {
-          const double v = nu[0];
-          const double c1 = c.layer1[0], c2 = c.layer1[1];
-          integrand_[kW][i] +=
-              ((c1 - (2 - 4 * v - L) * c2) * e1 +
-               ((3 - 4 * v + 2 * L) * c1 - (2 - 8 * v * (1 - v) + (1 - 4 * v) * L) * c2) * e2) /
-              lambda * J0 * qj;
-          X1 = -0.5 * J0 * qj *
-               ((c1 + (1 + 4 * v + L) * c2) * e1 +
-                ((3 + 4 * v - 2 * L) * c1 - (1 - 4 * v - 8 * v * v - (1 - 4 * v) * L) * c2) * e2);
-          integrand_[kSzz][i] += J0 * qj *
-                                 ((c1 - (1 - 2 * v - L) * c2) * e1 +
-                                  (((1 - 4 * v) * L - 2 * v + 1) * c2 - (1 + 2 * L) * c1) * e2);
-          if (!g.on_axis) {
-            const double D = (c1 + (1 + L) * c2) * e1 +
-                             ((3 - 4 * v - 2 * L) * c1 - (1 - 8 * v * (1 - v) - (1 - 4 * v) * L) * c2) * e2;
-            X2 = (J1 / (lambda * g.rho) - 0.5 * J0) * qj * D;
-            U = (J1 / lambda) * qj * D;
-            T = -((c1 + (L + 2 * v) * c2) * e1 - ((1 - 2 * L) * c1 + ((1 - 4 * v) * L + 2 * v) * c2) * e2) *
-                J1 * qj;
-          }
-        } else {
-          const std::size_t k = static_cast<std::size_t>(pt.layer) - 1;
-          const double v = nu[k];
-          const double Ek = E[k];
-          const std::array<double, 4>& cc = pt.layer == 2 ? c.layer2 : (pt.layer == 3 ? c.layer3 : c.layer4);
-          const double c1 = cc[0], c2 = cc[1], c3 = cc[2], c4 = cc[3];
-          integrand_[kW][i] += ((c1 - (2 - 4 * v - L) * c3) * e1 - (c2 + (2 - 4 * v + L) * c4) * e2) /
-                               (lambda * Ek) * qj * J0 * (1 + v);
-          X1 = -0.5 * J0 * qj * ((c2 - (1 + 4 * v - L) * c4) * e2 + (c1 + (1 + 4 * v + L) * c3) * e1);
-          integrand_[kSzz][i] +=
-              J0 * qj * ((c2 + (1 - 2 * v + L) * c4) * e2 + (c1 - (1 - 2 * v - L) * c3) * e1);
-          if (!g.on_axis) {
-            const double D = (c2 - (1 - L) * c4) * e2 + (c1 + (1 + L) * c3) * e1;
-            X2 = (J1 / (lambda * g.rho) - 0.5 * J0) * qj * D;
-            U = -(J1 / (lambda * Ek)) * qj * D * (1 + v);
-            T = -((c1 + (L + 2 * v) * c3) * e1 + ((2 * v - L) * c4 - c2) * e2) * J1 * qj;
-          }
-        }
-        resolve(integrand_, i, g, X1, X2, U, T);
-      }
-    }
-  }
-
-  // integral += integrand * step * factor, element by element, in this order of products.
-  // Rows beyond the point count hold zeros and are never read; running over the full capacity
-  // gives the compiler fixed, vectorisable loops.
-  void accumulate(double step, double weight) {
+  void add_junction_correction(const ComponentTable& integrand, double step_difference) {
     for (std::size_t m = 0; m < kComponents; ++m) {
       for (std::size_t i = 0; i < kMaxPoints; ++i) {
-        integral_[m][i] = integral_[m][i] + integrand_[m][i] * step * weight * kPanelFactor;
-      }
-    }
-  }
-
-  void add_junction_correction(double step_difference) {
-    for (std::size_t m = 0; m < kComponents; ++m) {
-      for (std::size_t i = 0; i < kMaxPoints; ++i) {
-        integral_[m][i] = integral_[m][i] + integrand_[m][i] * step_difference * kPanelFactor;
+        integral_[m][i] = integral_[m][i] + integrand[m][i] * step_difference * kPanelFactor;
       }
     }
   }
 
   bool integrals_finite() const {
     for (std::size_t m = 0; m < kComponents; ++m) {
-      for (std::size_t i = 0; i < point_count_; ++i) {
+      for (std::size_t i = 0; i < in_.point_count; ++i) {
         if (!std::isfinite(integral_[m][i])) return false;
       }
     }
@@ -387,29 +289,26 @@ class Evaluation {
     result.initial_step = step0_;
     add_zero_lambda_term();
 
-    // Weddle weights 5 1 6 1 5 2 over the six steps of a panel; the last node's weight 2 also
-    // opens the next panel.  Every panel starts at stage 1.
-    constexpr std::array<double, kPanelNodes> kWeights = {5.0, 1.0, 6.0, 1.0, 5.0, 2.0};
     double lambda = 0.0;
     double step = step0_;
     long count = 0;
-    std::array<double, kPanelNodes> node_lambda;
-    std::array<LayerCoefficients, kPanelNodes> coefficients;
+    PanelLambdas node_lambda;
+    PanelCoefficients coefficients;
     for (;;) {
       for (std::size_t m = 0; m < kPanelNodes; ++m) {
         lambda = lambda + step;
         node_lambda[m] = lambda;
       }
-      for (std::size_t m = 0; m < kPanelNodes; m += 2) {
-        solve_layers_pair(node_lambda[m], node_lambda[m + 1], constants_, threshold_, coefficients[m],
-                          coefficients[m + 1]);
-      }
+      kernels_.solve_layers(node_lambda, constants_, threshold_, coefficients);
       for (std::size_t l = 0; l < distance_count_; ++l) {
         for (std::size_t m = 0; m < kPanelNodes; ++m)
           bessel_.x[l * kPanelNodes + m] = node_lambda[m] * distance_[l];
       }
-      evaluate_bessel_lanes(bessel_);
+      evaluate_bessel_lanes(bessel_, kernels_.bessel_series);
+      kernels_.fill_integrands(in_, bessel_, node_lambda, coefficients, integrands_);
 
+      // A node whose measure is not finite ends the evaluation before any of the panel's
+      // integrands is added (a failed evaluation reports no integrals).
       for (std::size_t m = 0; m < kPanelNodes; ++m) {
         ++count;
         if (!std::isfinite(coefficients[m].measure)) {
@@ -417,9 +316,8 @@ class Evaluation {
           result.final_lambda = node_lambda[m];
           return EvaluationStatus::kNonFinite;
         }
-        fill_integrand(node_lambda[m], coefficients[m], m);
-        accumulate(step, kWeights[m]);
       }
+      kernels_.accumulate(integrands_, step, integral_);
 
       const LayerCoefficients& last = coefficients[kPanelNodes - 1];
       if (!last.above_threshold) {
@@ -430,7 +328,7 @@ class Evaluation {
           threshold_ = 0.0;
         }
         // The panel's last node opens a panel of the new step: correct its weight.
-        add_junction_correction(doubled - step);
+        add_junction_correction(integrands_[kPanelNodes - 1], doubled - step);
         step = doubled;
       }
       result.lambda_values = count;
@@ -448,8 +346,8 @@ class Evaluation {
     const double v = system_.poisson[0];
     const double E1 = system_.modulus[0];
     // Surface points: scale the departure integrals and add layer 1's half-space response.
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      if (points_[i].z != 0.0) continue;
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      if (in_.points[i].z != 0.0) continue;
       const double scale = 4 * (1 - v * v) / E1;
       integral_[kW][i] *= scale;
       integral_[kUx][i] *= -scale;
@@ -457,23 +355,24 @@ class Evaluation {
       integral_[kSzz][i] = 0.0;
       integral_[kTyz][i] = 0.0;
       integral_[kTxz][i] = 0.0;
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        const PointLoadGeometry& g = geometry_[i][j];
-        const AxisymmetricResponse r = half_space_surface(v, E1, loads_[j].pressure, loads_[j].radius, g.rho);
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        const PointLoadGeometry& g = in_.geometry[i][j];
+        const AxisymmetricResponse r =
+            half_space_surface(v, E1, in_.loads[j].pressure, in_.loads[j].radius, g.rho);
         add_half_space(i, g, r);
       }
     }
     // Points inside layer 1.
-    for (std::size_t i = 0; i < point_count_; ++i) {
-      if (points_[i].layer != 1 || points_[i].z == 0.0) continue;
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
+      if (in_.points[i].layer != 1 || in_.points[i].z == 0.0) continue;
       const double scale = (1 + v) / E1;
       integral_[kW][i] *= scale;
       integral_[kUx][i] *= -scale;
       integral_[kUy][i] *= -scale;
-      for (std::size_t j = 0; j < load_count_; ++j) {
-        const PointLoadGeometry& g = geometry_[i][j];
+      for (std::size_t j = 0; j < in_.load_count; ++j) {
+        const PointLoadGeometry& g = in_.geometry[i][j];
         const AxisymmetricResponse r =
-            half_space_at_depth(v, E1, loads_[j].pressure, loads_[j].radius, g.rho, points_[i].z);
+            half_space_at_depth(v, E1, in_.loads[j].pressure, in_.loads[j].radius, g.rho, in_.points[i].z);
         add_half_space(i, g, r);
       }
     }
@@ -488,14 +387,14 @@ class Evaluation {
 
   EvaluationStatus fill_results(ModelResult& result) {
     const double H1 = system_.thickness[0];
-    for (std::size_t i = 0; i < point_count_; ++i) {
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
       integral_[kW][i] *= H1;
       integral_[kUx][i] *= H1;
       integral_[kUy][i] *= H1;
     }
-    for (std::size_t i = 0; i < point_count_; ++i) {
+    for (std::size_t i = 0; i < in_.point_count; ++i) {
       ResultRow& row = result.rows[i];
-      const std::size_t k = static_cast<std::size_t>(points_[i].layer) - 1;
+      const std::size_t k = static_cast<std::size_t>(in_.points[i].layer) - 1;
       const double E = system_.modulus[k];
       const double nu = system_.poisson[k];
       const StressState s{integral_[kSxx][i], integral_[kSyy][i], integral_[kSzz][i],
@@ -529,12 +428,8 @@ class Evaluation {
 
   const LayerSystem& system_;
   const IntegrationLimits& limits_;
-  std::size_t load_count_;
-  std::size_t point_count_;
-  std::array<double, 4> depth_{};
-  std::array<NormalisedLoad, kMaxLoads> loads_{};
-  std::array<NormalisedPoint, kMaxPoints> points_{};
-  std::array<std::array<PointLoadGeometry, kMaxLoads>, kMaxPoints> geometry_{};
+  const PanelKernels& kernels_;
+  IntegrandSetting in_;
   LayerConstants constants_{};
   double step_cap_ = 0.0;
   double step0_ = 0.0;
@@ -542,9 +437,7 @@ class Evaluation {
   std::size_t distance_count_ = 0;
   std::array<double, kMaxPoints * kMaxLoads + kMaxLoads> distance_{};
   BesselLanes bessel_{};
-  std::array<std::size_t, kMaxLoads> load_lane_{};
-  std::array<std::array<std::size_t, kMaxLoads>, kMaxPoints> pair_lane_{};
-  ComponentTable integrand_{};
+  PanelIntegrands integrands_{};
   ComponentTable integral_{};
 };
 
@@ -604,15 +497,22 @@ const char* describe(EvaluationStatus status) {
   return "unknown status";
 }
 
-ModelResult evaluate_response(const LayerSystem& system, std::span<const CircularLoad> loads,
-                              std::span<const EvaluationPoint> points, const IntegrationLimits& limits) {
+ModelResult evaluate_response_with(const PanelKernels& kernels, const LayerSystem& system,
+                                   std::span<const CircularLoad> loads,
+                                   std::span<const EvaluationPoint> points, const IntegrationLimits& limits) {
   if (!valid_input(system, loads, points)) {
     ModelResult failed;
     failed.status = EvaluationStatus::kInvalidInput;
     return failed;
   }
-  Evaluation evaluation(system, loads, points, limits);
+  Evaluation evaluation(system, loads, points, limits, kernels);
   return evaluation.run();
+}
+
+ModelResult evaluate_response(const LayerSystem& system, std::span<const CircularLoad> loads,
+                              std::span<const EvaluationPoint> points, const IntegrationLimits& limits,
+                              VectorPath path) {
+  return evaluate_response_with(panel_kernels(path), system, loads, points, limits);
 }
 
 EvaluationStatus evaluate_response_in_argument_order(

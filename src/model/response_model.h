@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string_view>
 
 namespace basinfit::model {
 
@@ -105,6 +106,20 @@ struct IntegrationLimits {
   long max_search_steps = 100'000;     // steps of the initial-step search (lambda up to 2000)
 };
 
+// The arithmetic kernels of the integration loop.  Every path gives bit-identical results; they
+// differ only in speed.
+enum class VectorPath {
+  kAutomatic,  // the widest path of this processor, unless BASINFIT_VECTOR_PATH=portable is set
+  kPortable,   // SSE2 only, as every x86-64 processor has
+  kWidest,     // the widest vector unit this processor has: AVX-512, else AVX2, else portable
+};
+
+// Name of the path that `path` stands for in this process: "portable", "avx2" or "avx512".  The
+// automatic path reads BASINFIT_VECTOR_PATH once: unset, empty or "auto" takes the widest path,
+// "portable" the portable one; any other value also takes the portable path and the name says so
+// ("portable (BASINFIT_VECTOR_PATH=... not recognised)").
+std::string_view vector_path_name(VectorPath path = VectorPath::kAutomatic);
+
 struct ModelResult {
   EvaluationStatus status = EvaluationStatus::kOk;
   std::size_t point_count = 0;  // rows 0..point_count-1 are filled; the rest stay zero
@@ -118,7 +133,8 @@ struct ModelResult {
 // arguments: no shared state, safe to call from several threads at once, allocation-free.
 ModelResult evaluate_response(const LayerSystem& system, std::span<const CircularLoad> loads,
                               std::span<const EvaluationPoint> points,
-                              const IntegrationLimits& limits = IntegrationLimits{});
+                              const IntegrationLimits& limits = IntegrationLimits{},
+                              VectorPath path = VectorPath::kAutomatic);
 
 // Same as above with the arguments in the classic argument order of the model (moduli,
 // thicknesses, Poisson's ratios, interface factors, loads as pressure / radius / centre arrays,
