@@ -144,7 +144,7 @@ DropOutcome Backcalculation::backcalculate(RunState& state, int drop) {
     for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j)
       if (s.layers[j].backcalculated()) state.results.modulus[d][j] = std::pow(10.0f, x[k++]);
   }
-  const DropOutcome outcome{params.ints[2], params.ints[1]};
+  const DropOutcome outcome{params.ints[2], params.ints[1], static_cast<int>(evaluations_)};
 
   write_moduli("Final Moduli:   ", state, drop);
   if (!run_model(s, state.station, state.results, drop, WrapperMode::kSensorDeflections)) {

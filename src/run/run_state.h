@@ -141,6 +141,8 @@ struct StationResults {
   PointResponses responses{};
   PerDrop<short> convergence_code{};
   PerDrop<short> iterations{};
+  PerDrop<int> evaluations{};          // residual evaluations of each drop's search
+  PerDrop<PerSensor<float>> weight{};  // the sensor weights each drop was fitted with
   PerDrop<float> adjusted_surface_modulus{};
   PerDrop<float> rms_error{};  // percent
   float average_rms_error = 0;

@@ -213,7 +213,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   bool write_failed = false;
   try {
     MessageWriter messages(log.get(), &text_window);
-    EngineUnits units{*detail, *summary, messages, control->log_unit == 0, &kept};
+    EngineUnits units{*detail, *summary, messages, control->log_unit == 0, &kept, &*control};
     const EngineComputations wiring = computations_factory(units);
     std::unique_ptr<StationComputations> computations = wiring.make(messages, wiring.observer);
     std::unique_ptr<ReportWriter> reports = report_factory(units);
@@ -223,6 +223,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     driver.on_warning([&](const std::string& warning) { write_diagnostic(options.errors, warning); });
     if (options.jobs > 1) driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer});
     driver.report_progress(progress);
+    driver.analyse_stations(wiring.analysis);
     const DriverEnd end = driver.run({&*standard_values, &*general_data, &*deflections});
     end_progress();
     if (end == DriverEnd::kSettingsError) {

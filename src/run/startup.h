@@ -49,6 +49,8 @@ struct EngineUnits {
   bool windowed;
   // The run's inputs, reports and log, which a further output (a chart file) must not replace.
   const KeptFiles* kept_files = nullptr;
+  // The names the control file gave.
+  const ControlFile* control = nullptr;
 };
 
 using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>;
@@ -58,6 +60,8 @@ using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>
 struct EngineComputations {
   ComputationsMaker make;
   BasinObserver observer;
+  // Work beside the reports for every finished station (machine-readable results), or none.
+  StationAnalysis* analysis = nullptr;
 };
 using ComputationsFactory = std::function<EngineComputations(EngineUnits&)>;
 

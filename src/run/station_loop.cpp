@@ -158,6 +158,7 @@ DriverEnd Driver::run(const DriverFiles& files) {
   s.route = *route;
 
   reports_.write_headers(state_);
+  if (analysis_ != nullptr) analysis_->begin(state_);
   if (progress_ != nullptr) {
     long stations = 0, drops = 0;
     count_stations(deflections, s, stations, drops);
@@ -165,7 +166,7 @@ DriverEnd Driver::run(const DriverFiles& files) {
   }
   if (parallel_.jobs > 1)
     return run_parallel_stations(state_, messages_, computations_, reports_, clock_, deflections, parallel_,
-                                 progress_, stop_line_);
+                                 progress_, analysis_, stop_line_);
   return run_stations(deflections);
 }
 
@@ -182,10 +183,13 @@ DriverEnd Driver::run_stations(ListReader& deflections) {
     check_station_values(state_.settings, state_.station, deflection_file_);
     process_station(state_, messages_, computations_, clock_, deflection_file_,
                     state_.settings.seed_option == 0, hooks);
+    std::unique_ptr<StationAnalysis::Result> analysed;
+    if (analysis_ != nullptr) analysed = analysis_->analyse(state_);
     reports_.write_station(state_);
     // The log is written out with the reports, so that after an interruption it ends with the
     // last station the reports hold.
     messages_.flush();
+    if (analysis_ != nullptr) analysis_->record(state_, std::move(analysed));
     ++state_.stations_done;
     if (progress_ != nullptr) progress_->station_done();
   }
@@ -243,6 +247,8 @@ void process_station(RunState& state, MessageWriter& messages, StationComputatio
     r.adjusted_surface_modulus[d] = r.modulus[d][0] * r.temperature_factor;
     r.convergence_code[d] = static_cast<short>(outcome.convergence_code);
     r.iterations[d] = static_cast<short>(outcome.iterations);
+    r.evaluations[d] = outcome.evaluations;
+    r.weight[d] = s.sensor_weight;
     if (drop == 1 && hooks.first_drop_done) hooks.first_drop_done();
     if (hooks.drop_done) hooks.drop_done();
   }

@@ -19,6 +19,7 @@ namespace basinfit {
 struct DropOutcome {
   int convergence_code = 0;
   int iterations = 0;
+  int evaluations = 0;  // residual evaluations of the search (model runs at trial points)
 };
 
 // The per-station and per-drop computations the loop calls at their places.
@@ -47,6 +48,23 @@ using BasinObserver =
 // lines to `messages` and each finished drop's basin to `observer`.
 using ComputationsMaker =
     std::function<std::unique_ptr<StationComputations>(MessageWriter& messages, BasinObserver observer)>;
+
+// Work done beside the reports for every finished station (machine-readable results, checks,
+// further reports).  `analyse` runs where the station ran (a worker of a parallel run), after
+// its statistics and user points, and must not change shared state: it may run on several
+// threads at once.  `record` runs in survey order, right after the station's report blocks.
+// A station that ends with an input error is neither analysed nor recorded.
+class StationAnalysis {
+ public:
+  struct Result {
+    virtual ~Result() = default;
+  };
+  virtual ~StationAnalysis() = default;
+  // Called once the settings and the route are read and the report headers written.
+  virtual void begin(const RunState& state) { (void)state; }
+  virtual std::unique_ptr<Result> analyse(const RunState& state) const = 0;
+  virtual void record(const RunState& state, std::unique_ptr<Result> result) = 0;
+};
 
 // The detail and summary reports, as the loop sees them.
 class ReportWriter {
@@ -115,6 +133,8 @@ class Driver {
 
   // Runs the stations on `parallel.jobs` workers (more than one) with identical reports and log.
   void run_in_parallel(ParallelRun parallel) { parallel_ = std::move(parallel); }
+  // Analyses and records every finished station beside the reports; nullptr for none.
+  void analyse_stations(StationAnalysis* analysis) { analysis_ = analysis; }
   // Reports finished drops and stations (a progress display); nullptr for none.
   void report_progress(ProgressCounter* progress) { progress_ = progress; }
 
@@ -137,6 +157,7 @@ class Driver {
   std::string deflection_file_;
   ParallelRun parallel_;
   ProgressCounter* progress_ = nullptr;
+  StationAnalysis* analysis_ = nullptr;
   std::function<void(const std::string&)> warn_;
 };
 

@@ -58,6 +58,7 @@ struct StationTask {
   std::vector<std::string> texts;
   std::vector<RecordedBasin> basins;
   std::exception_ptr failure;
+  std::unique_ptr<StationAnalysis::Result> analysed;
   bool finished = false;  // guarded by the scheduler's mutex
 };
 
@@ -82,7 +83,8 @@ struct WorkerContext {
 class Scheduler {
  public:
   Scheduler(RunState& state, MessageWriter& messages, StationComputations& computations,
-            ReportWriter& reports, const Clock& clock, const ParallelRun& parallel, ProgressCounter* progress)
+            ReportWriter& reports, const Clock& clock, const ParallelRun& parallel, ProgressCounter* progress,
+            StationAnalysis* analysis)
       : state_(state),
         messages_(messages),
         computations_(computations),
@@ -90,6 +92,7 @@ class Scheduler {
         clock_(clock),
         parallel_(parallel),
         progress_(progress),
+        analysis_(analysis),
         parallelism_(tbb::global_control::max_allowed_parallelism,
                      static_cast<std::size_t>(parallel.jobs) + 1),
         arena_(parallel.jobs, 0),
@@ -116,6 +119,7 @@ class Scheduler {
   const Clock& clock_;
   const ParallelRun& parallel_;
   ProgressCounter* progress_;
+  StationAnalysis* analysis_;
   tbb::global_control parallelism_;
   tbb::task_arena arena_;
   tbb::enumerable_thread_specific<std::unique_ptr<WorkerContext>> workers_;
@@ -202,6 +206,7 @@ void Scheduler::work(StationTask* task) {
   try {
     const bool seeds = task->chained && task->state.settings.seed_option == 0;
     process_station(task->state, worker.writer, *worker.computations, clock_, deflection_file_, seeds, hooks);
+    if (analysis_ != nullptr) task->analysed = analysis_->analyse(task->state);
   } catch (...) {
     task->failure = std::current_exception();
   }
@@ -238,6 +243,7 @@ void Scheduler::commit(StationTask& task) {
   task.state.stations_done = state_.stations_done;
   reports_.write_station(task.state);
   messages_.flush();
+  if (analysis_ != nullptr) analysis_->record(task.state, std::move(task.analysed));
   ++state_.stations_done;
   if (progress_ != nullptr) progress_->station_done();
 }
@@ -317,8 +323,9 @@ DriverEnd Scheduler::run(ListReader& deflections, int& stop_line) {
 
 DriverEnd run_parallel_stations(RunState& state, MessageWriter& messages, StationComputations& computations,
                                 ReportWriter& reports, const Clock& clock, ListReader& deflections,
-                                const ParallelRun& parallel, ProgressCounter* progress, int& stop_line) {
-  Scheduler scheduler(state, messages, computations, reports, clock, parallel, progress);
+                                const ParallelRun& parallel, ProgressCounter* progress,
+                                StationAnalysis* analysis, int& stop_line) {
+  Scheduler scheduler(state, messages, computations, reports, clock, parallel, progress, analysis);
   return scheduler.run(deflections, stop_line);
 }
 

@@ -21,7 +21,8 @@ namespace basinfit {
 // station is written, and no later station is written.
 DriverEnd run_parallel_stations(RunState& state, MessageWriter& messages, StationComputations& computations,
                                 ReportWriter& reports, const Clock& clock, ListReader& deflections,
-                                const ParallelRun& parallel, ProgressCounter* progress, int& stop_line);
+                                const ParallelRun& parallel, ProgressCounter* progress,
+                                StationAnalysis* analysis, int& stop_line);
 
 // The processors this process may run on (its CPU affinity), at least 1.
 int available_cores();
