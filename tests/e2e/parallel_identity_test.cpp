@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -179,6 +180,26 @@ TEST(ParallelStations, RefusesAWorkerCountThatIsNotPositive) {
     const EngineRun run = run_program(basinfit_path(), {"--jobs", value, "control.txt"});
     EXPECT_EQ(run.exit_status, 2);
     EXPECT_FALSE(run.err.empty());
+  }
+}
+
+// On a terminal a batch run shows one progress line on standard error, with the totals counted
+// from the deflection data file; it never reaches the log, and --quiet or a redirected
+// standard error shows nothing.  `script` gives the run a terminal.
+TEST(ProgressLine, ShownOnlyOnATerminalAndNeverInTheLog) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script is not installed";
+  TempFolder folder("progress");
+  write_file(folder / "standard.dat", example("metric", "standard.dat"));
+  write_file(folder / "general.dat", example("metric", "general.dat"));
+  write_file(folder / "deflections.dat", example("metric", "deflections.dat"));
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "--quiet" : "default");
+    const auto control = write_control(folder);
+    const std::string command = basinfit_path() + (quiet ? " --quiet " : " ") + control.string();
+    const EngineRun run = run_program("script", {"-qec", command, "/dev/null"});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out.find("stations 0/12  drops 0/48") != std::string::npos, !quiet) << run.out;
+    EXPECT_EQ(read_file(folder / "run.log").find("drops/s"), std::string::npos);
   }
 }
 
