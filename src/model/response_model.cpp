@@ -52,24 +52,6 @@ constexpr double kTerminationMeasure = 9.999999747378752e-05;
 
 static_assert(kBesselLaneCapacity >= kPanelNodes * (kMaxPoints * kMaxLoads + kMaxLoads));
 
-// Resolves an axisymmetric response into the x, y frame.  On the load axis only the mean
-// horizontal stress enters.
-void resolve(ComponentTable& t, std::size_t i, const PointLoadGeometry& g, double X1, double X2, double U,
-             double T) {
-  if (g.on_axis) {
-    t[kSxx][i] += X1;
-    t[kSyy][i] += X1;
-    return;
-  }
-  t[kSxx][i] += X1 + X2 * g.cos_2t;
-  t[kSyy][i] += X1 - X2 * g.cos_2t;
-  t[kSxy][i] += X2 * g.sin_2t;
-  t[kUx][i] += U * g.cos_t;
-  t[kUy][i] += U * g.sin_t;
-  t[kTxz][i] += T * g.cos_t;
-  t[kTyz][i] += T * g.sin_t;
-}
-
 // All state of one evaluation; lives on the caller's stack.
 class Evaluation {
  public:
@@ -381,8 +363,8 @@ class Evaluation {
   void add_half_space(std::size_t i, const PointLoadGeometry& g, const AxisymmetricResponse& r) {
     integral_[kW][i] += r.w;
     integral_[kSzz][i] += r.vertical_stress;
-    resolve(integral_, i, g, r.mean_horizontal, r.deviatoric_horizontal, r.radial_displacement,
-            r.vertical_shear);
+    portable::resolve_lanes<double>(integral_, i, g, r.mean_horizontal, r.deviatoric_horizontal,
+                                    r.radial_displacement, r.vertical_shear);
   }
 
   EvaluationStatus fill_results(ModelResult& result) {
