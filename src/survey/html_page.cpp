@@ -421,9 +421,9 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
   const double zero = 192, half = 24;
   h.raw("<line class=\"zero\" x1=\"56\" y1=\"192\" x2=\"408\" y2=\"192\"/>");
   h.raw("<text class=\"tick\" x=\"50\" y=\"" + px(zero - half + 4) + "\" text-anchor=\"end\">+" +
-        value(largest) + " %</text>");
+        fixed(largest, 1) + " %</text>");
   h.raw("<text class=\"tick\" x=\"50\" y=\"" + px(zero + half + 4) + "\" text-anchor=\"end\">\xE2\x88\x92" +
-        value(largest) + " %</text>");
+        fixed(largest, 1) + " %</text>");
   h.raw(
       "<text class=\"tick\" x=\"232\" y=\"226\" text-anchor=\"middle\">residual per sensor (measured "
       "\xE2\x88\x92 calculated)</text>");
@@ -436,12 +436,15 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
           escape_html("Sensor " + std::to_string(k + 1) + ": residual " + fixed(r, 2) + " %") +
           "</title></rect>");
   }
+  // Legend in the bottom right, where the far sensors leave the plot empty.
   h.raw(
-      "<g class=\"basin-legend\"><circle cx=\"300\" cy=\"24\" r=\"3.5\" fill=\"#000000\"/><text "
-      "class=\"legend\" x=\"308\" "
-      "y=\"28\">measured</text><line x1=\"292\" y1=\"40\" x2=\"306\" y2=\"40\" stroke=\"#0072B2\" "
-      "stroke-width=\"2\"/>"
-      "<text class=\"legend\" x=\"308\" y=\"44\">calculated</text></g>");
+      "<g class=\"basin-legend\"><circle cx=\"322\" cy=\"108\" r=\"3.5\" fill=\"#000000\"/>"
+      "<text class=\"legend\" x=\"330\" y=\"112\">measured</text>"
+      "<line x1=\"315\" y1=\"124\" x2=\"329\" y2=\"124\" stroke=\"#0072B2\" stroke-width=\"2\"/>"
+      "<text class=\"legend\" x=\"330\" y=\"128\">calculated</text></g>");
+  h.raw("<text class=\"tick\" x=\"408\" y=\"163\" text-anchor=\"end\">")
+      .text("offset (" + page.units.length + ")")
+      .raw("</text>");
   h.raw("</svg>");
 }
 

@@ -80,7 +80,9 @@ int SurveyReport::finish(int status, std::ostream& errors) {
   RunEnd end;
   if (status != 0) {
     end.complete = false;
-    const std::string last = tee_ ? tee_->last_line() : std::string();
+    std::string last = tee_ ? tee_->last_line() : std::string();
+    if (last.rfind("basinfit: ", 0) == 0) last.erase(0, 10);
+    if (!last.empty() && last.back() != '.') last += '.';
     end.stop_reason =
         "The run ended with exit status " + std::to_string(status) +
         (status == 1 ? " (an input error)" : " (a file-system error)") +
