@@ -18,6 +18,7 @@
 #include "plot/image_canvas.h"
 #include "report/report_writer.h"
 #include "run/backcalculation.h"
+#include "run/composite_analysis.h"
 #include "run/progress_display.h"
 #include "run/startup.h"
 #include "run/station_scheduler.h"
@@ -101,6 +102,8 @@ int main(int argc, char** argv) {
   if (!survey_options.html_file.empty())
     survey = std::make_unique<basinfit::survey::SurveyReport>(survey_options);
 
+  basinfit::CompositeAnalysis analyses;
+
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
   std::unique_ptr<basinfit::plot::BasinImageWriter> images;
   if (!plot_dir.empty()) images = std::make_unique<basinfit::plot::BasinImageWriter>(plot_dir);
@@ -120,7 +123,9 @@ int main(int argc, char** argv) {
     wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
       return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
     };
-    if (survey) wiring.analysis = survey->start(units, std::string("basinfit ") + BASINFIT_VERSION);
+    // Work beside the reports, every part on the run's one station-analysis hook.
+    if (survey) analyses.add(survey->start(units, std::string("basinfit ") + BASINFIT_VERSION));
+    wiring.analysis = analyses.wiring();
     if (window || images) {
       wiring.observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
                             std::span<const float> measured, std::span<const float> calculated) {

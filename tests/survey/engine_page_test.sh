@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The survey page as the engine writes it, on copies of the metric example:
-#   - the reports, the log and the basin charts are byte-identical with and without --html;
+#   - the reports, the log and the basin charts are byte-identical with and without --html, and a
+#     parallel run writes the same page;
 #   - a title, a route and a station identifier holding markup characters appear on the page as
 #     text, never as markup, and the page is well formed with nothing outside it;
 #   - a run that stops on bad input leaves a page that says so and holds only the finished stations;
@@ -52,6 +53,11 @@ for f in profile-moduli.png profile-moduli.svg profile-rms.png profile-rms.svg; 
   [ -s "paged/plots/$f" ] || fail "no profile chart $f"
   [ ! -e "plain/plots/$f" ] || fail "profile chart $f written without --html"
 done
+# A parallel run collects the same page (the run date aside).
+copy_example parallel
+"$basinfit" -q -j 3 --html parallel/page.html parallel/control.txt || fail "parallel run with --html failed"
+undated() { sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} UTC//' "$1" | sed "s|$work/[a-z]*/||g"; }
+[ "$(undated paged/page.html)" = "$(undated parallel/page.html)" ] || fail "the parallel run's page differs"
 python3 "$check" paged/page.html --stations 12 --complete --text "Route 12 eastbound lane, outer wheel path" ||
   fail "the example page is not valid"
 
