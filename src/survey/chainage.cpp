@@ -40,11 +40,19 @@ std::optional<double> parse_chainage(std::string_view id, bool metric) {
   if (first == std::string_view::npos) return std::nullopt;
   id = id.substr(first, id.find_last_not_of(" \t") - first + 1);
 
+  // Prefixes: "KM" (kilometres) and "STA" (a station number, read like no prefix at all).
+  const auto has_prefix = [&](std::string_view prefix) {
+    if (id.size() <= prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(id[i])) != prefix[i]) return false;
+    return true;
+  };
   bool kilometres = false;
-  if (id.size() > 2 && std::toupper(static_cast<unsigned char>(id[0])) == 'K' &&
-      std::toupper(static_cast<unsigned char>(id[1])) == 'M') {
+  if (has_prefix("KM")) {
     kilometres = true;
     id.remove_prefix(2);
+  } else if (has_prefix("STA")) {
+    id.remove_prefix(3);
   }
   const double to_run_units = metric ? 1.0 : kFeetPerMetre;
 

@@ -10,6 +10,7 @@
 //   "12.350"    a number with a decimal point: kilometres in a metric run (12350 m), miles in
 //               an English run (mileposts)
 //   "1000"      a whole number: metres or feet
+//   "STA10+00"  a station number: read as without "STA" (1000 ft in an English run)
 // Positions are in metres in a metric run and in feet in an English run.  The whole survey is
 // placed by its identifiers only when every identifier reads as chainage and the positions run
 // strictly one way (up or down the route); otherwise the stations are placed one unit apart

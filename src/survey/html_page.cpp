@@ -19,6 +19,9 @@ constexpr const char* kMeasured = "#000000";
 constexpr const char* kCalculated = "#0072B2";
 constexpr const char* kResidual = "#CC79A7";
 
+// A value that can be placed on a chart (a logarithmic one when positive is asked for).
+bool drawable(double v, bool positive = false) { return std::isfinite(v) && (!positive || v > 0); }
+
 const char* layer_colour(std::size_t j) { return kLayerColour[j % kLayerColour.size()]; }
 
 std::string fixed(double value, int decimals) {
@@ -266,7 +269,8 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
     for (std::size_t i = 0; i < page.stations.size(); ++i) {
       const SurveyStation& s = page.stations[i];
       const double x = layout.positions.position[i];
-      if (s.normalised_modulus && j < s.normalised_modulus->size()) {
+      if (s.normalised_modulus && j < s.normalised_modulus->size() &&
+          drawable((*s.normalised_modulus)[j], true)) {
         const double e = (*s.normalised_modulus)[j];
         line.emplace_back(x, e);
         marks +=
@@ -274,7 +278,8 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
             "\"><title>" +
             escape_html("Station " + s.id + ", " + layer.name + ": " + value(e) + " " + page.units.modulus) +
             "</title></circle>";
-      } else if (s.drops.size() == 1 && j < s.drops[0].modulus.size() && s.drops[0].modulus[j] > 0) {
+      } else if (s.drops.size() == 1 && j < s.drops[0].modulus.size() &&
+                 drawable(s.drops[0].modulus[j], true)) {
         const double e = s.drops[0].modulus[j];
         marks += "<circle class=\"single\" cx=\"" + px(f.x(x)) + "\" cy=\"" + px(f.y(e)) +
                  "\" r=\"3.5\" stroke=\"" + colour + "\"><title>" +
@@ -283,7 +288,7 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
                  "</title></circle>";
       }
       for (const SurveyDrop& d : s.drops) {
-        if (d.flags.empty() || j >= d.modulus.size() || !(d.modulus[j] > 0)) continue;
+        if (d.flags.empty() || j >= d.modulus.size() || !drawable(d.modulus[j], true)) continue;
         const double cx = f.x(x), cy = f.y(d.modulus[j]);
         marks +=
             "<path class=\"flagged\" stroke=\"" + colour + "\" d=\"M" + px(cx - 4) + " " + px(cy - 4) + "L" +
@@ -375,8 +380,9 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
   f.bottom = 92;  // room for the residual strip
   double x_high = 0, y_high = 0;
   for (std::size_t k = 0; k < n; ++k) {
-    x_high = std::max(x_high, static_cast<double>(b.offset[k]));
-    y_high = std::max({y_high, static_cast<double>(b.measured[k]), static_cast<double>(b.calculated[k])});
+    if (drawable(b.offset[k])) x_high = std::max(x_high, static_cast<double>(b.offset[k]));
+    for (const float v : {b.measured[k], b.calculated[k]})
+      if (drawable(v)) y_high = std::max(y_high, static_cast<double>(v));
   }
   const LinearAxis xa = linear_axis(0, x_high > 0 ? x_high : 1, 5);
   const LinearAxis ya = linear_axis(0, y_high > 0 ? y_high : 1, 4);
@@ -403,16 +409,20 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
       .text(page.units.deflection)
       .raw("</text>");
   std::string points;
-  for (std::size_t k = 0; k < n; ++k) points += px(f.x(b.offset[k])) + "," + px(f.y(b.calculated[k])) + " ";
+  for (std::size_t k = 0; k < n; ++k)
+    if (drawable(b.offset[k]) && drawable(b.calculated[k]))
+      points += px(f.x(b.offset[k])) + "," + px(f.y(b.calculated[k])) + " ";
   h.raw("<polyline class=\"calculated\" stroke=\"" + std::string(kCalculated) + "\" points=\"" + points +
         "\"/>");
-  for (std::size_t k = 0; k < n; ++k)
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!drawable(b.offset[k]) || !drawable(b.measured[k])) continue;
     h.raw("<circle cx=\"" + px(f.x(b.offset[k])) + "\" cy=\"" + px(f.y(b.measured[k])) +
           "\" r=\"3.5\" fill=\"" + kMeasured + "\"><title>" +
           escape_html("Sensor " + std::to_string(k + 1) + " at " + value(b.offset[k]) + " " +
                       page.units.length + ": measured " + value(b.measured[k]) + ", calculated " +
                       value(b.calculated[k]) + " " + page.units.deflection) +
           "</title></circle>");
+  }
   // Residual strip: bars from a zero line, scaled to the largest residual (at least 1 %).
   double largest = 1;
   for (std::size_t k = 0; k < n && k < b.residual_percent.size(); ++k)
@@ -428,6 +438,7 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
       "<text class=\"tick\" x=\"232\" y=\"226\" text-anchor=\"middle\">residual per sensor (measured "
       "\xE2\x88\x92 calculated)</text>");
   for (std::size_t k = 0; k < n && k < b.residual_percent.size(); ++k) {
+    if (!drawable(b.offset[k])) continue;
     const double r = std::isfinite(b.residual_percent[k]) ? b.residual_percent[k] : 0.0;
     const double height = std::fabs(r) / largest * half;
     const double cx = f.x(b.offset[k]);
@@ -461,6 +472,7 @@ th{background:#e8e8e8}th:first-child,td:first-child,.text{text-align:left}
 td.hash{font-family:"Liberation Mono",monospace;font-size:.78rem;word-break:break-all;text-align:left}
 .stopped{border:3px solid var(--warn);background:#fff3e8;padding:.6rem 1rem;font-size:1.1rem}
 .note{color:var(--muted);font-style:italic}
+.fit{display:block;white-space:nowrap}
 .flag{display:inline-block;border:1px solid var(--warn);color:#8a3a00;border-radius:3px;padding:0 .25rem;margin:0 .1rem;font-size:.8rem}
 svg.chart{width:100%;height:auto;display:block;margin:.4rem 0}
 svg{font-family:inherit}
@@ -746,7 +758,11 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout) {
       fits.push_back("E" + std::to_string(j + 1) + ": " + value(*s.k1[j]) + " / " + value(*s.k2[j]) + " / " +
                      s.soil_type[j]);
     }
-    h.element("td", fits.empty() ? std::string("N/A") : join(fits, "; "), "class=\"text\"");
+    // One line per layer with a fit: the column stays narrow without breaking a fit apart.
+    h.raw("<td class=\"text\">");
+    if (fits.empty()) h.text("N/A");
+    for (const std::string& fit : fits) h.element("span", fit, "class=\"fit\"");
+    h.raw("</td>");
     number_cell(static_cast<double>(s.drops.size()), std::to_string(s.drops.size()));
     double worst = 0;
     for (const SurveyDrop& d : s.drops)

@@ -2,8 +2,8 @@
 """Checks a survey page as a strict reader would.
 
 Every element is closed in order; only the elements the page writer uses appear (text from
-input files that looked like markup would show up as an element here); nothing refers to
-anything outside the file (no src or href except to a fragment, no url() or @import in
+input files that looked like markup would show up as an element here); every coordinate of a chart
+is a finite number; nothing refers to anything outside the file (no src or href except to a fragment, no url() or @import in
 styles, no link, img, iframe, object, embed or base element); exactly one inline script.
 
 Options:
@@ -15,6 +15,7 @@ Options:
 Exit status 0 when every check passes; otherwise each failure is printed.
 """
 import argparse
+import math
 import re
 import sys
 from html.parser import HTMLParser
@@ -27,6 +28,17 @@ ALLOWED = {
 }
 FORBIDDEN_ATTRIBUTES = {"src", "href", "xlink:href", "action", "formaction", "data", "poster", "srcset",
                         "background", "ping"}
+SHAPES = {"svg", "rect", "line", "polyline", "circle", "text"}
+GEOMETRY = {"x", "y", "x1", "x2", "y1", "y2", "cx", "cy", "r", "width", "height"}
+
+
+def finite_number(text):
+    try:
+        return math.isfinite(float(text))
+    except (TypeError, ValueError):
+        return False
+
+
 OUTSIDE = re.compile(r"url\s*\(|@import|https?:|file:|//", re.IGNORECASE)
 
 
@@ -58,6 +70,15 @@ class PageChecker(HTMLParser):
                 self.errors.append(f"{self.where()}: a style attribute refers outside the page")
             if name.startswith("on"):
                 self.errors.append(f"{self.where()}: event attribute {name} on <{tag}>")
+        if tag in SHAPES:
+            for name, value in attrs:
+                numbers = None
+                if name in GEOMETRY:
+                    numbers = [value]
+                elif name in ("points", "viewBox"):
+                    numbers = (value or "").replace(",", " ").split()
+                if numbers is not None and not all(finite_number(v) for v in numbers):
+                    self.errors.append(f"{self.where()}: <{tag} {name}=\"{value}\"> is not a finite number")
         classes = (dict(attrs).get("class") or "").split()
         if tag == "tr" and "station-row" in classes:
             self.station_rows += 1

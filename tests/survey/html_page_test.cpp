@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "common/input_error.h"
@@ -170,6 +171,26 @@ TEST(SurveyPage, RowsSectionsAndMarksFollowTheData) {
   EXPECT_NE(equal.find("equal spacing, because the station identifier &quot;bridge&quot;"),
             std::string::npos);
   EXPECT_EQ(lay_out_survey(renamed, options).rows.size(), 3u);
+}
+
+TEST(SurveyPage, NumbersThatCannotBeDrawnAreLeftOffTheCharts) {
+  SurveyPage page = three_segment_page();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  (*page.stations[2].normalised_modulus)[0] = nan;
+  (*page.stations[3].normalised_modulus)[2] = 0;
+  page.stations[4].drops[0].modulus[1] = -inf;
+  page.stations[5].drops[0].rms_percent = nan;
+  page.stations[7].drops[1].modulus[0] = inf;
+  SurveyBasin& basin = page.stations[6].drops[2].basin;
+  basin.measured[1] = inf;
+  basin.calculated[2] = nan;
+  basin.offset[3] = nan;
+  basin.residual_percent[0] = nan;
+  const std::string html = render_page(page, subgrade_sections(), RunEnd{});
+  // The checker reads every chart coordinate as a number.
+  EXPECT_EQ(checker_messages(html, "--stations 30 --complete"), "");
+  EXPECT_EQ(html.find("nan"), std::string::npos);
 }
 
 TEST(SurveyPage, AStoppedRunSaysWhereItStopped) {
