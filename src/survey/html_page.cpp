@@ -94,6 +94,15 @@ class Html {
 // A linear axis: nice bounds and a step of 1, 2 or 5 times a power of ten.
 struct LinearAxis {
   double low = 0, high = 1, step = 0.2;
+  // The tick values, counted rather than accumulated (a step far below the magnitude of the
+  // values could otherwise never reach the end), at most 100 of them.
+  std::vector<double> ticks() const {
+    std::vector<double> out;
+    if (!(step > 0) || !std::isfinite(low) || !std::isfinite(high)) return out;
+    const double count = std::min(std::round((high - low) / step), 100.0);
+    for (int i = 0; i <= static_cast<int>(count); ++i) out.push_back(low + step * i);
+    return out;
+  }
 };
 LinearAxis linear_axis(double low, double high, int target_steps = 6) {
   if (!(high > low)) {
@@ -143,7 +152,7 @@ void draw_axes(Html& h, const Frame& f, const LinearAxis& xa, std::string_view x
   h.raw("<rect class=\"plot-area\" x=\"" + px(f.left) + "\" y=\"" + px(f.top) + "\" width=\"" +
         px(f.width - f.left - f.right) + "\" height=\"" + px(f.height - f.top - f.bottom) + "\"/>");
   // X ticks.
-  for (double v = xa.low; v <= xa.high + xa.step / 1000; v += xa.step) {
+  for (const double v : xa.ticks()) {
     const std::string x = px(f.x(v));
     h.raw("<line class=\"grid\" x1=\"" + x + "\" y1=\"" + px(f.top) + "\" x2=\"" + x + "\" y2=\"" +
           px(f.plot_bottom()) + "\"/>");
@@ -168,7 +177,7 @@ void draw_axes(Html& h, const Frame& f, const LinearAxis& xa, std::string_view x
   } else {
     const LinearAxis ya = linear_axis(f.y_low, f.y_high, 5);
     y_step = ya.step;
-    for (double v = f.y_low; v <= f.y_high + ya.step / 1000; v += ya.step) ticks.emplace_back(v, true);
+    for (const double v : ya.ticks()) ticks.emplace_back(v, true);
   }
   for (const auto& [v, labelled] : ticks) {
     const std::string y = px(f.y(v));
@@ -395,10 +404,10 @@ void basin_chart(Html& h, const SurveyPage& page, const SurveyStation& s, const 
   h.raw("<svg class=\"basin\" viewBox=\"0 0 420 230\" role=\"img\" aria-label=\"").text(label).raw("\">");
   h.element("title", label);
   h.raw("<rect class=\"plot-area\" x=\"56\" y=\"12\" width=\"352\" height=\"126\"/>");
-  for (double v = xa.low; v <= xa.high + xa.step / 1000; v += xa.step)
+  for (const double v : xa.ticks())
     h.raw("<text class=\"tick\" x=\"" + px(f.x(v)) + "\" y=\"150\" text-anchor=\"middle\">" +
           tick_text(v, xa.step) + "</text>");
-  for (double v = 0; v <= ya.high + ya.step / 1000; v += ya.step) {
+  for (const double v : ya.ticks()) {
     const std::string y = px(f.y(v));
     h.raw("<line class=\"grid\" x1=\"56\" y1=\"" + y + "\" x2=\"408\" y2=\"" + y + "\"/>");
     h.raw("<text class=\"tick\" x=\"50\" y=\"" + px(f.y(v) + 4) + "\" text-anchor=\"end\">" +
