@@ -186,10 +186,20 @@ void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> resu
   page_.stations.push_back(collected != nullptr ? std::move(collected->station) : station_from_state(state));
 }
 
+void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<std::string> flags) {
+  page_.flags_checked = true;
+  flags_.push_back({station, drop, std::move(flags)});
+}
+
 SurveyPage SurveyCollector::page() const {
   SurveyPage page = page_;
+  for (const DropFlags& f : flags_) {
+    if (f.station >= page.stations.size()) continue;
+    for (SurveyDrop& drop : page.stations[f.station].drops)
+      if (drop.number == f.drop) drop.flags = f.flags;
+  }
   page.convergence_counts = count_convergence(page.stations);
-  if (page.flag_counts.empty()) page.flag_counts = count_flags(page.stations);
+  page.flag_counts = count_flags(page.stations);
   return page;
 }
 

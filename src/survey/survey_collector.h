@@ -5,6 +5,7 @@
 // convergence and basin.  Wired in as the run's station analysis: the copy of a station is
 // taken where the station ran (a worker of a parallel run) and kept in survey order.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ class SurveyCollector : public StationAnalysis {
   std::unique_ptr<Result> analyse(const RunState& state) const override;
   void record(const RunState& state, std::unique_ptr<Result> result) override;
 
+  // Data-check flags of drop `drop` (1-based) of the `station`-th station in survey order (from
+  // 0), from whatever checked it; they may come before or after that station is recorded.
+  // Marks the page's flags as checked.
+  void annotate_drop(std::size_t station, int drop, std::vector<std::string> flags);
+
   // The page as collected so far, with its counts up to date.
   SurveyPage page() const;
   // Header fields the run state does not hold (run date, version, input files).
@@ -38,7 +44,13 @@ class SurveyCollector : public StationAnalysis {
   int subgrade() const { return subgrade_; }
 
  private:
+  struct DropFlags {
+    std::size_t station;
+    int drop;
+    std::vector<std::string> flags;
+  };
   SurveyPage page_;
+  std::vector<DropFlags> flags_;
   bool started_ = false;
   int subgrade_ = 0;
 };

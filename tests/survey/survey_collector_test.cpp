@@ -148,6 +148,21 @@ TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
   EXPECT_EQ(page.convergence_counts[0].count + page.convergence_counts[1].count, 6);
   EXPECT_FALSE(page.flags_checked);
   EXPECT_TRUE(page.flag_counts.empty());
+
+  // Flags from the data checks, given in any order, even for a station not recorded yet.
+  collector.annotate_drop(3, 1, {"late"});
+  collector.annotate_drop(1, 2, {"rms_high", "load_off_level"});
+  collector.annotate_drop(0, 2, {"rms_high"});
+  two_drop_station(state, "1+150");
+  collector.record(state, collector.analyse(state));
+  const SurveyPage flagged = collector.page();
+  EXPECT_TRUE(flagged.flags_checked);
+  EXPECT_TRUE(flagged.stations[0].drops[0].flags.empty());
+  EXPECT_EQ(flagged.stations[1].drops[1].flags, (std::vector<std::string>{"rms_high", "load_off_level"}));
+  EXPECT_EQ(flagged.stations[3].drops[0].flags, std::vector<std::string>{"late"});
+  ASSERT_EQ(flagged.flag_counts.size(), 3u);
+  EXPECT_EQ(flagged.flag_counts[0].name, "rms_high");
+  EXPECT_EQ(flagged.flag_counts[0].count, 2);
 }
 
 }  // namespace
