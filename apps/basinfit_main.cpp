@@ -99,8 +99,10 @@ int main(int argc, char** argv) {
   if (const auto by = basinfit::survey::parse_sections_by(sections_by)) survey_options.sections_by = *by;
   survey_options.plot_dir = plot_dir;
   std::unique_ptr<basinfit::survey::SurveyReport> survey;
-  if (!survey_options.html_file.empty())
+  if (!survey_options.html_file.empty()) {
     survey = std::make_unique<basinfit::survey::SurveyReport>(survey_options);
+    if (!survey->open(std::cerr)) return 2;
+  }
 
   basinfit::CompositeAnalysis analyses;
 

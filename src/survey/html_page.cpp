@@ -868,15 +868,18 @@ std::string render_page(const SurveyPage& page, const ReportOptions& options, co
   return h.str();
 }
 
-SurveyPageFile::SurveyPageFile(const std::string& name, const KeptFiles* kept) : file_(name, "survey page") {
-  if (kept != nullptr) {
-    try {
-      kept->refuse_if_kept(file_);
-    } catch (const InputError&) {
-      file_.abandon(false);
-      done_ = true;
-      throw;
-    }
+SurveyPageFile::SurveyPageFile(const std::string& name) : file_(name, "survey page") {}
+
+void SurveyPageFile::refuse_if_kept(const KeptFiles* kept) {
+  if (kept == nullptr || done_) return;
+  try {
+    kept->refuse_if_kept(file_);
+  } catch (const InputError&) {
+    // The file is one the run keeps (even one this object created, which the run then took as
+    // a report): it is left exactly as it is.
+    file_.abandon(false);
+    done_ = true;
+    throw;
   }
 }
 

@@ -32,12 +32,14 @@ std::string escape_html(std::string_view text);
 // The whole page.
 std::string render_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
 
-// The page's file: opened (and compared with the files the run keeps) when the run starts,
-// written whole when it ends.  Every failure is an InputError of kind kFileSystem naming the
-// file.
+// The page's file: opened before the run touches anything (created when missing, nothing
+// changed), compared with the files the run keeps once they are known, written whole when the
+// run ends.  Every failure is an InputError of kind kFileSystem naming the file.
 class SurveyPageFile {
  public:
-  SurveyPageFile(const std::string& name, const KeptFiles* kept);
+  explicit SurveyPageFile(const std::string& name);
+  // Throws when the page is one of `kept` (an input, a report, the log), leaving it untouched.
+  void refuse_if_kept(const KeptFiles* kept);
   ~SurveyPageFile();
   const std::string& name() const { return file_.name(); }
   void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);

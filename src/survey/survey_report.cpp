@@ -44,8 +44,20 @@ int LastLineTee::overflow(int c) {
 SurveyReport::SurveyReport(SurveyReportOptions options) : options_(std::move(options)) {}
 SurveyReport::~SurveyReport() = default;
 
+bool SurveyReport::open(std::ostream& errors) {
+  try {
+    page_ = std::make_unique<SurveyPageFile>(options_.html_file);
+  } catch (const InputError& e) {
+    errors << "basinfit: " << e.what() << '\n';
+    return false;
+  }
+  return true;
+}
+
 StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string& engine_version) {
-  page_ = std::make_unique<SurveyPageFile>(options_.html_file, units.kept_files);
+  if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
+  page_->refuse_if_kept(units.kept_files);
+  wired_ = true;
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
   SurveyPage& header = collector_.header();
   header.run_date = utc_now();
@@ -66,6 +78,12 @@ std::ostream& SurveyReport::watch(std::ostream& errors) {
 
 int SurveyReport::finish(int status, std::ostream& errors) {
   if (!page_) return status;
+  if (!wired_) {
+    // The run failed before its files were open: no page, and a page file this run created
+    // is removed again.
+    page_->abandon();
+    return status;
+  }
   SurveyPage page = collector_.page();
   ReportOptions report;
   report.sections_by = options_.sections_by;

@@ -5,6 +5,7 @@
 // its page, which then says at its top where and why the run stopped.
 //
 //   survey::SurveyReport report(options);                  // --html, --sections-by, ...
+//   if (!report.open(std::cerr)) return 2;                 // before the run touches anything
 //   ... in the computations factory:
 //   wiring.analysis = report.start(units, version);        // opens the page, checks it
 //   ... options.errors = &report.watch(std::cerr);         // remembers the run's last message
@@ -55,8 +56,11 @@ class SurveyReport {
   explicit SurveyReport(SurveyReportOptions options);
   ~SurveyReport();
 
-  // Opens the page beside the run's files (never one of them) and returns the station
-  // analysis that collects the page.  Throws InputError when the page cannot be opened.
+  // Opens the page before the run starts, so that a page that cannot be written stops the run
+  // before anything is changed: false (after a message on `errors`) when it cannot be opened.
+  bool open(std::ostream& errors);
+  // Checks the page is none of the run's files and returns the station analysis that collects
+  // the page.  Throws InputError when the page is a kept file or cannot be opened.
   StationAnalysis* start(const EngineUnits& units, const std::string& engine_version);
   // The stream to give the engine for its diagnostics: they reach `errors` unchanged.
   std::ostream& watch(std::ostream& errors);
@@ -68,6 +72,7 @@ class SurveyReport {
   SurveyReportOptions options_;
   SurveyCollector collector_;
   std::unique_ptr<SurveyPageFile> page_;
+  bool wired_ = false;  // start() ran: the run got as far as its computations
   KeptFiles kept_;
   std::unique_ptr<LastLineTee> tee_;
   std::unique_ptr<std::ostream> watched_;

@@ -105,6 +105,19 @@ for target in kept/general.dat kept/detail.txt; do
   grep -q "survey page" kept/stderr.txt || fail "no message about the survey page: $(cat kept/stderr.txt)"
 done
 cmp -s kept/general.dat kept/general.orig || fail "the general data file was changed"
+# A page that cannot be opened stops the run before anything is written.
+copy_example unopened
+status=0
+"$basinfit" -q --html unopened/missing/page.html unopened/control.txt 2> unopened/stderr.txt || status=$?
+[ "$status" -eq 2 ] || fail "--html in a missing folder gave exit status $status, expected 2"
+grep -q "unopened/missing/page.html" unopened/stderr.txt || fail "the message does not name the page: $(cat unopened/stderr.txt)"
+[ ! -e unopened/summary.txt ] || fail "a report was written although the page cannot be"
+[ -e unopened/control.txt ] || fail "the control file was consumed although the run never started"
+# A run that fails before its files are open leaves no page.
+status=0
+"$basinfit" -q --html unopened/never.html unopened/no-such-control.txt 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || fail "a missing control file gave exit status $status, expected 2"
+[ ! -e unopened/never.html ] || fail "a page was left by a run that never started"
 
 # 5. Section choices.
 copy_example choices

@@ -217,7 +217,8 @@ TEST(SurveyPageFile, WritesWholeRefusesKeptFilesAndNamesTheFileOnFailure) {
 
   const std::string name = (folder / "page.html").string();
   {
-    SurveyPageFile file(name, nullptr);
+    SurveyPageFile file(name);
+    file.refuse_if_kept(nullptr);
     file.write(page, subgrade_sections(), RunEnd{});
   }
   std::stringstream written;
@@ -230,7 +231,8 @@ TEST(SurveyPageFile, WritesWholeRefusesKeptFilesAndNamesTheFileOnFailure) {
   KeptFiles kept;
   kept.add(input, "general data file", identity_of_name(input));
   try {
-    SurveyPageFile file(input, &kept);
+    SurveyPageFile file(input);
+    file.refuse_if_kept(&kept);
     ADD_FAILURE() << "an input was accepted as the page";
   } catch (const InputError& e) {
     EXPECT_EQ(e.kind(), InputError::Kind::kFileSystem);
@@ -239,17 +241,27 @@ TEST(SurveyPageFile, WritesWholeRefusesKeptFilesAndNamesTheFileOnFailure) {
   kept_text << std::ifstream(input).rdbuf();
   EXPECT_EQ(kept_text.str(), "settings\n");
 
+  // A page this object created that the run then took as one of its files stays.
+  const std::string report = (folder / "detail.txt").string();
+  {
+    SurveyPageFile file(report);
+    KeptFiles reports;
+    reports.add(report, "detail report", identity_of_name(report));
+    EXPECT_THROW(file.refuse_if_kept(&reports), InputError);
+  }
+  EXPECT_TRUE(fs::exists(report));
+
   // A page opened and then given up (a run that never started) leaves nothing.
   const std::string unused = (folder / "unused.html").string();
   {
-    SurveyPageFile file(unused, nullptr);
+    SurveyPageFile file(unused);
     file.abandon();
   }
   EXPECT_FALSE(fs::exists(unused));
 
   // A write that fails names the file.
   if (fs::exists("/dev/full")) {
-    SurveyPageFile full("/dev/full", nullptr);
+    SurveyPageFile full("/dev/full");
     try {
       full.write(page, subgrade_sections(), RunEnd{});
       ADD_FAILURE() << "a write to a full device passed";
