@@ -62,6 +62,9 @@ class SurveyReport {
   // Checks the page is none of the run's files and returns the station analysis that collects
   // the page.  Throws InputError when the page is a kept file or cannot be opened.
   StationAnalysis* start(const EngineUnits& units, const std::string& engine_version);
+  // The page's data as collected: where other analyses add flags (annotate_drop) and the run
+  // record its hashes, version and date (header()) before finish().
+  SurveyCollector& collector() { return collector_; }
   // The stream to give the engine for its diagnostics: they reach `errors` unchanged.
   std::ostream& watch(std::ostream& errors);
   // Writes the page (and the profile charts) for a run that ended with `status`; returns the
