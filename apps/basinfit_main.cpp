@@ -18,9 +18,11 @@
 #include "plot/image_canvas.h"
 #include "report/report_writer.h"
 #include "run/backcalculation.h"
+#include "run/composite_analysis.h"
 #include "run/progress_display.h"
 #include "run/startup.h"
 #include "run/station_scheduler.h"
+#include "survey/survey_report.h"
 
 namespace {
 
@@ -57,6 +59,28 @@ int main(int argc, char** argv) {
                  "the stations one after another.  Reports, log and charts are the same for any number")
       ->check(CLI::PositiveNumber)
       ->type_name("N");
+  basinfit::survey::SurveyReportOptions survey_options;
+  std::string sections_by = "subgrade";
+  app.add_option(
+         "--html", survey_options.html_file,
+         "Also write the survey page FILE: one self-contained HTML file with the profiles, the uniform "
+         "sections and every station's drops and basins (with --plot-dir, also the profile charts)")
+      ->type_name("FILE");
+  app.add_option("--sections-by", sections_by,
+                 "Response the uniform sections of the survey page follow: a layer number (its normalised "
+                 "modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
+      ->check([](const std::string& text) {
+        return text == "subgrade" || basinfit::survey::parse_sections_by(text)
+                   ? std::string()
+                   : "expected a layer number or deflection";
+      })
+      ->type_name("LAYER|deflection");
+  app.add_option(
+         "--min-section-length", survey_options.min_section_length,
+         "Shortest uniform section on the survey page, in metres or feet along the route (default 0: at "
+         "least three stations)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("LENGTH");
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
@@ -71,6 +95,16 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+
+  if (const auto by = basinfit::survey::parse_sections_by(sections_by)) survey_options.sections_by = *by;
+  survey_options.plot_dir = plot_dir;
+  std::unique_ptr<basinfit::survey::SurveyReport> survey;
+  if (!survey_options.html_file.empty()) {
+    survey = std::make_unique<basinfit::survey::SurveyReport>(survey_options);
+    if (!survey->open(std::cerr)) return 2;
+  }
+
+  basinfit::CompositeAnalysis analyses;
 
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
   std::unique_ptr<basinfit::plot::BasinImageWriter> images;
@@ -91,6 +125,9 @@ int main(int argc, char** argv) {
     wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
       return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
     };
+    // Work beside the reports, every part on the run's one station-analysis hook.
+    if (survey) analyses.add(survey->start(units, std::string("basinfit ") + BASINFIT_VERSION));
+    wiring.analysis = analyses.wiring();
     if (window || images) {
       wiring.observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
                             std::span<const float> measured, std::span<const float> calculated) {
@@ -119,11 +156,12 @@ int main(int argc, char** argv) {
   basinfit::EngineOptions options;
   options.control_file = control_file;
   options.terminal = &std::cout;
-  options.errors = &std::cerr;
+  options.errors = survey ? &survey->watch(std::cerr) : &std::cerr;
   options.jobs = jobs;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
-  const int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
+  int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
+  if (survey) status = survey->finish(status, std::cerr);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();
   // The font caches live to the end of the process; handing them back keeps leak checkers quiet.

@@ -1,0 +1,39 @@
+#pragma once
+// Station positions along the route, read from the station identifiers.
+//
+// An identifier reads as chainage in one of these forms (blanks around it ignored, the prefix
+// in any case):
+//   "1+100"     whole units + remainder: 1 km + 100 m in a metric run (1100 m); in an English
+//               run the usual 100-ft stations, "12+50" = 12 x 100 ft + 50 ft (1250 ft)
+//   "KM12+000"  kilometres + metres (12000 m; in an English run carried to feet)
+//   "KM12.35"   kilometres (12350 m)
+//   "12.350"    a number with a decimal point: kilometres in a metric run (12350 m), miles in
+//               an English run (mileposts)
+//   "1000"      a whole number: metres or feet
+//   "STA10+00"  a station number: read as without "STA" (1000 ft in an English run)
+// Positions are in metres in a metric run and in feet in an English run.  The whole survey is
+// placed by its identifiers only when every identifier reads as chainage and the positions run
+// strictly one way (up or down the route); otherwise the stations are placed one unit apart
+// in survey order and the page says why.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace basinfit::survey {
+
+// The position an identifier stands for, or nothing when it does not read as chainage.
+std::optional<double> parse_chainage(std::string_view id, bool metric);
+
+struct StationPositions {
+  std::vector<double> position;  // one per station, in survey order
+  bool from_identifiers = false;
+  std::string unit;  // "m", "ft", or "station" for equal spacing
+  // Why the stations are equally spaced (empty when placed by their identifiers).
+  std::string note;
+};
+
+StationPositions station_positions(const std::vector<std::string>& ids, bool metric);
+
+}  // namespace basinfit::survey

@@ -1,0 +1,54 @@
+#pragma once
+// The survey page: one self-contained HTML file (inline style sheet, inline SVG charts drawn
+// here, one small inline script for sorting and folding; nothing fetched from anywhere) with
+// the run's header, the survey summary, the modulus and fit-quality profiles with the uniform
+// sections, and one row per station that unfolds to its drops and their basins.
+//
+// Everything that comes from input files is written as text: `<`, `>`, `&` and both quotes
+// are escaped wherever they appear, in text and in attributes.
+//
+// A run that stops early still gets its page, and the page says so at its top: the writer is
+// told at the end whether the run completed and, when not, why it stopped.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/output_file.h"
+#include "survey/survey_data.h"
+#include "survey/survey_layout.h"
+
+namespace basinfit::survey {
+
+// How the run ended, as the page states it.
+struct RunEnd {
+  bool complete = true;
+  std::string stop_reason;  // when not complete: where and why the run stopped
+};
+
+// Text safe inside HTML text and attribute values.
+std::string escape_html(std::string_view text);
+
+// The whole page.
+std::string render_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
+
+// The page's file: opened before the run touches anything (created when missing, nothing
+// changed), compared with the files the run keeps once they are known, written whole when the
+// run ends.  Every failure is an InputError of kind kFileSystem naming the file.
+class SurveyPageFile {
+ public:
+  explicit SurveyPageFile(const std::string& name);
+  // Throws when the page is one of `kept` (an input, a report, the log), leaving it untouched.
+  void refuse_if_kept(const KeptFiles* kept);
+  ~SurveyPageFile();
+  const std::string& name() const { return file_.name(); }
+  void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
+  // Leaves no page behind when this run created the file (a run that never started).
+  void abandon();
+
+ private:
+  OutputFile file_;
+  bool done_ = false;
+};
+
+}  // namespace basinfit::survey

@@ -1,0 +1,206 @@
+#include "survey/survey_collector.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "report/report_words.h"
+#include "run/regression.h"
+
+namespace basinfit::survey {
+namespace {
+
+std::string trimmed(std::string_view s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+}
+
+std::string number(double value) {
+  char buffer[32];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
+  return error == std::errc() ? std::string(buffer, end) : std::string("?");
+}
+
+struct CollectedStation : StationAnalysis::Result {
+  SurveyStation station;
+};
+
+// Centre deflection at the standard load: interpolated between the nearest drops on either
+// side of it, otherwise scaled in proportion from the drop nearest to it.
+std::optional<float> normalised_centre_deflection(const RunSettings& s, const StationData& st) {
+  const float p0 = standard_load(s);
+  int below = -1, above = -1, nearest = -1;
+  for (int d = 0; d < std::min(st.drop_count, kMaxDrops); ++d) {
+    const float load = st.load[static_cast<std::size_t>(d)];
+    if (!(load > 0)) continue;
+    if (load == p0) return st.measured[static_cast<std::size_t>(d)][0];
+    if (load < p0 && (below < 0 || load > st.load[static_cast<std::size_t>(below)])) below = d;
+    if (load > p0 && (above < 0 || load < st.load[static_cast<std::size_t>(above)])) above = d;
+    if (nearest < 0 || std::fabs(load - p0) < std::fabs(st.load[static_cast<std::size_t>(nearest)] - p0))
+      nearest = d;
+  }
+  if (below >= 0 && above >= 0) {
+    const auto l = static_cast<std::size_t>(below), u = static_cast<std::size_t>(above);
+    return st.measured[l][0] +
+           (st.measured[u][0] - st.measured[l][0]) * (p0 - st.load[l]) / (st.load[u] - st.load[l]);
+  }
+  if (nearest < 0) return std::nullopt;
+  const auto n = static_cast<std::size_t>(nearest);
+  return st.measured[n][0] * p0 / st.load[n];
+}
+
+}  // namespace
+
+int subgrade_layer(const RunSettings& settings) {
+  return std::clamp(settings.layers_above_stiff(), 1, kMaxLayers) - 1;
+}
+
+void settings_from_state(const RunSettings& s, SurveyPage& page) {
+  page.title = trimmed(s.title);
+  page.route = trimmed(s.route);
+  page.units = SurveyUnits::for_system(s.metric());
+  const SurveyUnits& u = page.units;
+  const int layers = std::clamp(s.layer_count, 0, kMaxLayers);
+  page.layers.clear();
+  for (int j = 0; j < layers; ++j) {
+    const LayerSettings& layer = s.layers[static_cast<std::size_t>(j)];
+    SurveyLayer out;
+    out.name = "Layer " + std::to_string(j + 1);
+    if (s.stiff_layer == 1 && j == layers - 1) out.name += " (stiff)";
+    out.backcalculated = layer.backcalculated();
+    out.poisson_ratio = layer.poisson_ratio;
+    if (out.backcalculated) {
+      out.lower_bound = layer.lower_bound;
+      out.upper_bound = layer.upper_bound;
+    }
+    page.layers.push_back(out);
+  }
+
+  auto& rows = page.settings;
+  rows.clear();
+  rows.push_back({"Units", s.metric() ? "metric (cm, N, \xC2\xB5m, MPa)" : "English (in, lbf, mils, ksi)"});
+  rows.push_back(
+      {"Layers", std::to_string(s.layer_count) + (s.stiff_layer == 1 ? ", the last a stiff layer" : "")});
+  for (int j = 0; j < layers; ++j) {
+    const LayerSettings& layer = s.layers[static_cast<std::size_t>(j)];
+    const std::string seed = number(s.initial_modulus[static_cast<std::size_t>(j)]);
+    std::string text = "\xCE\xBD " + number(layer.poisson_ratio) + "; ";
+    if (layer.backcalculated()) {
+      text += (s.seed_option == 0 ? std::string("seed from the basin") : "seed " + seed + " " + u.modulus) +
+              "; bounds " + number(layer.lower_bound) + " to " + number(layer.upper_bound) + " " + u.modulus;
+    } else {
+      text += "fixed at " + seed + " " + u.modulus;
+    }
+    rows.push_back({page.layers[static_cast<std::size_t>(j)].name, text});
+  }
+  rows.push_back({"Plate radius", number(s.plate_radius) + " " + u.length});
+  std::string offsets;
+  for (int i = 0; i < std::clamp(s.sensor_count, 0, kMaxSensors); ++i) {
+    if (i > 0) offsets += ", ";
+    offsets += number(s.sensor_offset[static_cast<std::size_t>(i)]);
+  }
+  rows.push_back({"Sensors", std::to_string(s.sensor_count) + " at " + offsets + " " + u.length});
+  static const char* const kWeighting[] = {"equal", "by deflection ratio", "as given"};
+  rows.push_back({"Sensor weights", s.weighting_option >= 0 && s.weighting_option <= 2
+                                        ? kWeighting[s.weighting_option]
+                                        : std::to_string(s.weighting_option)});
+  rows.push_back({"Tolerances", "RMS " + number(s.rms_tolerance) + " %, modulus " +
+                                    number(s.modulus_tolerance) + " %, at most " +
+                                    std::to_string(s.max_iterations) + " iterations"});
+  rows.push_back({"Surface modulus", s.temperature_adjustment == 1
+                                         ? "adjusted to " + number(s.reference_temperature) +
+                                               " \xC2\xB0"
+                                               "F"
+                                         : std::string("not adjusted for temperature")});
+}
+
+SurveyStation station_from_state(const RunState& state) {
+  const RunSettings& s = state.settings;
+  const StationData& st = state.station;
+  const StationResults& r = state.results;
+  const ReportCopies& copy = state.report;
+  const auto layers = static_cast<std::size_t>(std::clamp(s.layer_count, 0, kMaxLayers));
+  const auto sensors = static_cast<std::size_t>(std::clamp(s.sensor_count, 0, kMaxSensors));
+  const int drops = std::clamp(st.drop_count, 0, kMaxDrops);
+
+  SurveyStation out;
+  out.id = trimmed(st.id);
+  for (std::size_t j = 0; j + 1 < layers && j < kMaxThicknesses; ++j)
+    out.thickness.push_back(st.thickness[j]);
+  out.temperature1 = st.temperature1;
+  out.temperature2 = st.temperature2;
+  if (drops > 1) {
+    const StationStatistics& stats = r.statistics;
+    std::vector<float> normalised(stats.normalized_modulus.begin(),
+                                  stats.normalized_modulus.begin() + static_cast<std::ptrdiff_t>(layers));
+    // A station whose loads do not bracket the standard load has no normalised moduli.
+    if (std::all_of(normalised.begin(), normalised.end(), [](float e) { return e > 0; }))
+      out.normalised_modulus = std::move(normalised);
+  }
+  for (std::size_t j = 0; j < layers; ++j) {
+    const int soil = drops > 1 ? r.statistics.soil_type[j] : 0;
+    out.soil_type.emplace_back(soil_type_word(soil));
+    out.k1.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k1[j]) : std::nullopt);
+    out.k2.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k2[j]) : std::nullopt);
+  }
+  out.normalised_centre_deflection = normalised_centre_deflection(s, st);
+
+  for (int d = 0; d < drops; ++d) {
+    const auto i = static_cast<std::size_t>(d);
+    SurveyDrop drop;
+    drop.number = d + 1;
+    drop.load = st.load[i];
+    drop.modulus.assign(copy.modulus[i].begin(),
+                        copy.modulus[i].begin() + static_cast<std::ptrdiff_t>(layers));
+    drop.rms_percent = r.rms_error[i];
+    drop.convergence_code = r.convergence_code[i];
+    const auto words = convergence_text(drop.convergence_code);
+    drop.convergence_words =
+        words ? trimmed(*words) : "Error (" + std::to_string(drop.convergence_code) + ")";
+    for (std::size_t k = 0; k < sensors; ++k) {
+      drop.basin.offset.push_back(s.sensor_offset[k]);
+      drop.basin.measured.push_back(st.measured[i][k]);
+      drop.basin.calculated.push_back(copy.calculated[i][k]);
+      drop.basin.residual_percent.push_back(percentage_difference(st.measured[i][k], copy.calculated[i][k]));
+    }
+    out.drops.push_back(std::move(drop));
+  }
+  return out;
+}
+
+void SurveyCollector::begin(const RunState& state) {
+  settings_from_state(state.settings, page_);
+  subgrade_ = subgrade_layer(state.settings);
+  started_ = true;
+}
+
+std::unique_ptr<StationAnalysis::Result> SurveyCollector::analyse(const RunState& state) const {
+  auto result = std::make_unique<CollectedStation>();
+  result->station = station_from_state(state);
+  return result;
+}
+
+void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> result) {
+  auto* collected = dynamic_cast<CollectedStation*>(result.get());
+  page_.stations.push_back(collected != nullptr ? std::move(collected->station) : station_from_state(state));
+}
+
+void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<std::string> flags) {
+  page_.flags_checked = true;
+  flags_.push_back({station, drop, std::move(flags)});
+}
+
+SurveyPage SurveyCollector::page() const {
+  SurveyPage page = page_;
+  for (const DropFlags& f : flags_) {
+    if (f.station >= page.stations.size()) continue;
+    for (SurveyDrop& drop : page.stations[f.station].drops)
+      if (drop.number == f.drop) drop.flags = f.flags;
+  }
+  page.convergence_counts = count_convergence(page.stations);
+  page.flag_counts = count_flags(page.stations);
+  return page;
+}
+
+}  // namespace basinfit::survey

@@ -1,0 +1,76 @@
+#include "survey/survey_layout.h"
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+namespace basinfit::survey {
+
+SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options) {
+  SurveyLayout out;
+  std::vector<std::string> ids;
+  for (const SurveyStation& s : page.stations) ids.push_back(s.id);
+  out.positions = station_positions(ids, page.units.metric);
+
+  const int layer_count = static_cast<int>(page.layers.size());
+  int layer = options.sections_by.layer >= 0 ? options.sections_by.layer : options.subgrade_layer;
+  layer = std::clamp(layer, 0, std::max(layer_count - 1, 0));
+  auto value_of = [&](const SurveyStation& s) -> std::optional<double> {
+    if (options.sections_by.deflection) {
+      if (s.normalised_centre_deflection) return *s.normalised_centre_deflection;
+      return std::nullopt;
+    }
+    if (s.normalised_modulus && static_cast<std::size_t>(layer) < s.normalised_modulus->size())
+      return (*s.normalised_modulus)[static_cast<std::size_t>(layer)];
+    return std::nullopt;
+  };
+  if (options.sections_by.deflection) {
+    out.response = "normalised centre deflection";
+    out.response_unit = page.units.deflection;
+  } else {
+    out.response =
+        "normalised modulus of " + (layer < layer_count ? page.layers[static_cast<std::size_t>(layer)].name
+                                                        : std::string("the subgrade"));
+    out.response_unit = page.units.modulus;
+  }
+
+  std::vector<std::size_t> order(page.stations.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return out.positions.position[a] < out.positions.position[b];
+  });
+  for (std::size_t i : order) {
+    const auto v = value_of(page.stations[i]);
+    if (!v) continue;
+    out.series_station.push_back(i);
+    out.series_position.push_back(out.positions.position[i]);
+    out.series_value.push_back(*v);
+  }
+  out.sections = find_sections(out.series_position, out.series_value, options.sections);
+
+  for (std::size_t k = 0; k < out.sections.size(); ++k) {
+    const Section& section = out.sections[k];
+    SectionRow row;
+    row.start = section.start;
+    row.end = section.end;
+    const bool last = k + 1 == out.sections.size();
+    std::vector<std::vector<double>> moduli(page.layers.size());
+    std::vector<double> response;
+    for (std::size_t i = 0; i < page.stations.size(); ++i) {
+      const double x = out.positions.position[i];
+      if (x < section.start || (last ? x > section.end : x >= section.end)) continue;
+      ++row.stations;
+      const SurveyStation& s = page.stations[i];
+      if (s.normalised_modulus)
+        for (std::size_t j = 0; j < moduli.size() && j < s.normalised_modulus->size(); ++j)
+          moduli[j].push_back((*s.normalised_modulus)[j]);
+      if (const auto v = value_of(s)) response.push_back(*v);
+    }
+    for (const auto& values : moduli) row.modulus.push_back(spread(values));
+    row.response = spread(response);
+    out.rows.push_back(std::move(row));
+  }
+  return out;
+}
+
+}  // namespace basinfit::survey

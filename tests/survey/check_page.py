@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Checks a survey page as a strict reader would.
+
+Every element is closed in order; only the elements the page writer uses appear (text from
+input files that looked like markup would show up as an element here); every coordinate of a chart
+is a finite number; nothing refers to anything outside the file (no src or href except to a fragment, no url() or @import in
+styles, no link, img, iframe, object, embed or base element); exactly one inline script.
+
+Options:
+  --stations N      the page has N station rows
+  --sections N      the page has N section rows (and says so in its section table)
+  --complete        the page carries no notice that the run stopped
+  --stopped         the page carries that notice
+  --text STRING     STRING appears as text (may repeat)
+Exit status 0 when every check passes; otherwise each failure is printed.
+"""
+import argparse
+import math
+import re
+import sys
+from html.parser import HTMLParser
+
+VOID = {"meta", "br", "hr", "input", "wbr", "col", "area", "source", "track", "param", "img", "link", "base", "embed"}
+ALLOWED = {
+    "html", "head", "meta", "title", "style", "noscript", "body", "header", "footer", "section", "h1", "h2",
+    "p", "strong", "dl", "dt", "dd", "table", "caption", "thead", "tbody", "tr", "th", "td", "span", "div",
+    "button", "script", "svg", "g", "rect", "line", "polyline", "path", "circle", "text",
+}
+FORBIDDEN_ATTRIBUTES = {"src", "href", "xlink:href", "action", "formaction", "data", "poster", "srcset",
+                        "background", "ping"}
+SHAPES = {"svg", "rect", "line", "polyline", "circle", "text"}
+GEOMETRY = {"x", "y", "x1", "x2", "y1", "y2", "cx", "cy", "r", "width", "height"}
+
+
+def finite_number(text):
+    try:
+        return math.isfinite(float(text))
+    except (TypeError, ValueError):
+        return False
+
+
+OUTSIDE = re.compile(r"url\s*\(|@import|https?:|file:|//", re.IGNORECASE)
+
+
+class PageChecker(HTMLParser):
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.stack = []
+        self.errors = []
+        self.text = []
+        self.scripts = 0
+        self.station_rows = 0
+        self.section_rows = 0
+        self.section_count_attribute = None
+        self.stopped_notice = False
+        self.in_style = False
+        self.in_script = False
+
+    def where(self):
+        line, column = self.getpos()
+        return f"line {line}, column {column}"
+
+    def check_element(self, tag, attrs, closed_inline):
+        if tag not in ALLOWED:
+            self.errors.append(f"{self.where()}: element <{tag}> is not one the page writer uses")
+        for name, value in attrs:
+            if name in FORBIDDEN_ATTRIBUTES and not (value or "").startswith("#"):
+                self.errors.append(f"{self.where()}: <{tag} {name}=...> refers outside the page")
+            if name == "style" and value and OUTSIDE.search(value):
+                self.errors.append(f"{self.where()}: a style attribute refers outside the page")
+            if name.startswith("on"):
+                self.errors.append(f"{self.where()}: event attribute {name} on <{tag}>")
+        if tag in SHAPES:
+            for name, value in attrs:
+                numbers = None
+                if name in GEOMETRY:
+                    numbers = [value]
+                elif name in ("points", "viewBox"):
+                    numbers = (value or "").replace(",", " ").split()
+                if numbers is not None and not all(finite_number(v) for v in numbers):
+                    self.errors.append(f"{self.where()}: <{tag} {name}=\"{value}\"> is not a finite number")
+        classes = (dict(attrs).get("class") or "").split()
+        if tag == "tr" and "station-row" in classes:
+            self.station_rows += 1
+        if tag == "tr" and "section-row" in classes:
+            self.section_rows += 1
+        if tag == "table" and dict(attrs).get("id") == "section-table":
+            self.section_count_attribute = int(dict(attrs).get("data-count", "-1"))
+        if dict(attrs).get("id") == "run-stopped":
+            self.stopped_notice = True
+        if tag == "script":
+            self.scripts += 1
+        if tag == "meta" and any(n == "http-equiv" for n, _ in attrs):
+            self.errors.append(f"{self.where()}: <meta http-equiv> is not allowed")
+
+    def handle_starttag(self, tag, attrs):
+        self.check_element(tag, attrs, False)
+        if tag not in VOID:
+            self.stack.append((tag, self.where()))
+        self.in_style = tag == "style"
+        self.in_script = tag == "script"
+
+    def handle_startendtag(self, tag, attrs):
+        self.check_element(tag, attrs, True)
+
+    def handle_endtag(self, tag):
+        self.in_style = False
+        self.in_script = False
+        if not self.stack:
+            self.errors.append(f"{self.where()}: </{tag}> closes nothing")
+            return
+        open_tag, opened = self.stack.pop()
+        if open_tag != tag:
+            self.errors.append(f"{self.where()}: </{tag}> closes <{open_tag}> opened at {opened}")
+
+    def handle_data(self, data):
+        if self.in_style and OUTSIDE.search(data):
+            self.errors.append(f"{self.where()}: the style sheet refers outside the page")
+        if self.in_script and re.search(r"fetch\s*\(|XMLHttpRequest|import\s*\(|https?:|WebSocket|\.src\s*=",
+                                        data):
+            self.errors.append(f"{self.where()}: the script reaches outside the page")
+        if not self.in_script and not self.in_style:
+            self.text.append(data)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("page")
+    parser.add_argument("--stations", type=int)
+    parser.add_argument("--sections", type=int)
+    parser.add_argument("--complete", action="store_true")
+    parser.add_argument("--stopped", action="store_true")
+    parser.add_argument("--text", action="append", default=[])
+    args = parser.parse_args()
+
+    with open(args.page, encoding="utf-8") as f:
+        source = f.read()
+    checker = PageChecker()
+    checker.feed(source)
+    checker.close()
+    errors = checker.errors
+    for tag, opened in checker.stack:
+        errors.append(f"<{tag}> opened at {opened} is never closed")
+    if not source.startswith("<!DOCTYPE html>"):
+        errors.append("the page does not start with <!DOCTYPE html>")
+    if checker.scripts != 1:
+        errors.append(f"{checker.scripts} script elements, expected exactly one")
+    if args.stations is not None and checker.station_rows != args.stations:
+        errors.append(f"{checker.station_rows} station rows, expected {args.stations}")
+    if checker.section_count_attribute is not None and checker.section_count_attribute != checker.section_rows:
+        errors.append(f"the section table says {checker.section_count_attribute} sections but has "
+                      f"{checker.section_rows} rows")
+    if args.sections is not None and checker.section_rows != args.sections:
+        errors.append(f"{checker.section_rows} section rows, expected {args.sections}")
+    if args.complete and checker.stopped_notice:
+        errors.append("the page says the run stopped")
+    if args.stopped and not checker.stopped_notice:
+        errors.append("the page does not say that the run stopped")
+    text = "".join(checker.text)
+    for expected in args.text:
+        if expected not in text:
+            errors.append(f"the text {expected!r} does not appear as text")
+    for e in errors:
+        print(f"{args.page}: {e}", file=sys.stderr)
+    if not errors:
+        print(f"{args.page}: {checker.station_rows} station rows, {checker.section_rows} section rows, valid")
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

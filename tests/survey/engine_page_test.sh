@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The survey page as the engine writes it, on copies of the metric example:
+#   - the reports, the log and the basin charts are byte-identical with and without --html, and a
+#     parallel run writes the same page;
+#   - a title, a route and a station identifier holding markup characters appear on the page as
+#     text, never as markup, and the page is well formed with nothing outside it;
+#   - a run that stops on bad input leaves a page that says so and holds only the finished stations;
+#   - the page never replaces an input or a report;
+#   - every way of choosing the sections gives a valid page; a bad choice is a usage error.
+# Usage: engine_page_test.sh BASINFIT SOURCE_DIR
+set -euo pipefail
+basinfit="$1"
+source_dir="$2"
+check="$source_dir/tests/survey/check_page.py"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "engine page test: $*" >&2; exit 1; }
+
+# control FOLDER [OUTPUT_PREFIX]: a control file for the input set in FOLDER.
+control() {
+  cat > "$1/control.txt" <<CONTROL
+9
+$1/standard.dat
+$1/general.dat
+$1/deflections.dat
+$1/detail.txt
+$1/summary.txt
+$1/basinfit.log
+CONTROL
+}
+copy_example() {
+  mkdir -p "$1"
+  cp "$source_dir"/examples/metric/*.dat "$1/"
+  control "$work/$1"
+}
+
+# 1. Nothing specified changes.
+copy_example plain
+copy_example paged
+"$basinfit" -q --plot-dir plain/plots plain/control.txt || fail "plain run failed"
+"$basinfit" -q --plot-dir paged/plots --html paged/page.html paged/control.txt || fail "run with --html failed"
+for f in detail.txt summary.txt; do
+  cmp -s "plain/$f" "paged/$f" || fail "$f differs with --html"
+done
+# The log's progress lines carry the time of day.
+untimed() { sed -E 's/ at [ 0-9]+:[ 0-9]+:[ 0-9]+$//' "$1"; }
+[ "$(untimed plain/basinfit.log)" = "$(untimed paged/basinfit.log)" ] || fail "the log differs with --html"
+for f in plain/plots/*; do
+  cmp -s "$f" "paged/plots/$(basename "$f")" || fail "chart $(basename "$f") differs with --html"
+done
+for f in profile-moduli.png profile-moduli.svg profile-rms.png profile-rms.svg; do
+  [ -s "paged/plots/$f" ] || fail "no profile chart $f"
+  [ ! -e "plain/plots/$f" ] || fail "profile chart $f written without --html"
+done
+# A parallel run collects the same page (the run date aside).
+copy_example parallel
+"$basinfit" -q -j 3 --html parallel/page.html parallel/control.txt || fail "parallel run with --html failed"
+undated() { sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} UTC//' "$1" | sed "s|$work/[a-z]*/||g"; }
+[ "$(undated paged/page.html)" = "$(undated parallel/page.html)" ] || fail "the parallel run's page differs"
+python3 "$check" paged/page.html --stations 12 --complete --text "Route 12 eastbound lane, outer wheel path" ||
+  fail "the example page is not valid"
+
+# 2. Markup characters from the input files are text.
+copy_example hostile
+title='<script>alert("title")</script> & '"'"'Co'"'"''
+route='Route <b>12</b> & "east"'
+station='<i>&"'"'"'9'
+# (sed would read '&' in a replacement as the match; python takes the text as it is.)
+python3 - hostile "$title" "$route" "$station" <<'PY'
+import sys
+folder, title, route, station = sys.argv[1:]
+lines = open(folder + "/general.dat").read().split("\n")
+lines[0] = title
+open(folder + "/general.dat", "w").write("\n".join(lines))
+lines = open(folder + "/deflections.dat").read().split("\n")
+lines[0] = route
+lines[1] = lines[1].replace("1000 4 ", station + " 4 ", 1)
+open(folder + "/deflections.dat", "w").write("\n".join(lines))
+PY
+grep -qF "$station 4" hostile/deflections.dat || fail "the hostile station was not set up"
+"$basinfit" -q --html hostile/page.html hostile/control.txt || fail "run with markup in the inputs failed"
+python3 "$check" hostile/page.html --stations 12 --complete --text "$title" --text "$route" --text "$station" ||
+  fail "markup from the inputs is not plain text on the page"
+
+# 3. A run stopped by bad input: the page says so and holds the stations finished before.
+copy_example broken
+# The first drop of the fourth station gets a load that is not a number.
+line=$(awk 'NR > 1 && NF == 8 {n++} n == 4 {print NR + 1; exit}' broken/deflections.dat)
+sed -i "${line}s|^[0-9]*|4x000|" broken/deflections.dat
+status=0
+"$basinfit" -q --html broken/page.html broken/control.txt 2> broken/stderr.txt || status=$?
+[ "$status" -eq 1 ] || fail "bad input gave exit status $status, expected 1"
+python3 "$check" broken/page.html --stopped --stations 3 --text "exit status 1" --text "deflections.dat, line $line" ||
+  fail "the page of a stopped run does not say so"
+
+# 4. The page never replaces an input or a report.
+copy_example kept
+cp kept/general.dat kept/general.orig
+for target in kept/general.dat kept/detail.txt; do
+  status=0
+  "$basinfit" -q --html "$target" kept/control.txt 2> kept/stderr.txt || status=$?
+  control "$work/kept"
+  [ "$status" -eq 2 ] || fail "--html $target gave exit status $status, expected 2"
+  grep -q "survey page" kept/stderr.txt || fail "no message about the survey page: $(cat kept/stderr.txt)"
+done
+cmp -s kept/general.dat kept/general.orig || fail "the general data file was changed"
+# A page that cannot be opened stops the run before anything is written.
+copy_example unopened
+status=0
+"$basinfit" -q --html unopened/missing/page.html unopened/control.txt 2> unopened/stderr.txt || status=$?
+[ "$status" -eq 2 ] || fail "--html in a missing folder gave exit status $status, expected 2"
+grep -q "unopened/missing/page.html" unopened/stderr.txt || fail "the message does not name the page: $(cat unopened/stderr.txt)"
+[ ! -e unopened/summary.txt ] || fail "a report was written although the page cannot be"
+[ -e unopened/control.txt ] || fail "the control file was consumed although the run never started"
+# A run that fails before its files are open leaves no page.
+status=0
+"$basinfit" -q --html unopened/never.html unopened/no-such-control.txt 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || fail "a missing control file gave exit status $status, expected 2"
+[ ! -e unopened/never.html ] || fail "a page was left by a run that never started"
+
+# 5. Section choices.
+copy_example choices
+for option in "--sections-by 1" "--sections-by 2" "--sections-by deflection" "--min-section-length 200"; do
+  # shellcheck disable=SC2086
+  "$basinfit" -q --html choices/page.html $option choices/control.txt || fail "$option failed"
+  control "$work/choices"
+  python3 "$check" choices/page.html --stations 12 --complete >/dev/null || fail "page with $option is not valid"
+done
+status=0
+"$basinfit" -q --html choices/page.html --sections-by surface choices/control.txt 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || fail "--sections-by surface gave exit status $status, expected 2"
+
+echo "engine page test: passed"

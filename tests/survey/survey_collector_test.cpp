@@ -1,0 +1,169 @@
+// The page's data taken from the engine's run state, station by station.
+
+#include "survey/survey_collector.h"
+
+#include <gtest/gtest.h>
+
+#include "report/report_words.h"
+
+namespace basinfit::survey {
+namespace {
+
+RunState three_layer_run() {
+  RunState state;
+  RunSettings& s = state.settings;
+  s.title = "  Survey title   ";
+  s.route = "Route 7  ";
+  s.layer_count = 3;
+  s.unit_flag = 0;
+  s.sensor_count = 3;
+  s.sensor_offset[0] = 0;
+  s.sensor_offset[1] = 30;
+  s.sensor_offset[2] = 60;
+  for (int j = 0; j < 3; ++j) {
+    LayerSettings& layer = s.layers[static_cast<std::size_t>(j)];
+    layer.type = 0;
+    layer.poisson_ratio = 0.35f;
+    layer.lower_bound = 10.0f * static_cast<float>(j + 1);
+    layer.upper_bound = 1000.0f * static_cast<float>(j + 1);
+  }
+  s.units = UnitFactors::for_flag(0);
+  return state;
+}
+
+// A station with two drops at 27 and 53 kN whose centre deflections are 300 and 600 microns.
+void two_drop_station(RunState& state, const std::string& id) {
+  StationData& st = state.station;
+  st.id = id;
+  st.drop_count = 2;
+  st.thickness = {12, 25, 0, 0};
+  st.temperature1 = 18;
+  st.temperature2 = 24;
+  st.load[0] = 27000;
+  st.load[1] = 53000;
+  st.measured[0] = {300, 200, 100};
+  st.measured[1] = {600, 400, 190};
+  StationResults& r = state.results;
+  r.modulus[0] = {3000, 300, 60};
+  r.modulus[1] = {3100, 310, 62};
+  state.report.modulus = r.modulus;
+  state.report.calculated[0] = {290, 205, 100};
+  state.report.calculated[1] = {610, 390, 0.005f};
+  r.rms_error[0] = 1.5f;
+  r.rms_error[1] = 0.7f;
+  r.convergence_code[0] = 2;
+  r.convergence_code[1] = 3;
+  r.statistics.normalized_modulus = {3050, 305, 61, 0, 0};
+  r.statistics.soil_type = {0, 0, 2, 0, 0};
+  r.statistics.k1 = {0, 0, 15.5f, 0, 0};
+  r.statistics.k2 = {0, 0, -0.3f, 0, 0};
+}
+
+TEST(SurveyCollector, StationsAreTakenFromTheRunStateAsTheReportsShowThem) {
+  RunState state = three_layer_run();
+  two_drop_station(state, "  1+250   ");
+  const SurveyStation s = station_from_state(state);
+  EXPECT_EQ(s.id, "1+250");
+  EXPECT_EQ(s.thickness, (std::vector<float>{12, 25}));
+  ASSERT_TRUE(s.normalised_modulus.has_value());
+  EXPECT_EQ(*s.normalised_modulus, (std::vector<float>{3050, 305, 61}));
+  // 40 kN lies 13/26 of the way from 27 to 53 kN.
+  ASSERT_TRUE(s.normalised_centre_deflection.has_value());
+  EXPECT_FLOAT_EQ(*s.normalised_centre_deflection, 450);
+  ASSERT_EQ(s.k1.size(), 3u);
+  EXPECT_FALSE(s.k1[0].has_value());
+  EXPECT_FLOAT_EQ(s.k1[2].value(), 15.5f);
+  EXPECT_FLOAT_EQ(s.k2[2].value(), -0.3f);
+  EXPECT_EQ(s.soil_type[2], soil_type_word(2));
+  ASSERT_EQ(s.drops.size(), 2u);
+  for (std::size_t d = 0; d < 2; ++d) {
+    const SurveyDrop& drop = s.drops[d];
+    EXPECT_EQ(drop.number, static_cast<int>(d) + 1);
+    EXPECT_EQ(drop.load, state.station.load[d]);
+    EXPECT_EQ(drop.rms_percent, state.results.rms_error[d]);
+    EXPECT_EQ(drop.convergence_words, std::string(*convergence_text(state.results.convergence_code[d])));
+    ASSERT_EQ(drop.basin.offset.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(drop.basin.measured[k], state.station.measured[d][k]);
+      EXPECT_EQ(drop.basin.calculated[k], state.report.calculated[d][k]);
+      EXPECT_EQ(drop.basin.residual_percent[k],
+                percentage_difference(state.station.measured[d][k], state.report.calculated[d][k]));
+    }
+  }
+  EXPECT_NEAR(s.drops[0].basin.residual_percent[0], 100.0 * 10 / 300, 1e-4);
+
+  // One drop: no moduli at the standard load and no stress fit, whatever the state still holds;
+  // the centre deflection is scaled from that drop.
+  state.station.drop_count = 1;
+  const SurveyStation single = station_from_state(state);
+  EXPECT_FALSE(single.normalised_modulus.has_value());
+  EXPECT_FALSE(single.k1[2].has_value());
+  EXPECT_FLOAT_EQ(*single.normalised_centre_deflection, 300.0f * 40000 / 27000);
+  EXPECT_EQ(single.drops.size(), 1u);
+
+  // Loads that do not bracket the standard load leave the normalised moduli at zero: absent.
+  state.station.drop_count = 2;
+  state.results.statistics.normalized_modulus = {};
+  EXPECT_FALSE(station_from_state(state).normalised_modulus.has_value());
+
+  // An unknown convergence code is named as the detail report names it.
+  state.results.convergence_code[0] = 99;
+  EXPECT_EQ(station_from_state(state).drops[0].convergence_words, "Error (99)");
+}
+
+TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
+  RunState state = three_layer_run();
+  state.settings.stiff_layer = 1;
+  state.settings.layers[2].type = 1;
+  state.settings.initial_modulus[2] = 5000;
+  SurveyCollector collector;
+  collector.begin(state);
+  EXPECT_EQ(collector.subgrade(), 1);
+  for (const char* id : {"1+000", "1+050", "1+100"}) {
+    two_drop_station(state, id);
+    // The copy is taken where the station ran; the state may change before it is recorded.
+    auto result = collector.analyse(state);
+    state.station.id = "changed";
+    collector.record(state, std::move(result));
+  }
+  const SurveyPage page = collector.page();
+  EXPECT_EQ(page.title, "Survey title");
+  EXPECT_EQ(page.route, "Route 7");
+  EXPECT_TRUE(page.units.metric);
+  ASSERT_EQ(page.layers.size(), 3u);
+  EXPECT_EQ(page.layers[0].lower_bound.value(), 10.0f);
+  EXPECT_EQ(page.layers[1].upper_bound.value(), 2000.0f);
+  EXPECT_FALSE(page.layers[2].lower_bound.has_value());
+  EXPECT_EQ(page.layers[2].name, "Layer 3 (stiff)");
+  bool fixed_shown = false;
+  for (const SurveySetting& row : page.settings)
+    if (row.label == "Layer 3" || row.label == "Layer 3 (stiff)")
+      fixed_shown = row.value.find("fixed at 5000") != std::string::npos;
+  EXPECT_TRUE(fixed_shown);
+
+  ASSERT_EQ(page.stations.size(), 3u);
+  EXPECT_EQ(page.stations[0].id, "1+000");
+  EXPECT_EQ(page.stations[2].id, "1+100");
+  ASSERT_EQ(page.convergence_counts.size(), 2u);
+  EXPECT_EQ(page.convergence_counts[0].count + page.convergence_counts[1].count, 6);
+  EXPECT_FALSE(page.flags_checked);
+  EXPECT_TRUE(page.flag_counts.empty());
+
+  // Flags from the data checks, given in any order, even for a station not recorded yet.
+  collector.annotate_drop(3, 1, {"late"});
+  collector.annotate_drop(1, 2, {"rms_high", "load_off_level"});
+  collector.annotate_drop(0, 2, {"rms_high"});
+  two_drop_station(state, "1+150");
+  collector.record(state, collector.analyse(state));
+  const SurveyPage flagged = collector.page();
+  EXPECT_TRUE(flagged.flags_checked);
+  EXPECT_TRUE(flagged.stations[0].drops[0].flags.empty());
+  EXPECT_EQ(flagged.stations[1].drops[1].flags, (std::vector<std::string>{"rms_high", "load_off_level"}));
+  EXPECT_EQ(flagged.stations[3].drops[0].flags, std::vector<std::string>{"late"});
+  ASSERT_EQ(flagged.flag_counts.size(), 3u);
+  EXPECT_EQ(flagged.flag_counts[0].name, "rms_high");
+  EXPECT_EQ(flagged.flag_counts[0].count, 2);
+}
+
+}  // namespace
+}  // namespace basinfit::survey
