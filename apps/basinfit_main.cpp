@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "plot/graphics_window.h"
 #include "plot/image_canvas.h"
 #include "report/report_writer.h"
+#include "results/results_analysis.h"
 #include "run/backcalculation.h"
 #include "run/progress_display.h"
 #include "run/startup.h"
@@ -59,6 +61,36 @@ int main(int argc, char** argv) {
       ->type_name("N");
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
+  basinfit::results::ResultsOptions results_options;
+  CLI::Option* results =
+      app.add_option("--results", results_options.directory,
+                     "Also write machine-readable results into DIR (created when missing): "
+                     "drops.csv, sensors.csv, stations.csv and the run record run.json")
+          ->check([](const std::string& dir) {
+            return dir.empty() ? std::string("empty folder name") : std::string();
+          })
+          ->type_name("DIR");
+  app.add_option("--load-levels", results_options.load_levels,
+                 "Nominal drop levels for the load check, comma-separated, in the survey's load unit (N or "
+                 "lbf); default 26.7, 40.0, 53.4 and 71.2 kN.  Needs --results")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber)
+      ->type_name("LIST")
+      ->needs(results);
+  app.add_option("--sensor-precision", results_options.sensor_precision,
+                 "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
+                 "PERCENT of the reading; default 2 microns plus 2 %.  Needs --results")
+      ->delimiter(',')
+      ->expected(2)
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("ABS,PERCENT")
+      ->needs(results);
+  app.add_option("--multistart", results_options.multistart,
+                 "K side fits per drop from seeds spread over the bounds, to flag fits that are not unique; "
+                 "the reported fit stays the same (default 0).  Needs --results")
+      ->check(CLI::Range(0, 1000))
+      ->type_name("K")
+      ->needs(results);
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -71,6 +103,13 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+
+  basinfit::results::ResultsAnalysis::Invocation invocation{std::vector<std::string>(argv, argv + argc), jobs,
+                                                            std::chrono::system_clock::now(),
+                                                            std::chrono::steady_clock::now()};
+  std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
+  if (!results_options.directory.empty())
+    analysis = std::make_unique<basinfit::results::ResultsAnalysis>(results_options);
 
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
   std::unique_ptr<basinfit::plot::BasinImageWriter> images;
@@ -88,6 +127,10 @@ int main(int argc, char** argv) {
     }
     if (images) images->keep_apart_from(units.kept_files);
     basinfit::EngineComputations wiring;
+    if (analysis) {
+      analysis->open(units);
+      wiring.analysis = analysis.get();
+    }
     wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
       return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
     };
@@ -123,7 +166,8 @@ int main(int argc, char** argv) {
   options.jobs = jobs;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
-  const int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
+  int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
+  if (analysis) status = analysis->finish(invocation, status, std::cerr);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();
   // The font caches live to the end of the process; handing them back keeps leak checkers quiet.
