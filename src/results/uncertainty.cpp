@@ -89,16 +89,12 @@ SymmetricEigen symmetric_eigen(Matrix a, int n) {
   return sorted;
 }
 
-Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, const StationResults& r,
-                                int drop, const SensorPrecision& precision) {
-  Uncertainty u;
+Sensitivity sensitivity(const RunSettings& s, const StationData& st, const StationResults& r, int drop) {
+  Sensitivity out;
   const auto d = static_cast<std::size_t>(drop - 1);
   const auto layers = static_cast<std::size_t>(s.layer_count);
-  std::array<std::size_t, kMaxLayers> fitted{};
-  std::size_t p = 0;
   for (std::size_t j = 0; j < layers; ++j)
-    if (s.layers[j].backcalculated()) fitted[p++] = j;
-  if (p == 0) return u;
+    if (s.layers[j].backcalculated()) out.layers[out.count++] = j;
 
   // The layer system, plate and sensors exactly as the fit saw them.
   const model::LayerSystem base = wrapper_layer_system(s, st, r.modulus[d]);
@@ -111,22 +107,35 @@ Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, con
     points[i] = model::EvaluationPoint{0.0, static_cast<double>(s.sensor_offset[i] * s.units.length), 0.0, 1};
   const double deflection_factor = static_cast<double>(s.units.deflection);
 
-  // J[i][k]: change of deflection i per unit of log10(E_k).  Layers below the last one repeat
-  // it in the model, so a change of the last layer's modulus changes them too.
-  std::array<PerSensor<double>, kMaxLayers> jacobian{};
-  for (std::size_t k = 0; k < p; ++k) {
+  // Layers below the last one repeat it in the model, so a change of the last layer's modulus
+  // changes them too.
+  for (std::size_t k = 0; k < out.count; ++k) {
     PerSensor<double> up{}, down{};
     for (const double sign : {1.0, -1.0}) {
       model::LayerSystem system = base;
       const double factor = std::pow(10.0, sign * kLogModulusStep);
       for (std::size_t j = 0; j < model::kMaxLayers; ++j) {
         const std::size_t from = j < layers ? j : layers - 1;
-        if (from == fitted[k]) system.modulus[j] = base.modulus[j] * factor;
+        if (from == out.layers[k]) system.modulus[j] = base.modulus[j] * factor;
       }
-      if (!deflections(system, load, points, sensors, deflection_factor, sign > 0 ? up : down)) return u;
+      if (!deflections(system, load, points, sensors, deflection_factor, sign > 0 ? up : down)) return out;
     }
-    for (std::size_t i = 0; i < sensors; ++i) jacobian[k][i] = (up[i] - down[i]) / (2.0 * kLogModulusStep);
+    for (std::size_t i = 0; i < sensors; ++i) out.column[k][i] = (up[i] - down[i]) / (2.0 * kLogModulusStep);
   }
+  out.available = true;
+  return out;
+}
+
+Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, const StationResults& r,
+                                int drop, const SensorPrecision& precision) {
+  Uncertainty u;
+  const auto d = static_cast<std::size_t>(drop - 1);
+  const Sensitivity j = sensitivity(s, st, r, drop);
+  const std::size_t p = j.count;
+  if (p == 0 || !j.available) return u;
+  const std::array<std::size_t, kMaxLayers>& fitted = j.layers;
+  const std::array<PerSensor<double>, kMaxLayers>& jacobian = j.column;
+  const auto sensors = static_cast<std::size_t>(s.sensor_count);
 
   // Normal matrices of the fit's weighting (M), of the precision-weighted sensitivity (A^T A),
   // and the middle of the sandwich (J^T W^2 S J).

@@ -28,6 +28,17 @@ struct SensorPrecision {
 // numerical noise and small against the basin's curvature in the modulus.
 inline constexpr double kLogModulusStep = 0.002;
 
+// d w_i / d log10(E_k) in survey deflection units for the backcalculated layers k (in layer
+// order; `layers[k]` is the 0-based layer), at the reported moduli of drop `drop`.
+struct Sensitivity {
+  bool available = false;  // false when the model fails at a perturbed modulus
+  std::size_t count = 0;   // backcalculated layers
+  std::array<std::size_t, kMaxLayers> layers{};
+  std::array<PerSensor<double>, kMaxLayers> column{};  // column[k][i]
+};
+Sensitivity sensitivity(const RunSettings& settings, const StationData& station,
+                        const StationResults& results, int drop);
+
 Uncertainty analyse_uncertainty(const RunSettings& settings, const StationData& station,
                                 const StationResults& results, int drop, const SensorPrecision& precision);
 
