@@ -104,6 +104,12 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  const std::vector<double>& precision = results_options.sensor_precision;
+  if (precision.size() == 2 && precision[0] <= 0 && precision[1] <= 0) {
+    std::cerr << "--sensor-precision: ABS and PERCENT are both 0: a sensor without any error leaves no "
+                 "uncertainty to give\nRun with --help for more information.\n";
+    return 2;
+  }
   basinfit::results::ResultsAnalysis::Invocation invocation{std::vector<std::string>(argv, argv + argc), jobs,
                                                             std::chrono::system_clock::now(),
                                                             std::chrono::steady_clock::now()};

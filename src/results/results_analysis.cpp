@@ -327,7 +327,9 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
                    {"multistart", options_.multistart}};
     run.counts = counts_;
     run_record_->truncate();
-    run_record_->write(run_record(run).dump(2));
+    // Titles, routes and file names are bytes as read: any that are not UTF-8 are shown as
+    // U+FFFD rather than ending the run.
+    run_record_->write(run_record(run).dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
     run_record_->write("\n");
     run_record_->close();
   } catch (const InputError& e) {

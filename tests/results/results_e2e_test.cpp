@@ -29,12 +29,14 @@ struct Outcome {
 };
 
 // Runs the engine in `folder` on the example `name` (its files copied there unless `deflections`
-// replaces the deflection data) with `options` before the control file.
+// or `general` replace them) with `options` before the control file.
 Outcome run_engine_in(const TempFolder& folder, const std::string& name,
-                      const std::vector<std::string>& options, const std::string& deflections = "") {
+                      const std::vector<std::string>& options, const std::string& deflections = "",
+                      const std::string& general = "") {
   for (const char* file : {"standard.dat", "general.dat", "deflections.dat"})
     write_file(folder / file, read_file(kExamples + name + "/" + file));
   if (!deflections.empty()) write_file(folder / "deflections.dat", deflections);
+  if (!general.empty()) write_file(folder / "general.dat", general);
   std::vector<std::string> args = options;
   args.push_back(write_control(folder).string());
   Outcome o;
@@ -43,10 +45,14 @@ Outcome run_engine_in(const TempFolder& folder, const std::string& name,
   o.summary = read_file(folder / "summary.txt");
   o.log = without_clocks(read_file(folder / "run.log"));
   const std::filesystem::path results = folder / "results";
-  o.drops = read_file(results / "drops.csv");
-  o.sensors = read_file(results / "sensors.csv");
-  o.stations = read_file(results / "stations.csv");
-  const std::string record = read_file(results / "run.json");
+  // Only regular files: a table may be a device in a test (reading /dev/full never ends).
+  auto table = [&](const char* name) {
+    return std::filesystem::is_regular_file(results / name) ? read_file(results / name) : std::string();
+  };
+  o.drops = table("drops.csv");
+  o.sensors = table("sensors.csv");
+  o.stations = table("stations.csv");
+  const std::string record = table("run.json");
   if (!record.empty()) o.record = nlohmann::json::parse(record);
   return o;
 }
@@ -135,6 +141,7 @@ TEST(ResultsOptions, RefusedWithoutResultsOrWithMalformedValues) {
       {"--results", "R", "--sensor-precision", "2,-1"},
       {"--results", "R", "--load-levels", "40000,0"},
       {"--results", "R", "--load-levels", "40000,heavy"},
+      {"--results", "R", "--sensor-precision", "0,0"},
       {"--results", "R", "--multistart", "-1"},
       {"--results", ""},
   };
@@ -185,6 +192,36 @@ TEST(ResultsOptions, NeverReplaceTheRunsOwnFiles) {
     EXPECT_EQ(o.run.exit_status, 2);
     EXPECT_NE(o.run.err.find("results folder"), std::string::npos) << o.run.err;
     EXPECT_EQ(read_file(folder / "general.dat"), general);
+  }
+}
+
+TEST(ResultsOptions, AFailedWriteIsReportedAndBytesThatAreNotUtf8AreRecorded) {
+  {
+    // The drops table on a full device: the write fails, the run says so and ends with status 2.
+    TempFolder folder("full");
+    std::filesystem::create_directories(folder / "results");
+    std::filesystem::create_symlink("/dev/full", folder / "results" / "drops.csv");
+    const Outcome o = run_engine_in(folder, "metric", {"--results", (folder / "results").string()});
+    EXPECT_EQ(o.run.exit_status, 2);
+    EXPECT_NE(o.run.err.find("drops.csv: cannot write the drops table"), std::string::npos) << o.run.err;
+  }
+  {
+    // A title and a route in Latin-1: the record is still written, and valid JSON.
+    TempFolder folder("latin1");
+    std::string general = read_file(kExamples + "metric/general.dat");
+    general.replace(0, general.find('\n'),
+                    "Stra\xdf"
+                    "e 12, \xe9t\xe9 survey");
+    std::string deflections = read_file(kExamples + "metric/deflections.dat");
+    deflections.replace(0, deflections.find('\n'), "Route \xe9");
+    const Outcome o =
+        run_engine_in(folder, "metric", {"--results", (folder / "results").string()}, deflections, general);
+    ASSERT_EQ(o.run.exit_status, 0) << o.run.err;
+    EXPECT_EQ(o.record["settings"]["route"].get<std::string>().rfind("Route \xef\xbf\xbd", 0), 0u);
+    EXPECT_EQ(o.record["settings"]["title"].get<std::string>().rfind("Stra\xef\xbf\xbd"
+                                                                     "e 12",
+                                                                     0),
+              0u);
   }
 }
 
