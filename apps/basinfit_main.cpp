@@ -72,14 +72,14 @@ int main(int argc, char** argv) {
           ->type_name("DIR");
   app.add_option("--load-levels", results_options.load_levels,
                  "Nominal drop levels for the load check, comma-separated, in the survey's load unit (N or "
-                 "lbf); default 26.7, 40.0, 53.4 and 71.2 kN.  Needs --results")
+                 "lbf); default 26.7, 40.0, 53.4 and 71.2 kN")
       ->delimiter(',')
       ->check(CLI::PositiveNumber)
       ->type_name("LIST")
       ->needs(results);
   app.add_option("--sensor-precision", results_options.sensor_precision,
                  "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
-                 "PERCENT of the reading; default 2 microns plus 2 %.  Needs --results")
+                 "PERCENT of the reading; default 2 microns plus 2 %")
       ->delimiter(',')
       ->expected(2)
       ->check(CLI::NonNegativeNumber)
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
       ->needs(results);
   app.add_option("--multistart", results_options.multistart,
                  "K side fits per drop from seeds spread over the bounds, to flag fits that are not unique; "
-                 "the reported fit stays the same (default 0).  Needs --results")
+                 "the reported fit stays the same (default 0)")
       ->check(CLI::Range(0, 1000))
       ->type_name("K")
       ->needs(results);

@@ -132,6 +132,14 @@ TEST(ResultsOptions, EnglishRunsNameEnglishUnits) {
   EXPECT_EQ(o.record["counts"]["by_flag"]["load_off_level"], 0);
 }
 
+TEST(ResultsOptions, ListedInTheHelp) {
+  const EngineRun help = run_program(basinfit_path(), {"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  for (const char* option :
+       {"--results DIR", "--load-levels LIST", "--sensor-precision ABS,PERCENT", "--multistart K"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
 TEST(ResultsOptions, RefusedWithoutResultsOrWithMalformedValues) {
   const std::vector<std::vector<std::string>> cases = {
       {"--multistart", "2"},
