@@ -132,15 +132,24 @@ void ResultsAnalysis::open(const EngineUnits& units) {
   if (error)
     throw InputError(options_.directory, 0, "cannot create the results folder: " + error.message(),
                      InputError::Kind::kFileSystem);
-  auto open_file = [&](const char* name, const char* what) {
-    auto file = std::make_unique<OutputFile>((folder / name).string(), what);
-    if (units.kept_files != nullptr) units.kept_files->refuse_if_kept(*file);
-    return file;
-  };
-  drops_ = open_file(kDropsFile, "drops table");
-  sensors_ = open_file(kSensorsFile, "sensors table");
-  stations_ = open_file(kStationsFile, "stations table");
-  run_record_ = open_file(kRunRecordFile, "run record");
+  // All four are opened and checked before any is kept or emptied; a refusal removes the files
+  // this run created and leaves the others as they were.
+  std::vector<std::unique_ptr<OutputFile>> files;
+  try {
+    for (const auto& [name, what] :
+         {std::pair{kDropsFile, "drops table"}, std::pair{kSensorsFile, "sensors table"},
+          std::pair{kStationsFile, "stations table"}, std::pair{kRunRecordFile, "run record"}}) {
+      files.push_back(std::make_unique<OutputFile>((folder / name).string(), what));
+      if (units.kept_files != nullptr) units.kept_files->refuse_if_kept(*files.back());
+    }
+  } catch (const InputError&) {
+    for (const std::unique_ptr<OutputFile>& file : files) file->abandon(true);
+    throw;
+  }
+  drops_ = std::move(files[0]);
+  sensors_ = std::move(files[1]);
+  stations_ = std::move(files[2]);
+  run_record_ = std::move(files[3]);
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->truncate();
 }
 

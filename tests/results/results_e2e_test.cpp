@@ -193,6 +193,25 @@ TEST(ResultsOptions, NeverReplaceTheRunsOwnFiles) {
     EXPECT_NE(run.err.find("detail report"), std::string::npos) << run.err;
   }
   {
+    // The summary report named as the run record: refused before any table is emptied.
+    TempFolder folder("kept-record");
+    for (const char* file : {"standard.dat", "general.dat", "deflections.dat"})
+      write_file(folder / file, read_file(kExamples + "metric/" + file));
+    std::filesystem::create_directories(folder / "results");
+    write_file(folder / "results" / "drops.csv", "an earlier table\n");
+    const std::string control =
+        "9\n" + (folder / "standard.dat").string() + "\n" + (folder / "general.dat").string() + "\n" +
+        (folder / "deflections.dat").string() + "\n" + (folder / "detail.txt").string() + "\n" +
+        (folder / "results" / "run.json").string() + "\n" + (folder / "run.log").string() + "\n";
+    write_file(folder / "control.txt", control);
+    const EngineRun run = run_program(
+        basinfit_path(), {"--results", (folder / "results").string(), (folder / "control.txt").string()});
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_NE(run.err.find("run.json"), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(folder / "results" / "drops.csv"), "an earlier table\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "results" / "sensors.csv"));
+  }
+  {
     // The results folder is an input file.
     TempFolder folder("input");
     const std::string general = read_file(kExamples + "metric/general.dat");
