@@ -60,8 +60,8 @@ struct SensorRecord {
 // the final moduli and the sensors' precision.
 struct Uncertainty {
   bool available = false;  // false: no backcalculated layer, or the model failed near the moduli
-  PerLayer<double> standard_error_percent{kMissing, kMissing, kMissing, kMissing,
-                                          kMissing};  // +inf: undetermined
+  // Per layer, in percent of the modulus: missing for a fixed layer, +inf when undetermined.
+  PerLayer<double> standard_error_percent{kMissing, kMissing, kMissing, kMissing, kMissing};
   double condition_number = kMissing;      // of the precision-weighted sensitivity matrix; +inf when singular
   double max_correlation = kMissing;       // largest |correlation| between two moduli (two or more layers)
   std::array<int, 2> correlated_layers{};  // the 1-based layers of that pair

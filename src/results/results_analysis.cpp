@@ -203,7 +203,7 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
   drops.push_back("E1_adjusted_" + u.modulus);
   for (int j = 1; j <= layers; ++j) drops.push_back(layer_column(j, "_norm_" + u.modulus));
   drops.push_back("E1_adjusted_norm_" + u.modulus);
-  for (const char* name : {"rms_percent"}) drops.push_back(name);
+  drops.push_back("rms_percent");
   drops.push_back("rms_deflection_" + u.deflection);
   for (const char* name : {"convergence_code", "convergence", "iterations", "evaluations"})
     drops.push_back(name);
