@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "plot/graphics_window.h"
 #include "plot/image_canvas.h"
 #include "report/report_writer.h"
+#include "results/results_analysis.h"
 #include "run/backcalculation.h"
 #include "run/composite_analysis.h"
 #include "run/progress_display.h"
@@ -83,6 +85,36 @@ int main(int argc, char** argv) {
       ->type_name("LENGTH");
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
+  basinfit::results::ResultsOptions results_options;
+  CLI::Option* results =
+      app.add_option("--results", results_options.directory,
+                     "Also write machine-readable results into DIR (created when missing): "
+                     "drops.csv, sensors.csv, stations.csv and the run record run.json")
+          ->check([](const std::string& dir) {
+            return dir.empty() ? std::string("empty folder name") : std::string();
+          })
+          ->type_name("DIR");
+  app.add_option("--load-levels", results_options.load_levels,
+                 "Nominal drop levels for the load check, comma-separated, in the survey's load unit (N or "
+                 "lbf); default 26.7, 40.0, 53.4 and 71.2 kN")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber)
+      ->type_name("LIST")
+      ->needs(results);
+  app.add_option("--sensor-precision", results_options.sensor_precision,
+                 "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
+                 "PERCENT of the reading; default 2 microns plus 2 %")
+      ->delimiter(',')
+      ->expected(2)
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("ABS,PERCENT")
+      ->needs(results);
+  app.add_option("--multistart", results_options.multistart,
+                 "K side fits per drop from seeds spread over the bounds, to flag fits that are not unique; "
+                 "the reported fit stays the same (default 0)")
+      ->check(CLI::Range(0, 1000))
+      ->type_name("K")
+      ->needs(results);
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -95,6 +127,21 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+
+  const std::vector<double>& precision = results_options.sensor_precision;
+  if (precision.size() == 2 && precision[0] <= 0 && precision[1] <= 0) {
+    std::cerr << "--sensor-precision: ABS and PERCENT are both 0: a sensor without any error leaves no "
+                 "uncertainty to give\nRun with --help for more information.\n";
+    return 2;
+  }
+  basinfit::results::ResultsAnalysis::Invocation invocation{std::vector<std::string>(argv, argv + argc), jobs,
+                                                            std::chrono::system_clock::now(),
+                                                            std::chrono::steady_clock::now()};
+  // The results analysis runs for the results folder, and for the survey page, which shows its
+  // data checks and input digests (without --results it writes no files).
+  std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
+  if (!results_options.directory.empty() || !survey_options.html_file.empty())
+    analysis = std::make_unique<basinfit::results::ResultsAnalysis>(results_options);
 
   if (const auto by = basinfit::survey::parse_sections_by(sections_by)) survey_options.sections_by = *by;
   survey_options.plot_dir = plot_dir;
@@ -122,11 +169,31 @@ int main(int argc, char** argv) {
     }
     if (images) images->keep_apart_from(units.kept_files);
     basinfit::EngineComputations wiring;
+    if (analysis) {
+      analysis->open(units);
+      analyses.add(analysis.get());
+    }
     wiring.make = [](basinfit::MessageWriter& messages, basinfit::BasinObserver observer) {
       return std::make_unique<basinfit::Backcalculation>(messages, std::move(observer));
     };
     // Work beside the reports, every part on the run's one station-analysis hook.
-    if (survey) analyses.add(survey->start(units, std::string("basinfit ") + BASINFIT_VERSION));
+    if (survey) {
+      analyses.add(
+          survey->start(units, std::string("basinfit ") + BASINFIT_VERSION + " (" + BASINFIT_REVISION + ")"));
+      basinfit::survey::SurveyCollector& collector = survey->collector();
+      for (basinfit::survey::SurveyInputFile& input : collector.header().input_files)
+        for (const basinfit::results::RecordedFile& recorded : analysis->inputs())
+          if (recorded.name == input.name && recorded.digest) input.sha256 = recorded.digest->sha256;
+      analysis->add_listener([&collector](const basinfit::results::StationRecord& station) {
+        for (const basinfit::results::DropRecord& drop : station.drops) {
+          std::vector<std::string> names;
+          for (const basinfit::results::FlagDescription& flag : basinfit::results::drop_flags())
+            if ((drop.flags & static_cast<std::uint32_t>(flag.flag)) != 0) names.emplace_back(flag.name);
+          collector.annotate_drop(static_cast<std::size_t>(station.sequence - 1), drop.drop,
+                                  std::move(names));
+        }
+      });
+    }
     wiring.analysis = analyses.wiring();
     if (window || images) {
       wiring.observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
@@ -161,6 +228,7 @@ int main(int argc, char** argv) {
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
   int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
+  if (analysis) status = analysis->finish(invocation, status, std::cerr);
   if (survey) status = survey->finish(status, std::cerr);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();

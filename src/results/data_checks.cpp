@@ -1,0 +1,86 @@
+#include "results/data_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace basinfit::results {
+
+CheckLimits CheckLimits::for_units(bool metric) {
+  CheckLimits limits;
+  for (const double kilonewtons : {26.7, 40.0, 53.4, 71.2})
+    limits.load_levels.push_back(metric ? kilonewtons * 1000.0
+                                        : kilonewtons * 1000.0 / kNewtonsPerPoundForce);
+  limits.basin_rise_absolute = metric ? 2.0 : 2.0 / kMicronsPerMil;
+  return limits;
+}
+
+bool converged(int code) {
+  // 2-4: the engine's own RMS and modulus tolerances; 13-16: the solver's x-, relative- and
+  // absolute-function convergence.  Singular or false convergence, the limits and every other
+  // code leave the moduli unconfirmed.
+  return (code >= 2 && code <= 4) || (code >= 13 && code <= 16);
+}
+
+std::uint32_t check_drop(const RunSettings& s, const StationData& st, const StationResults& r, int drop,
+                         const CheckLimits& limits) {
+  const auto d = static_cast<std::size_t>(drop - 1);
+  const auto sensors = static_cast<std::size_t>(s.sensor_count);
+  const auto& measured = st.measured[d];
+  std::uint32_t flags = 0;
+
+  for (std::size_t i = 0; i < sensors; ++i)
+    if (!(measured[i] > 0)) flags |= kDeflectionNotPositive;
+
+  // A basin falls with distance from the load; a reading well above its inner neighbour is a
+  // sensor fault, a crack or a void.  The sensors are taken in order of their offsets.
+  std::array<std::size_t, kMaxSensors> order{};
+  std::iota(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(sensors), std::size_t{0});
+  std::stable_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(sensors),
+                   [&](std::size_t a, std::size_t b) { return s.sensor_offset[a] < s.sensor_offset[b]; });
+  for (std::size_t k = 1; k < sensors; ++k) {
+    const double inner = measured[order[k - 1]];
+    const double outer = measured[order[k]];
+    const double allowed =
+        std::max(limits.basin_rise_absolute, limits.basin_rise_relative * std::fabs(inner));
+    if (outer - inner > allowed) flags |= kBasinNotDecreasing;
+  }
+
+  if (!limits.load_levels.empty()) {
+    const double load = st.load[d];
+    double nearest = limits.load_levels.front();
+    for (const double level : limits.load_levels)
+      if (std::fabs(load - level) < std::fabs(load - nearest)) nearest = level;
+    if (std::fabs(load - nearest) > limits.load_tolerance * std::fabs(nearest)) flags |= kLoadOffLevel;
+  }
+
+  if (r.rms_error[d] > limits.rms_limit_percent || std::isnan(r.rms_error[d])) flags |= kRmsHigh;
+
+  bool any_backcalculated = false;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j) {
+    const LayerSettings& layer = s.layers[j];
+    if (!layer.backcalculated()) continue;
+    any_backcalculated = true;
+    // The solver works within the exponents of the bounds; the margin applies to the moduli.
+    const double e = r.modulus[d][j];
+    const double lower = std::pow(10.0, static_cast<double>(layer.lower_exponent));
+    const double upper = std::pow(10.0, static_cast<double>(layer.upper_exponent));
+    if (e <= lower * (1.0 + limits.bound_margin) || e >= upper * (1.0 - limits.bound_margin))
+      flags |= kModulusAtBound;
+  }
+  // With every modulus fixed there is no search that could fail to converge.
+  if (any_backcalculated && !converged(r.convergence_code[d])) flags |= kNotConverged;
+  return flags;
+}
+
+std::uint32_t uncertainty_flags(const Uncertainty& u, int backcalculated_layers, const CheckLimits& limits) {
+  if (backcalculated_layers == 0) return 0;
+  if (!u.available) return kUncertaintyFailed;
+  std::uint32_t flags = 0;
+  for (const double se : u.standard_error_percent)
+    if (!missing(se) && se > limits.standard_error_limit_percent) flags |= kPoorlyDetermined;
+  if (!missing(u.max_correlation) && u.max_correlation > limits.correlation_limit) flags |= kNotSeparable;
+  return flags;
+}
+
+}  // namespace basinfit::results

@@ -1,0 +1,354 @@
+#include "results/results_analysis.h"
+
+#include <cmath>
+#include <filesystem>
+#include <ostream>
+
+#include "report/report_words.h"
+#include "results/csv_writer.h"
+#include "results/multistart.h"
+#include "run/station_loop.h"
+
+namespace basinfit::results {
+
+namespace {
+
+struct AnalysedStation : StationAnalysis::Result {
+  StationRecord record;
+};
+
+std::string without_padding(const std::string& id) {
+  const auto end = id.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : id.substr(0, end + 1);
+}
+
+std::string convergence_words(int code) {
+  const std::optional<std::string_view> text = convergence_text(code);
+  return text ? std::string(*text) : "Error (" + std::to_string(code) + ")";
+}
+
+// Unit labels of the column names.
+struct Units {
+  std::string length, load, deflection, modulus, temperature;
+  explicit Units(bool metric)
+      : length(metric ? "cm" : "in"),
+        load(metric ? "N" : "lbf"),
+        deflection(metric ? "um" : "mils"),
+        modulus(metric ? "MPa" : "ksi"),
+        temperature(metric ? "C" : "F") {}
+};
+
+std::string layer_column(int layer, const std::string& what) { return "E" + std::to_string(layer) + what; }
+
+}  // namespace
+
+StationRecord analyse_station(const RunState& state, const CheckLimits& limits,
+                              const SensorPrecision& precision, int multistart) {
+  const RunSettings& s = state.settings;
+  const StationData& st = state.station;
+  const StationResults& r = state.results;
+  StationRecord station;
+  station.id = without_padding(st.id);
+  station.header_line = st.header_line;
+  station.metric = s.metric();
+  station.layer_count = s.layer_count;
+  station.sensor_count = s.sensor_count;
+  int backcalculated = 0;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(s.layer_count); ++j) {
+    station.backcalculated[j] = s.layers[j].backcalculated();
+    if (station.backcalculated[j]) ++backcalculated;
+  }
+  station.adjusted = s.temperature_adjustment == 1;
+  station.thickness = st.thickness;
+  station.temperature1 = st.temperature1;
+  station.temperature2 = st.temperature2;
+  if (station.adjusted) {
+    station.pavement_temperature_f = r.pavement_temperature;
+    station.temperature_factor = r.temperature_factor;
+  }
+  station.average_rms_percent = r.average_rms_error;
+  // A one-drop station has no statistics of its own (the reports repeat an earlier station's).
+  station.has_statistics = st.drop_count > 1;
+  if (station.has_statistics) station.statistics = r.statistics;
+
+  const auto sensors = static_cast<std::size_t>(s.sensor_count);
+  for (int drop = 1; drop <= st.drop_count; ++drop) {
+    const auto d = static_cast<std::size_t>(drop - 1);
+    DropRecord record;
+    record.drop = drop;
+    record.load = st.load[d];
+    record.modulus = r.modulus[d];
+    if (station.adjusted) record.adjusted_surface_modulus = r.adjusted_surface_modulus[d];
+    record.rms_percent = r.rms_error[d];
+    record.convergence_code = r.convergence_code[d];
+    record.iterations = r.iterations[d];
+    record.evaluations = r.evaluations[d];
+    double squares = 0;
+    for (std::size_t i = 0; i < sensors; ++i) {
+      SensorRecord sensor;
+      sensor.sensor = static_cast<int>(i) + 1;
+      sensor.offset = s.sensor_offset[i];
+      sensor.measured = st.measured[d][i];
+      sensor.calculated = r.calculated[d][i];
+      sensor.weight = r.weight[d][i];
+      // The residual exactly as the fit forms it.
+      const float m = sensor.measured;
+      sensor.weighted_residual = m < 0.01f ? 0.0f : sensor.weight * (m - sensor.calculated) / m;
+      const double difference = static_cast<double>(sensor.measured) - static_cast<double>(sensor.calculated);
+      squares += difference * difference;
+      record.sensors.push_back(sensor);
+    }
+    record.rms_deflection = sensors > 0 ? std::sqrt(squares / static_cast<double>(sensors)) : 0.0;
+    record.uncertainty = analyse_uncertainty(s, st, r, drop, precision);
+    record.multistart = run_multistart(state, drop, multistart, limits);
+    record.flags =
+        check_drop(s, st, r, drop, limits) | uncertainty_flags(record.uncertainty, backcalculated, limits);
+    if (record.multistart.non_unique) record.flags |= kNonUnique;
+    station.drops.push_back(std::move(record));
+  }
+  return station;
+}
+
+ResultsAnalysis::ResultsAnalysis(ResultsOptions options) : options_(std::move(options)) {
+  limits_ = CheckLimits::for_units(true);
+  precision_ = SensorPrecision::for_units(true);
+}
+
+ResultsAnalysis::~ResultsAnalysis() = default;
+
+void ResultsAnalysis::open(const EngineUnits& units) {
+  if (units.control != nullptr) {
+    const ControlFile& control = *units.control;
+    inputs_ = {recorded_file("standard value file", control.standard_values),
+               recorded_file("general data file", control.general_data),
+               recorded_file("deflection data file", control.deflections)};
+    engine_outputs_ = {{"detail report", control.detail_report}, {"summary report", control.summary_report}};
+    if (control.log_unit != 0) engine_outputs_.push_back({"log file", control.log_file});
+  }
+  if (options_.directory.empty()) return;
+  const std::filesystem::path folder(options_.directory);
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error)
+    throw InputError(options_.directory, 0, "cannot create the results folder: " + error.message(),
+                     InputError::Kind::kFileSystem);
+  // All four are opened and checked before any is kept or emptied; a refusal removes the files
+  // this run created and leaves the others as they were.
+  std::vector<std::unique_ptr<OutputFile>> files;
+  try {
+    for (const auto& [name, what] :
+         {std::pair{kDropsFile, "drops table"}, std::pair{kSensorsFile, "sensors table"},
+          std::pair{kStationsFile, "stations table"}, std::pair{kRunRecordFile, "run record"}}) {
+      files.push_back(std::make_unique<OutputFile>((folder / name).string(), what));
+      if (units.kept_files != nullptr) units.kept_files->refuse_if_kept(*files.back());
+    }
+  } catch (const InputError&) {
+    for (const std::unique_ptr<OutputFile>& file : files) file->abandon(true);
+    throw;
+  }
+  drops_ = std::move(files[0]);
+  sensors_ = std::move(files[1]);
+  stations_ = std::move(files[2]);
+  run_record_ = std::move(files[3]);
+  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->truncate();
+}
+
+void ResultsAnalysis::begin(const RunState& state) {
+  const RunSettings& s = state.settings;
+  settings_ = s;
+  limits_ = CheckLimits::for_units(s.metric());
+  if (!options_.load_levels.empty()) limits_.load_levels = options_.load_levels;
+  precision_ = SensorPrecision::for_units(s.metric());
+  if (options_.sensor_precision.size() == 2)
+    precision_ = SensorPrecision{options_.sensor_precision[0], options_.sensor_precision[1] / 100.0};
+  if (drops_) {
+    try {
+      write_headers(s);
+    } catch (const InputError&) {
+      failed_ = true;
+      throw;
+    }
+  }
+}
+
+std::unique_ptr<StationAnalysis::Result> ResultsAnalysis::analyse(const RunState& state) const {
+  auto result = std::make_unique<AnalysedStation>();
+  result->record = analyse_station(state, limits_, precision_, options_.multistart);
+  return result;
+}
+
+void ResultsAnalysis::record(const RunState& state, std::unique_ptr<Result> result) {
+  (void)state;
+  auto* analysed = dynamic_cast<AnalysedStation*>(result.get());
+  if (analysed == nullptr) return;
+  StationRecord& station = analysed->record;
+  station.sequence = static_cast<int>(counts_.stations) + 1;
+  if (drops_) {
+    try {
+      write_station(station);
+    } catch (const InputError&) {
+      failed_ = true;
+      throw;
+    }
+  }
+  counts_.add(station);
+  for (const Listener& listener : listeners_) listener(station);
+}
+
+void ResultsAnalysis::write_headers(const RunSettings& s) {
+  const Units u(s.metric());
+  const int layers = s.layer_count;
+  std::vector<std::string> drops = {"station", "station_no", "drop", "load_" + u.load};
+  for (int j = 1; j <= layers; ++j) drops.push_back(layer_column(j, "_" + u.modulus));
+  drops.push_back("E1_adjusted_" + u.modulus);
+  for (int j = 1; j <= layers; ++j) drops.push_back(layer_column(j, "_norm_" + u.modulus));
+  drops.push_back("E1_adjusted_norm_" + u.modulus);
+  drops.push_back("rms_percent");
+  drops.push_back("rms_deflection_" + u.deflection);
+  for (const char* name : {"convergence_code", "convergence", "iterations", "evaluations"})
+    drops.push_back(name);
+  for (int j = 1; j <= layers; ++j) drops.push_back(layer_column(j, "_se_percent"));
+  for (const char* name : {"condition_number", "max_correlation", "correlated_layers", "multistart_runs",
+                           "multistart_best_rms_percent", "multistart_max_difference_percent", "flags"})
+    drops.push_back(name);
+  CsvTable(*drops_).header(drops);
+
+  CsvTable(*sensors_).header({"station", "station_no", "drop", "sensor", "offset_" + u.length,
+                              "measured_" + u.deflection, "calculated_" + u.deflection, "weight",
+                              "weighted_residual"});
+
+  std::vector<std::string> stations = {"station", "station_no", "line", "drops"};
+  for (int j = 1; j <= layers - 1; ++j) stations.push_back("H" + std::to_string(j) + "_" + u.length);
+  stations.push_back("temperature1_" + u.temperature);
+  stations.push_back("temperature2_" + u.temperature);
+  stations.push_back("pavement_temperature_F");
+  stations.push_back("temperature_factor");
+  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_mean_" + u.modulus));
+  stations.push_back("E1_adjusted_mean_" + u.modulus);
+  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_norm_" + u.modulus));
+  stations.push_back("E1_adjusted_norm_" + u.modulus);
+  stations.push_back("average_rms_percent");
+  for (int j = 2; j <= layers; ++j) {
+    const std::string layer = "_L" + std::to_string(j);
+    stations.push_back("K1" + layer + "_" + u.modulus);
+    stations.push_back("K2" + layer);
+    stations.push_back("R2" + layer);
+    stations.push_back("soil_type" + layer);
+  }
+  CsvTable(*stations_).header(stations);
+  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
+}
+
+void ResultsAnalysis::write_station(const StationRecord& station) {
+  const auto layers = static_cast<std::size_t>(station.layer_count);
+  const StationStatistics& stats = station.statistics;
+  CsvTable drops(*drops_), sensors(*sensors_), stations(*stations_);
+  for (const DropRecord& drop : station.drops) {
+    CsvRow row;
+    row.field(station.id).number(station.sequence).number(drop.drop).number(drop.load);
+    for (std::size_t j = 0; j < layers; ++j) row.number(drop.modulus[j]);
+    row.number(drop.adjusted_surface_modulus);
+    for (std::size_t j = 0; j < layers; ++j)
+      station.has_statistics ? row.number(stats.normalized_modulus[j]) : row.empty();
+    station.has_statistics&& station.adjusted ? row.number(stats.normalized_adjusted_modulus) : row.empty();
+    row.number(drop.rms_percent).number(drop.rms_deflection);
+    row.number(drop.convergence_code).field(convergence_words(drop.convergence_code));
+    row.number(drop.iterations).number(drop.evaluations);
+    const Uncertainty& u = drop.uncertainty;
+    for (std::size_t j = 0; j < layers; ++j) row.number(u.standard_error_percent[j]);
+    row.number(u.condition_number).number(u.max_correlation);
+    u.correlated_layers[0] != 0
+        ? row.field(std::to_string(u.correlated_layers[0]) + "-" + std::to_string(u.correlated_layers[1]))
+        : row.empty();
+    const MultistartOutcome& m = drop.multistart;
+    row.number(m.runs).number(m.best_rms_percent).number(m.best_max_difference_percent);
+    row.field(flag_names(drop.flags));
+    drops.row(row);
+
+    for (const SensorRecord& sensor : drop.sensors) {
+      CsvRow line;
+      line.field(station.id).number(station.sequence).number(drop.drop).number(sensor.sensor);
+      line.number(sensor.offset).number(sensor.measured).number(sensor.calculated);
+      line.number(sensor.weight).number(sensor.weighted_residual);
+      sensors.row(line);
+    }
+  }
+
+  CsvRow row;
+  row.field(station.id)
+      .number(station.sequence)
+      .number(station.header_line)
+      .number(static_cast<int>(station.drops.size()));
+  for (std::size_t j = 0; j + 1 < layers; ++j) row.number(station.thickness[j]);
+  row.number(station.temperature1).number(station.temperature2);
+  row.number(station.pavement_temperature_f).number(station.temperature_factor);
+  auto per_layer = [&](const PerLayer<float>& values) {
+    for (std::size_t j = 0; j < layers; ++j) station.has_statistics ? row.number(values[j]) : row.empty();
+  };
+  const bool adjusted_statistics = station.has_statistics && station.adjusted;
+  per_layer(stats.mean_modulus);
+  adjusted_statistics ? row.number(stats.mean_adjusted_modulus) : row.empty();
+  per_layer(stats.normalized_modulus);
+  adjusted_statistics ? row.number(stats.normalized_adjusted_modulus) : row.empty();
+  row.number(station.average_rms_percent);
+  for (std::size_t j = 1; j < layers; ++j) {
+    if (station.has_statistics && has_stress_fit(stats.soil_type[j])) {
+      row.number(stats.k1[j]).number(stats.k2[j]).number(stats.r_squared[j]);
+      row.field(soil_type_word(stats.soil_type[j]));
+    } else {
+      row.empty().empty().empty().empty();
+    }
+  }
+  stations.row(row);
+  // A station reaches the tables whole, so an interrupted run leaves complete rows only.
+  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
+}
+
+int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostream& errors) {
+  if (!drops_) return status;
+  if (failed_) {
+    // The engine has reported the failed write; the tables keep their whole stations.
+    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()})
+      file->abandon();
+    return status;
+  }
+  try {
+    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->close();
+    RunDescription run;
+    run.arguments = invocation.arguments;
+    run.jobs = invocation.jobs;
+    run.started = invocation.started;
+    run.finished = std::chrono::system_clock::now();
+    run.wall_time_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - invocation.started_steady).count();
+    run.exit_status = status;
+    run.inputs = inputs_;
+    for (const auto& [role, name] : engine_outputs_) run.outputs.push_back(recorded_file(role, name));
+    for (const OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()})
+      run.outputs.push_back(recorded_file(file->what(), file->name()));
+    run.settings = settings_;
+    nlohmann::json levels = nlohmann::json::array();
+    for (const double level : limits_.load_levels) levels.push_back(level);
+    run.options = {{"results_directory", options_.directory},
+                   {"load_levels", levels},
+                   {"sensor_precision",
+                    {{"absolute", precision_.absolute}, {"relative_percent", precision_.relative * 100.0}}},
+                   {"multistart", options_.multistart}};
+    run.counts = counts_;
+    run_record_->truncate();
+    // Titles, routes and file names are bytes as read: any that are not UTF-8 are shown as
+    // U+FFFD rather than ending the run.
+    run_record_->write(run_record(run).dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+    run_record_->write("\n");
+    run_record_->close();
+  } catch (const InputError& e) {
+    errors << "basinfit: " << e.what() << '\n';
+    errors.flush();
+    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()})
+      file->abandon();
+    return status == 0 ? 2 : status;
+  }
+  return status;
+}
+
+}  // namespace basinfit::results

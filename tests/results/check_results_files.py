@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Runs basinfit with --results on an example survey and reads every results file back with
+independent tools: Python's csv module for the tables (every field of every row parsed by its
+column's kind), jsonschema for run.json, hashlib for the digests it lists.  The RMS errors of
+drops.csv are recomputed from sensors.csv."""
+
+import argparse
+import csv
+import hashlib
+import json
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+FLAG_NAMES = {"deflection_not_positive", "basin_not_decreasing", "load_off_level", "rms_high", "not_converged",
+              "modulus_at_bound", "poorly_determined", "not_separable", "non_unique", "uncertainty_failed"}
+INTEGER_COLUMNS = {"station_no", "drop", "sensor", "line", "drops", "convergence_code", "iterations", "evaluations",
+                   "multistart_runs"}
+TEXT_COLUMNS = {"station", "convergence", "correlated_layers", "flags"}
+# Columns that may be empty (a value that does not exist for this row).
+OPTIONAL = re.compile(r"^(E1_adjusted.*|E\d_norm_.*|E\d_mean_.*|E\d_se_percent|condition_number|max_correlation|"
+                      r"correlated_layers|multistart_best_.*|multistart_max_.*|flags|pavement_temperature_F|"
+                      r"temperature_factor|K1_.*|K2_.*|R2_.*|soil_type_.*)$")
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+def parse_field(table, column, text, line):
+    if text == "":
+        check(OPTIONAL.match(column) is not None, f"{table} line {line}: {column} is empty")
+        return None
+    if column in INTEGER_COLUMNS:
+        check(re.fullmatch(r"-?[0-9]+", text) is not None, f"{table} line {line}: {column}={text!r} not an integer")
+        return int(text)
+    if column in TEXT_COLUMNS or column.startswith("soil_type_"):
+        return text
+    value = float(text)  # raises on anything that is not a number
+    check(re.fullmatch(r"-?(inf|[0-9]+(\.[0-9]+)?(e[-+][0-9]+)?)", text) is not None,
+          f"{table} line {line}: {column}={text!r} is not a plain number")
+    return value
+
+
+def read_table(path, name):
+    with open(path, newline="", encoding="utf-8") as f:
+        raw = f.read()
+    check(raw.endswith("\r\n"), f"{name}: rows do not end with CRLF")
+    rows = list(csv.reader(raw.splitlines(keepends=True), strict=True))
+    header, body = rows[0], rows[1:]
+    check(len(set(header)) == len(header), f"{name}: repeated column names")
+    parsed = []
+    for number, row in enumerate(body, start=2):
+        check(len(row) == len(header), f"{name} line {number}: {len(row)} fields, header has {len(header)}")
+        parsed.append({c: parse_field(name, c, t, number) for c, t in zip(header, row)})
+    return header, parsed
+
+
+def single(value):
+    """The single-precision value a field written from a float stands for (its shortest text
+    reads back to that float, not to the nearest double)."""
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--engine", required=True)
+    parser.add_argument("--examples", required=True)
+    parser.add_argument("--schema", required=True)
+    args = parser.parse_args()
+    args.engine = os.path.abspath(args.engine)
+
+    work = tempfile.mkdtemp(prefix="basinfit-results-")
+    try:
+        for name in ("standard.dat", "general.dat", "deflections.dat"):
+            shutil.copy(os.path.join(args.examples, name), work)
+        with open(os.path.join(work, "control"), "w") as f:
+            f.write("9\nstandard.dat\ngeneral.dat\ndeflections.dat\ndetail.txt\nsummary.txt\nrun.log\n")
+        run = subprocess.run([args.engine, "-q", "--jobs", "2", "--results", "res", "--multistart", "2", "control"],
+                             cwd=work, capture_output=True, text=True)
+        check(run.returncode == 0, f"engine exit status {run.returncode}: {run.stderr}")
+        res = os.path.join(work, "res")
+
+        drops_header, drops = read_table(os.path.join(res, "drops.csv"), "drops.csv")
+        sensors_header, sensors = read_table(os.path.join(res, "sensors.csv"), "sensors.csv")
+        stations_header, stations = read_table(os.path.join(res, "stations.csv"), "stations.csv")
+        for header in (drops_header, sensors_header, stations_header):
+            check(not any(c.endswith(("_ksi", "_mils", "_in", "_lbf")) for c in header), "English units in a metric run")
+        check("E1_MPa" in drops_header and "load_N" in drops_header and "measured_um" in sensors_header,
+              "metric unit names missing")
+
+        # Stations in survey order, named as in the deflection file without padding.
+        with open(os.path.join(work, "deflections.dat")) as f:
+            ids = [line.split()[0] for line in f.read().splitlines()[1:] if len(line.split()) == 8]
+        check([s["station"] for s in stations] == ids, "station identifiers differ from the deflection file")
+        check([s["station_no"] for s in stations] == list(range(1, len(ids) + 1)), "station numbers")
+        check(sum(s["drops"] for s in stations) == len(drops), "drops per station do not add up")
+
+        sensor_count = len({s["sensor"] for s in sensors})
+        check(len(sensors) == len(drops) * sensor_count, "sensors.csv does not hold one row per drop and sensor")
+        by_drop = {}
+        for s in sensors:
+            by_drop.setdefault((s["station_no"], s["drop"]), []).append(s)
+        for d in drops:
+            rows = by_drop.get((d["station_no"], d["drop"]), [])
+            for r in rows:
+                r["measured_um"], r["calculated_um"] = single(r["measured_um"]), single(r["calculated_um"])
+            check(len(rows) == sensor_count, f"drop {d['station']}/{d['drop']}: {len(rows)} sensor rows")
+            # The report's RMS error: readings below 0.1 are left out of the sum, not the count.
+            total = sum(((r["measured_um"] - r["calculated_um"]) / r["measured_um"]) ** 2
+                        for r in rows if r["measured_um"] >= 0.1)
+            rms = 100.0 * math.sqrt(total / sensor_count)
+            check(abs(rms - d["rms_percent"]) <= 1e-4 * max(rms, 1e-3),
+                  f"drop {d['station']}/{d['drop']}: rms {d['rms_percent']} but the sensors give {rms}")
+            absolute = math.sqrt(sum((r["measured_um"] - r["calculated_um"]) ** 2 for r in rows) / sensor_count)
+            check(abs(absolute - d["rms_deflection_um"]) <= 1e-12 * max(absolute, 1e-3),
+                  f"absolute RMS {absolute!r} vs {d['rms_deflection_um']!r}")
+            for name in (d["flags"] or "").split(";"):
+                check(name == "" or name in FLAG_NAMES, f"unknown flag {name!r}")
+            check(d["multistart_runs"] == 2, "multistart runs")
+
+        with open(os.path.join(res, "run.json"), encoding="utf-8") as f:
+            record = json.load(f)
+        with open(args.schema, encoding="utf-8") as f:
+            schema = json.load(f)
+        jsonschema.Draft202012Validator.check_schema(schema)
+        errors = list(jsonschema.Draft202012Validator(schema).iter_errors(record))
+        for e in errors:
+            failures.append(f"run.json: {e.json_path}: {e.message}")
+        counts = record["counts"]
+        check(counts["drops"] == len(drops) and counts["stations"] == len(stations), "counts of drops and stations")
+        for name in FLAG_NAMES:
+            listed = sum(1 for d in drops if name in (d["flags"] or "").split(";"))
+            check(counts["by_flag"][name] == listed, f"count of {name}: {counts['by_flag'][name]} vs {listed}")
+        check(sum(c["drops"] for c in counts["by_convergence_code"].values()) == len(drops), "counts by code")
+        check(record["invocation"]["jobs"] == 2, "jobs")
+        for entry in record["inputs"] + record["outputs"]:
+            path = os.path.join(work, entry["name"])
+            check(entry["sha256"] == sha256(path), f"sha256 of {entry['name']}")
+            check(entry["size"] == os.path.getsize(path), f"size of {entry['name']}")
+        check(len(record["outputs"]) == 6, "outputs: two reports, the log and three tables")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

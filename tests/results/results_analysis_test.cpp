@@ -1,0 +1,85 @@
+// The station records: a noise-free basin fitted by the engine's own station loop gives its
+// moduli back with small standard errors and no flag at all; a hidden layer is flagged; the
+// records hold what the tables print; listeners see every station in survey order.
+#include "results/results_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "pavement_fixture.h"
+
+namespace basinfit::results {
+namespace {
+
+TEST(StationRecords, NoiseFreeBasinFitsBackWithoutFlags) {
+  Pavement pavement({{20.0f, 1000.0f}, {60.0f, 100.0f}, {0, 80.0f}});
+  pavement.state.station.drop_count = 3;
+  pavement.state.station.load[0] = 26700.0f;
+  pavement.state.station.load[1] = 40000.0f;
+  pavement.state.station.load[2] = 53400.0f;
+  pavement.make_basins();
+  pavement.fit();
+  const StationRecord station =
+      analyse_station(pavement.state, CheckLimits::for_units(true), SensorPrecision::for_units(true), 4);
+  ASSERT_EQ(station.drops.size(), 3u);
+  EXPECT_TRUE(station.has_statistics);
+  for (const DropRecord& drop : station.drops) {
+    SCOPED_TRACE(drop.drop);
+    EXPECT_EQ(flag_names(drop.flags), "");
+    for (std::size_t j = 0; j < 3; ++j) {
+      EXPECT_NEAR(drop.modulus[j], pavement.truth[j], 1e-3f * pavement.truth[j]);
+      EXPECT_LT(drop.uncertainty.standard_error_percent[j], 15.0);
+    }
+    EXPECT_EQ(drop.multistart.runs, 4);
+    EXPECT_FALSE(drop.multistart.non_unique);
+    EXPECT_LT(drop.rms_percent, 0.01f);
+    // The records hold the basin as the fit left it.
+    ASSERT_EQ(drop.sensors.size(), 9u);
+    double squares = 0;
+    for (const SensorRecord& s : drop.sensors) {
+      EXPECT_EQ(s.weight, 1.0f);
+      EXPECT_EQ(s.weighted_residual, (s.measured - s.calculated) / s.measured);
+      squares +=
+          (static_cast<double>(s.measured) - s.calculated) * (static_cast<double>(s.measured) - s.calculated);
+    }
+    EXPECT_DOUBLE_EQ(drop.rms_deflection, std::sqrt(squares / 9.0));
+    EXPECT_TRUE(std::isnan(drop.adjusted_surface_modulus)) << "no temperature adjustment in this run";
+  }
+}
+
+TEST(StationRecords, AHiddenLayerIsFlaggedThroughTheWholeChain) {
+  Pavement pavement({{30.0f, 20000.0f}, {15.0f, 100.0f}, {0, 80.0f}});
+  pavement.make_basins();
+  pavement.fit();
+  const StationRecord station =
+      analyse_station(pavement.state, CheckLimits::for_units(true), SensorPrecision::for_units(true), 0);
+  ASSERT_EQ(station.drops.size(), 1u);
+  const std::uint32_t flags = station.drops[0].flags;
+  EXPECT_NE(flags & kPoorlyDetermined, 0u) << flag_names(flags);
+  EXPECT_NE(flags & kNotSeparable, 0u) << flag_names(flags);
+  EXPECT_FALSE(station.has_statistics) << "a one-drop station has no statistics of its own";
+  EXPECT_EQ(station.drops[0].multistart.runs, 0);
+}
+
+TEST(StationRecords, ListenersSeeEveryStationInOrderWithoutFiles) {
+  ResultsAnalysis analysis(ResultsOptions{});  // no folder: records for the listeners only
+  std::vector<std::pair<int, std::string>> seen;
+  analysis.add_listener([&](const StationRecord& s) { seen.emplace_back(s.sequence, s.id); });
+  Pavement pavement({{20.0f, 1000.0f}, {60.0f, 100.0f}, {0, 80.0f}});
+  pavement.make_basins();
+  pavement.settle_at_truth();
+  analysis.begin(pavement.state);
+  for (const char* id : {"A1        ", "B2 \"x\",y", "C3        "}) {
+    pavement.state.station.id = id;
+    analysis.record(pavement.state, analysis.analyse(pavement.state));
+  }
+  const std::vector<std::pair<int, std::string>> expected = {{1, "A1"}, {2, "B2 \"x\",y"}, {3, "C3"}};
+  EXPECT_EQ(seen, expected);
+  std::ostringstream errors;
+  EXPECT_EQ(analysis.finish({}, 0, errors), 0);
+  EXPECT_EQ(errors.str(), "");
+}
+
+}  // namespace
+}  // namespace basinfit::results
