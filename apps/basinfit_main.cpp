@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
       ->type_name("N");
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
+  bool keep_control = false;
+  app.add_flag("--keep-control", keep_control,
+               "Leave the control file in place, so the same run can be started again");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -121,6 +124,7 @@ int main(int argc, char** argv) {
   options.terminal = &std::cout;
   options.errors = &std::cerr;
   options.jobs = jobs;
+  options.keep_control = keep_control;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
   const int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
