@@ -344,11 +344,6 @@ SourceSurvey read_pddx(const InputFile& input) {
       found.emplace_back(static_cast<long>(*number), &entry);
     }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    if (static_cast<int>(found.size()) != drops)
-      throw InputError(file.name(), found.empty() ? s.line : found.back().second->line,
-                       "[" + s.name + "] holds " + std::to_string(found.size()) +
-                           " DropData entries, but NumberOfDrops is " + std::to_string(drops) +
-                           " (a truncated or damaged file?)");
     int sequence = 0;
     for (const auto& [number, entry] : found) {
       SourceDrop d;
@@ -368,6 +363,11 @@ SourceSurvey read_pddx(const InputFile& input) {
         d.deflections.push_back(v.number(s, *entry, items[static_cast<std::size_t>(i)], "a deflection"));
       st.drops.push_back(std::move(d));
     }
+    if (static_cast<int>(found.size()) != drops)
+      throw InputError(file.name(), found.empty() ? s.line : found.back().second->line,
+                       "[" + s.name + "] holds " + std::to_string(found.size()) +
+                           " DropData entries, but NumberOfDrops is " + std::to_string(drops) +
+                           " (a truncated or damaged file?)");
     survey.stations.push_back(std::move(st));
   }
   if (temperatures_needed || units.entries.count("temperatureunits"))
