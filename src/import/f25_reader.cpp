@@ -29,6 +29,7 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
   bool have_geometry = false;
   std::size_t sensor_count = 0;
   int skipped_records = 0;
+  int extra_fields = 0;  // drop lines with fields after the deflections (meaning unknown)
   for (const CsvRecord& r : parse_csv(input.text, input.name, ',')) {
     auto field = [&](std::size_t i) {
       return i < r.fields.size() ? std::string_view(r.fields[i]) : std::string_view();
@@ -101,6 +102,7 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
                       std::string(field(i + 2)) + "'";
         d.deflections.push_back(v);
       }
+      if (r.fields.size() > sensor_count + 2) ++extra_fields;
       survey.stations.back().drops.push_back(std::move(d));
     } else {
       ++skipped_records;
@@ -109,6 +111,9 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
   if (!have_geometry) throw InputError(input.name, 0, "no record 5020 (plate radius and sensor positions)");
   // Station records without drop lines are the header's defaults or empty points.
   std::erase_if(survey.stations, [](const SourceStation& s) { return s.drops.empty(); });
+  if (extra_fields)
+    survey.notes.push_back(input.name + ": " + std::to_string(extra_fields) +
+                           " drop lines carry fields after the deflections; they are not read");
   if (skipped_records)
     survey.notes.push_back(input.name + ": " + std::to_string(skipped_records) +
                            " records of other kinds skipped");

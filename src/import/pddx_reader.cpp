@@ -136,7 +136,12 @@ class Values {
   }
   std::vector<std::string> list(const Entry& e) const {
     std::string value = e.value;
-    if (const auto comment = value.find("//"); comment != std::string::npos) value.resize(comment);
+    // Some producers append "// remark" to a value; the remark is set aside with a note.
+    if (const auto comment = value.find("//"); comment != std::string::npos) {
+      value.resize(comment);
+      notes_.push_back(file_.name() + ", line " + std::to_string(e.line) + ": text after // in " + e.key +
+                       " ignored");
+    }
     return split(trim(value), delimiter_);
   }
   double number(const Section& s, const Entry& e, const std::string& item, const std::string& what) const {
@@ -181,6 +186,9 @@ class Values {
   char decimal_;
   mutable std::set<const void*> used_;
   mutable std::set<std::string> used_keys_;
+
+ public:
+  mutable std::vector<std::string> notes_;
 };
 
 char symbol_value(const PddxFile& file, const Section& s, std::string_view key, char fallback,
@@ -373,6 +381,7 @@ SourceSurvey read_pddx(const InputFile& input) {
   if (temperatures_needed || units.entries.count("temperatureunits"))
     survey.temperature_unit = v.unit(units, "TemperatureUnits", Quantity::kTemperature);
 
+  survey.notes.insert(survey.notes.end(), v.notes_.begin(), v.notes_.end());
   // Unknown sections and keys are noted once each.
   const std::set<std::string> known_sections = {"pavement deflection data exchange file",
                                                 "units",

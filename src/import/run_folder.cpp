@@ -419,7 +419,9 @@ std::string station_table(const RunInput& input) {
   for (const StationRow& r : input.stations) {
     std::snprintf(buffer, sizeof buffer, "%-12s %12s %5d %8d  %s\n", r.identifier.substr(0, 10).c_str(),
                   r.chainage.c_str(), r.kept, r.skipped, r.why.c_str());
-    out += buffer;
+    std::string line = buffer;
+    while (line.size() > 1 && line[line.size() - 2] == ' ') line.erase(line.size() - 2, 1);
+    out += line;
   }
   return out;
 }
