@@ -39,11 +39,11 @@ std::optional<double> deflection_number(const std::string& folded_name, const st
 }
 
 std::optional<std::string> temperature_use(const std::string& f) {
-  for (const char* p : {"temperature", "temp", "t"}) {
+  for (const char* p : {"temperature", "temp"}) {
     const std::string s = p;
     if (f.size() > s.size() && f.rfind(s, 0) == 0 && !parse_number(f.substr(s.size())))
       return f.substr(s.size());
-    if (f.size() > s.size() && s != "t" && f.compare(f.size() - s.size(), s.size(), s) == 0)
+    if (f.size() > s.size() && f.compare(f.size() - s.size(), s.size(), s) == 0)
       return f.substr(0, f.size() - s.size());
   }
   if (one_of(f, {"air", "surface", "pavement", "asphalt", "manual"})) return f;
@@ -177,8 +177,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
                                ": expected a chainage, found '" + text(chainage) + "'");
         st.chainage = c;
       } else if (const auto c = parse_number(st.identifier, decimal)) {
-        st.chainage = c;  // a numeric station is its chainage
-        st.identifier.clear();
+        st.chainage = c;  // a numeric station is also its chainage (for the thickness ranges)
       }
       if (station >= 0 && chainage >= 0 && st.identifier.empty())
         throw InputError(input.name, row.line, "the station is empty");

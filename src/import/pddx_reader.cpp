@@ -390,14 +390,15 @@ SourceSurvey read_pddx(const InputFile& input) {
                                                 "device configuration",
                                                 "device calibration",
                                                 "location identification"};
+  std::set<std::string> noted_keys;
   for (const Section& s : file.sections()) {
     const std::string key = section_key(s.name);
     if (key.rfind("test location", 0) == 0) {
       for (const auto& [k, e] : s.entries)
         if (!v.used(s, k) && k != "gpslocation" && k != "testtype" && k != "testtime" && k != "testcomment" &&
-            k != "drophistorytype")
+            k != "drophistorytype" && noted_keys.insert(k).second)
           survey.notes.push_back(file.name() + ", line " + std::to_string(e.line) + ": key " + e.key +
-                                 " in [" + s.name + "] skipped");
+                                 " in [" + s.name + "] skipped (noted once for all test locations)");
       continue;
     }
     if (!known_sections.count(key))

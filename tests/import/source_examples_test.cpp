@@ -197,5 +197,32 @@ TEST(SourceExamples, ValuesPassUnchangedOrByTheExactFactors) {
                                                 "64.2", "46.8", "35.1"}));
 }
 
+TEST(SourceExamples, CsvColumnsGivenByMappingWithUnitsAndDecimalCommas) {
+  TempFolder f("columns");
+  write_file(f / "structure.csv", kStructure);
+  write_file(f / "drops.csv",
+             "Point;Dist_km;Seq;Force kN;S1;S2;S3;Tsurf;Tair\n"
+             "P-1;1,250;1;40,1;312,4;254,8;221,3;27,9;21,4\n"
+             "P-1;1,250;2;50,3;392,0;319,7;277,5;27,9;21,4\n");
+  const auto run = run_program(
+      import_path(),
+      {(f / "drops.csv").string(), "--structure", (f / "structure.csv").string(), "--out",
+       (f / "run").string(), "--columns",
+       "station=Point,chainage=Dist_km,drop=Seq,load=Force kN,d1=S1,d2=S2,d3=S3,temp_surface=Tsurf,"
+       "temp_air=Tair",
+       "--offsets", "0,20,30", "--offset-unit", "cm", "--plate-radius", "15", "--load-unit", "kN",
+       "--chainage-unit", "km", "--decimal", ","});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  const auto lines = word_lines(read_file(f / "run" / "deflections.dat"));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], (std::vector<std::string>{"P-1", "2", "15", "30", "0", "0", "27.9", "21.4"}));
+  EXPECT_EQ(lines[2], (std::vector<std::string>{"40100", "312.4", "254.8", "221.3"}));
+  EXPECT_EQ(lines[3], (std::vector<std::string>{"50300", "392", "319.7", "277.5"}));
+  const auto general = word_lines(read_file(f / "run" / "general.dat"));
+  EXPECT_EQ(general[1], (std::vector<std::string>{"3", "0", "15", "3", "0"}));
+  EXPECT_EQ(general[2], (std::vector<std::string>{"0", "20", "30"}));
+  EXPECT_NE(run.out.find("1250"), std::string::npos) << "chainage 1.25 km in m: " << run.out;
+}
+
 }  // namespace
 }  // namespace basinfit::import_test
