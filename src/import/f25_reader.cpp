@@ -51,6 +51,7 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
       survey.route = std::string(trim(field(1)));
     } else if (id == 5020) {
       survey.plate_radius = number(1, "the plate radius");
+      survey.geometry = {input.name, r.line, "record 5020"};
       survey.sensors.clear();
       for (std::size_t i = 2; i < r.fields.size(); ++i) {
         if (fold(field(i)) == "n0" || field(i).empty()) continue;

@@ -158,6 +158,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   if (!options.plate_radius)
     throw InputError("--plate-radius", 0, "a CSV file holds no plate radius; give it with --plate-radius");
   survey.plate_radius = *options.plate_radius;
+  survey.geometry = {input.name, table.header_line(), "the deflection columns and --plate-radius"};
 
   const char decimal = options.decimal;
   SourceStation* current = nullptr;

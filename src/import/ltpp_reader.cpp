@@ -262,6 +262,7 @@ SourceSurvey read_ltpp(const std::vector<InputFile>& files, const ReaderOptions&
     throw InputError(points.file(), configuration_from->line,
                      "configuration " + configuration + " is not in " + configs.file());
   survey.length_unit = Unit::kMillimetre;
+  survey.geometry = {configs.file(), config_row->line, "configuration " + configuration};
   survey.plate_radius = number(configs, *config_row, c_radius, "the plate radius (mm)");
   if (!(survey.plate_radius > 0))
     throw InputError(configs.file(), config_row->line, "the plate radius must be above 0");

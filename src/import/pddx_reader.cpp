@@ -239,6 +239,7 @@ SourceSurvey read_pddx(const InputFile& input) {
   (void)ops;
 
   const Section& device = file.require("Device Configuration");
+  survey.geometry = {file.name(), device.line, "[" + device.name + "]"};
   const Entry& radius_entry = v.require(device, "LoadPlateRadius");
   survey.plate_radius =
       convert(v.number(device, radius_entry, std::string(trim(radius_entry.value)), "the plate radius"),

@@ -65,9 +65,7 @@ std::vector<KeptSensor> choose_sensors(const SourceSurvey& survey, const ImportO
                     " nearest the plate are kept (choose others with --sensors)");
     kept.resize(kMaxSensors);
   }
-  if (kept.empty())
-    throw InputError(survey.stations.empty() ? "" : survey.stations.front().ref.file, 0,
-                     "no deflection sensor in front of the plate is left for the basin");
+  if (kept.empty()) fail(survey.geometry, "no deflection sensor in front of the plate is left for the basin");
   return kept;
 }
 
@@ -123,16 +121,17 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   const std::vector<KeptSensor> sensors = choose_sensors(survey, options, run.notes);
   const double plate = convert(survey.plate_radius, survey.length_unit, length);
   if (!(plate > 0 && plate <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
-    throw InputError(first_ref.file, 0,
-                     "plate radius " + number_text(plate) + " " + symbol(length) + ", expected above 0");
+    fail(survey.geometry, "plate radius " + number_text(plate) + " " + symbol(length) +
+                              ", expected above 0 and at most " +
+                              number_text(english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm));
   std::vector<double> offsets;
   for (const KeptSensor& k : sensors) {
     const double r = convert(k.offset, survey.length_unit, length);
     const double limit = english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm;
     if (!(r <= limit))
-      throw InputError(first_ref.file, 0,
-                       "sensor " + std::to_string(survey.sensors[k.index].number) + " is " + number_text(r) +
-                           " " + symbol(length) + " from the load, expected at most " + number_text(limit));
+      fail(survey.geometry, "sensor " + std::to_string(survey.sensors[k.index].number) + " is " +
+                                number_text(r) + " " + symbol(length) + " from the load, expected at most " +
+                                number_text(limit));
     offsets.push_back(r);
   }
   const std::size_t ns = sensors.size();

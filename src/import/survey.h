@@ -62,6 +62,7 @@ struct SourceSurvey {
   Unit temperature_unit = Unit::kCelsius;
   double plate_radius = 0;
   std::vector<SourceSensor> sensors;
+  SourceRef geometry;  // where the plate radius and the sensor positions are given
   std::vector<SourceStation> stations;
   std::vector<std::string> notes;  // things worth telling with --verbose (unknown keys, ...)
 
