@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   app.add_flag("--force", force, "Replace the files of an existing run folder");
   app.add_flag("-q,--quiet", quiet, "No station table on standard output");
   app.add_flag("-v,--verbose", verbose,
-               "Also list what was skipped (unknown sections and keys, rear sensors, ...)");
+               "Also list what the reader skipped (unknown sections and keys, unread records)");
 
   imp::ImportOptions run;
   imp::ReaderOptions reader;
@@ -124,8 +124,10 @@ int main(int argc, char** argv) {
   app.add_option("--units", units_word, "Unit system of the run: metric or english (default: the source's)");
   app.add_option("--reference-temperature", reference,
                  "Reference temperature of the surface modulus, in the run's unit (default 20 C / 68 F)");
-  app.add_option("--temperatures", temperatures,
-                 "Readings for the engine's temperature 1 and 2, e.g. surface,air (default) or manual,air");
+  app.add_option(
+      "--temperatures", temperatures,
+      "Readings for the engine's temperature 1 and 2, e.g. surface,air (default) or manual,air; names as the "
+      "source gives them (F25: asphalt, surface, air; PDDX without TemperatureSensorUse: t1, t2, ...)");
   app.add_option("--temperature-adjust", run.temperature_adjustment,
                  "1: adjust the surface modulus (default), 0: not")
       ->check(CLI::Range(0, 1));
