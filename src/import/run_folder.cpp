@@ -135,6 +135,9 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
     offsets.push_back(r);
   }
   const std::size_t ns = sensors.size();
+  for (double w : options.weights)
+    if (!(w >= 0 && std::isfinite(static_cast<float>(w))))
+      throw InputError("--weights", 0, "weight " + number_text(w) + ", expected a number of 0 or more");
   if (options.weighting == 2 && options.weights.size() != ns)
     throw InputError("--weights", 0,
                      std::to_string(options.weights.size()) + " weights for " + std::to_string(ns) +
@@ -244,8 +247,11 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
                          (structure_chainage ? " at chainage " + number_text(*structure_chainage) + " " +
                                                    symbol(structure_chainage_unit)
                                              : std::string(" (it has no chainage)")));
-      for (std::size_t j = 0; j < range->thicknesses.size(); ++j)
+      for (std::size_t j = 0; j < range->thicknesses.size(); ++j) {
         h[j] = convert(range->thicknesses[j], structure_length, length);
+        if (!std::isfinite(static_cast<float>(h[j])))
+          throw InputError(structure.file, range->line, "thickness record: a thickness beyond any pavement");
+      }
     }
 
     // Temperatures.
@@ -268,7 +274,13 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
       t[k] = convert(*reading->value, survey.temperature_unit, temperature);
       const double lo = english ? kMinTemperatureF : kMinTemperatureC;
       const double hi = english ? kMaxTemperatureF : kMaxTemperatureC;
-      if (static_cast<int>(k) < needed && !(t[k] >= lo && t[k] <= hi))
+      if (static_cast<int>(k) >= needed && !(t[k] >= lo && t[k] <= hi)) {
+        // A reading the run does not use is not worth refusing the survey over.
+        run.notes.push_back(st.ref.text() + ": " + options.temperatures[k] + " temperature " +
+                            number_text(t[k]) + " is outside the engine's range and not used; 0 written");
+        t[k] = 0;
+      }
+      if (!(t[k] >= lo && t[k] <= hi))
         fail(st.ref, options.temperatures[k] + " temperature " + number_text(t[k]) + " " +
                          symbol(temperature) + ", expected " + number_text(lo) + " to " + number_text(hi));
     }
@@ -339,19 +351,34 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   g += line + "\n";
   g += std::to_string(options.temperature_adjustment) + " " + std::to_string(options.temperature_option) +
        " " + std::to_string(seed_option) + " " + (structure.stiff_layer ? "1" : "0") + "\n";
+  auto modulus_text = [&](double value, int line, const char* what, double least) {
+    const double v = convert(value, structure_modulus, modulus);
+    if (!(v >= least && v <= kMaxModulus))
+      throw InputError(structure.file, line,
+                       std::string("layer record: ") + what + " " + number_text(v) + " " + symbol(modulus) +
+                           ", expected " + float_text(least) + " to " + float_text(kMaxModulus));
+    return float_text(v);
+  };
   for (const StructureLayer& l : structure.layers) {
     g += std::to_string(l.number) + " " + std::to_string(l.type) + " " + float_text(l.poisson) + " " +
-         float_text(convert(l.modulus, structure_modulus, modulus));
+         modulus_text(l.modulus, l.line, l.type == 0 ? "seed modulus" : "fixed modulus",
+                      l.type == 0 ? 0.0 : kMinFixedModulus);
     if (l.type == 0)
-      g += " " + float_text(convert(l.lower, structure_modulus, modulus)) + " " +
-           float_text(convert(l.upper, structure_modulus, modulus));
+      g += " " + modulus_text(l.lower, l.line, "lower bound", 0.0) + " " +
+           modulus_text(l.upper, l.line, "upper bound", 0.0);
     g += "\n";
   }
   g += std::to_string(options.max_iterations) + " " + float_text(options.rms_tolerance) + " " +
        float_text(options.modulus_tolerance) + "\n";
-  for (const EvaluationPoint& p : structure.points)
-    g += float_text(convert(p.radius, structure_length, length)) + " " + std::to_string(p.layer) + " " +
-         std::to_string(p.position) + "\n";
+  for (const EvaluationPoint& p : structure.points) {
+    const double r = convert(p.radius, structure_length, length);
+    if (!(r <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
+      throw InputError(structure.file, p.line,
+                       "point record: radial distance " + number_text(r) + " " + symbol(length) +
+                           ", expected at most " +
+                           number_text(english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm));
+    g += float_text(r) + " " + std::to_string(p.layer) + " " + std::to_string(p.position) + "\n";
+  }
   run.general_data = g;
   return run;
 }

@@ -180,6 +180,12 @@ TEST(AssembleRun, ThicknessRangesAcrossUnitSystemsAndTemperatures) {
   s.stations[0].temperatures = {{"surface", 120.0}, {"air", 20.0}};
   e = error_of(s, english, {});
   EXPECT_NE(e.find("surface temperature 120 C, expected -60 to 90"), std::string::npos) << e;
+  // A modulus beyond the engine's range names the structure's line.
+  const Structure stiff = parse_structure("layer,1,fixed,0.35,20000000\n", "m.csv");
+  e = error_of(survey_with(1, 1, {0, 300}), stiff, {});
+  EXPECT_NE(e.find("m.csv, line 1: layer record: fixed modulus 20000000 MPa, expected 0.1 to 10000000"),
+            std::string::npos)
+      << e;
   // A point beyond every range.
   const Structure ranged =
       parse_structure("layer,1,fixed,0.35,450\nlayer,2,fixed,0.45,10\nthickness,0,1020,5\n", "r.csv");
