@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 1000))
       ->type_name("K")
       ->needs(results);
+  bool keep_control = false;
+  app.add_flag("--keep-control", keep_control,
+               "Leave the control file in place, so the same run can be started again");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -225,6 +228,7 @@ int main(int argc, char** argv) {
   options.terminal = &std::cout;
   options.errors = survey ? &survey->watch(std::cerr) : &std::cerr;
   options.jobs = jobs;
+  options.keep_control = keep_control;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
   int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);

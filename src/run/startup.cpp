@@ -193,7 +193,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   }
 
   // The control file is consumed once every name in it has been read and every output is open.
-  if (control_file_is_consumable(options.control_file)) {
+  if (!options.keep_control && control_file_is_consumable(options.control_file)) {
     std::error_code removed;
     std::filesystem::remove(options.control_file, removed);
     if (removed)

@@ -72,6 +72,7 @@ struct EngineOptions {
   Clock clock = local_clock;
   int jobs = 1;                         // workers; 1 is the plain serial run
   ProgressCounter* progress = nullptr;  // a progress display, or none
+  bool keep_control = false;            // leave the control file in place, so the run can be repeated
 };
 
 // Runs the engine.  Returns the exit status: 0 normal end, 1 input error, 2 file-system

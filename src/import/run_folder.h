@@ -1,0 +1,88 @@
+#pragma once
+// From a source survey and a structure to the engine's input files, and the run folder.
+//
+// Rules (the README's "Importing survey data" repeats them for users):
+// - Sensors: radial offset r = sqrt(x^2 + y^2); sensors behind the plate (x < 0) are left out
+//   of the basin with a note, since the engine's offsets are distances from the load; the rest
+//   are sorted by offset.  More than 10: the ones chosen with `sensors`, else the 10 nearest
+//   the plate.
+// - Drops: the first `skip_seating` drops of each point are seating drops; `drops` and
+//   `drop_heights` keep only the drops with those sequence numbers or height codes.  More than
+//   16 kept drops at one point is an error.  A point left without drops is skipped.
+// - Station identifiers: the source's own identifier where it has one; else the prefix and
+//   the chainage in the run's chainage unit (m or ft; up to 3 decimals, or plus notation),
+//   followed by "_" and the lane's letters and digits when the survey holds several lanes.
+//   Blanks, commas and tabs become "_"; the engine keeps 10 characters, and two points whose
+//   identifiers agree in those 10 are refused.
+// - Every kept value is checked against the engine's limits, naming the source record.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "import/structure.h"
+#include "import/survey.h"
+
+namespace basinfit::import {
+
+struct ImportOptions {
+  std::optional<bool> english;                  // unit system of the run; default: the source's
+  std::optional<double> reference_temperature;  // in the run's temperature unit; default 20 C / 68 F
+  std::vector<std::string> temperatures{"surface", "air"};  // readings for temperature 1 and 2
+  int weighting = 0;
+  std::vector<double> weights;  // weighting 2: one per kept sensor
+  int temperature_adjustment = 1;
+  int temperature_option = 1;
+  std::optional<int> seed_option;  // default: computed (0) up to 3 layers, else given (1)
+  int max_iterations = 30;
+  double rms_tolerance = 0.5;
+  double modulus_tolerance = 0.5;
+  int skip_seating = 0;
+  std::vector<int> drops;            // sequence numbers to keep (empty: all)
+  std::vector<double> drop_heights;  // height codes to keep (empty: all)
+  std::vector<int> sensors;          // source sensor numbers to keep (empty: rule above)
+  std::string station_prefix;
+  bool plus_notation = false;  // 12+50 (hundreds of feet) or 1+250 (km + m)
+  std::optional<std::string> route;
+  std::optional<std::string> title;
+};
+
+struct StationRow {
+  std::string identifier;
+  std::string chainage;  // in the run's chainage unit, or "-"
+  int kept = 0;
+  int skipped = 0;
+  std::string why;  // why drops (or the whole point) were skipped
+};
+
+// The three input files as text, what happened per point, and notes for the user.
+struct RunInput {
+  std::string standard_values;
+  std::string general_data;
+  std::string deflections;
+  std::vector<StationRow> stations;
+  std::vector<std::string> notes;
+  bool english = false;
+};
+
+// Throws InputError naming the source record (or the structure file line) on any problem.
+RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, const ImportOptions& options);
+
+// The names of the files in a run folder.
+inline constexpr const char* kControlName = "control.txt";
+inline constexpr const char* kStandardName = "standard.dat";
+inline constexpr const char* kGeneralName = "general.dat";
+inline constexpr const char* kDeflectionName = "deflections.dat";
+inline constexpr const char* kDetailName = "detail.txt";
+inline constexpr const char* kSummaryName = "summary.txt";
+inline constexpr const char* kLogName = "basinfit.log";
+
+// Writes the input files and the control file into `folder` (created if missing): each to a
+// temporary name first, all renamed at the end, so a failure leaves the folder as it was.
+// Refuses (InputError, file system) when any run file already exists there, unless `force`.
+void write_run_folder(const std::string& folder, const RunInput& input, bool force);
+
+// The station table as text (identifier, chainage, drops kept, drops skipped and why).
+std::string station_table(const RunInput& input);
+
+}  // namespace basinfit::import

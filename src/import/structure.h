@@ -1,0 +1,70 @@
+#pragma once
+// The pavement structure the engineer supplies beside the deflection file: layers, the
+// stiff-layer flag, thicknesses for the whole survey or per chainage range, and optional
+// evaluation points.  A CSV file whose first field names the record:
+//
+//   units,metric                      metric: cm, MPa, chainage in m; english: in, ksi, ft
+//   title,Route 12 overlay design     (optional)
+//   layer,1,backcalculated,0.35,3000,500,20000   number, type, Poisson's ratio, seed, bounds
+//   layer,3,fixed,0.45,60                        a fixed layer has no bounds
+//   stiff_layer,no                    yes: the last layer is a stiff layer
+//   thickness,,,15.0,35.0             from, to (chainage, inclusive, empty = open), one
+//   thickness,1000,1200,15.9,35.2       thickness per layer above the last; first match wins
+//   point,0,1,2                       evaluation point: radial distance, layer, position
+//
+// Lines starting with # and empty lines are ignored.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace basinfit::import {
+
+struct StructureLayer {
+  int number = 0;
+  int type = 0;  // 0 backcalculated, 1 fixed
+  double poisson = 0;
+  double modulus = 0;
+  double lower = 0;
+  double upper = 0;
+  int line = 0;
+};
+
+struct ThicknessRange {
+  std::optional<double> from;
+  std::optional<double> to;
+  std::vector<double> thicknesses;
+  int line = 0;
+};
+
+struct EvaluationPoint {
+  double radius = 0;
+  int layer = 0;
+  int position = 0;
+  int line = 0;
+};
+
+struct Structure {
+  std::string file;
+  bool english = false;
+  bool units_given = false;
+  std::string title;
+  std::vector<StructureLayer> layers;  // ordered by number
+  bool stiff_layer = false;
+  std::vector<ThicknessRange> ranges;
+  std::vector<EvaluationPoint> points;
+
+  // The range that holds `chainage` (in this file's chainage unit): the first row whose
+  // bounds contain it; a station without chainage matches only an open row.
+  const ThicknessRange* thickness_at(std::optional<double> chainage) const;
+};
+
+Structure parse_structure(std::string_view text, const std::string& file);
+Structure read_structure(const std::string& path);
+
+// Reads a whole file as bytes; a missing or unreadable file is an InputError of kind
+// kFileSystem naming it.
+std::string read_bytes(const std::string& path);
+
+}  // namespace basinfit::import
