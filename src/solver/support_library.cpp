@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kBookkeeping = 10;
 constexpr int kUnitsPerItem[5] = {1, 1, 1, 2, 2};
-constexpr const char* kTypeNames[5] = {"logical", "integer", "real", "double precision", "complex"};
 
 int units_per(StackItem type) { return kUnitsPerItem[static_cast<int>(type) - 1]; }
 
