@@ -236,7 +236,7 @@ class Evaluation {
     return {false, EvaluationStatus::kOk};
   }
 
-  // The closed-form terms and the result rows after an integration that ended with `status`.
+  // The closed-form terms and the result rows after an integration that ended with result.status.
   void finish(ModelResult& result) {
     result.point_count = in_.point_count;
     if (result.status == EvaluationStatus::kOk) {
