@@ -38,6 +38,12 @@ ModelResult evaluate_response_with(const PanelKernels& kernels, const LayerSyste
                                    std::span<const EvaluationPoint> points,
                                    const IntegrationLimits& limits = IntegrationLimits{});
 
+// evaluate_responses with the given kernels.
+void evaluate_responses_with(const PanelKernels& kernels, std::span<const LayerSystem> systems,
+                             std::span<const CircularLoad> loads, std::span<const EvaluationPoint> points,
+                             std::span<ModelResult> results,
+                             const IntegrationLimits& limits = IntegrationLimits{});
+
 // What the automatic path stands for under a BASINFIT_VECTOR_PATH setting (nullptr: not set).
 struct AutomaticChoice {
   const PanelKernels* kernels;

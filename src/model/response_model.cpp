@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #include "model/bessel_series.h"
@@ -106,6 +107,10 @@ class Evaluation {
     arrange_bessel_lanes();
   }
 
+  // The normalised first-layer thickness all lengths are scaled by: evaluations with the same
+  // loads, points and H1 have the same Bessel distances in the same lanes.
+  double length_scale() const { return system_.thickness[0]; }
+
   // One Bessel distance per load radius and per point-load pair off the load axis, sorted so that
   // short distances (few series terms) come first; each distance gets one lane per panel node.
   void arrange_bessel_lanes() {
@@ -125,11 +130,9 @@ class Evaluation {
     std::sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(n),
               [](const Entry& a, const Entry& b) { return a.distance < b.distance; });
     distance_count_ = n;
-    bessel_.count = n * kPanelNodes;
     for (std::size_t l = 0; l < n; ++l) {
       distance_[l] = entries[l].distance;
-      for (std::size_t m = 0; m < kPanelNodes; ++m)
-        bessel_.load_radius[l * kPanelNodes + m] = entries[l].point == kMaxPoints;
+      load_radius_[l] = entries[l].point == kMaxPoints;
       if (entries[l].point == kMaxPoints) {
         in_.load_lane[entries[l].load] = l * kPanelNodes;
       } else {
@@ -138,16 +141,109 @@ class Evaluation {
     }
   }
 
-  ModelResult run() {
+  // The lanes of the Bessel distances, each with one lane per panel node.
+  void set_up_bessel_lanes(BesselLanes& bessel) const {
+    bessel.count = distance_count_ * kPanelNodes;
+    for (std::size_t l = 0; l < distance_count_; ++l) {
+      for (std::size_t m = 0; m < kPanelNodes; ++m) bessel.load_radius[l * kPanelNodes + m] = load_radius_[l];
+    }
+  }
+
+  ModelResult run(BesselLanes& bessel) {
     ModelResult result;
+    set_up_bessel_lanes(bessel);
+    result.status = integrate(result, bessel);
+    finish(result);
+    return result;
+  }
+
+  // The integration split into its steps for evaluations that run side by side: begin, then per
+  // panel next_panel, the Bessel lanes of its transform values and close_panel until it reports
+  // an end, then finish.
+  struct PanelEnd {
+    bool ended;
+    EvaluationStatus status;
+  };
+
+  EvaluationStatus begin(ModelResult& result) {
+    if (const EvaluationStatus s = initial_step(); s != EvaluationStatus::kOk) return s;
+    result.initial_step = step0_;
+    add_zero_lambda_term();
+    lambda_ = 0.0;
+    step_ = step0_;
+    count_ = 0;
+    return EvaluationStatus::kOk;
+  }
+
+  // The six transform values of the next panel, by the same repeated addition.
+  void next_panel() {
+    for (std::size_t m = 0; m < kPanelNodes; ++m) {
+      lambda_ = lambda_ + step_;
+      node_lambda_[m] = lambda_;
+    }
+  }
+
+  const PanelLambdas& panel_lambdas() const { return node_lambda_; }
+
+  // J0 and J1 of every lane at the panel's transform values.
+  void evaluate_bessel(BesselLanes& bessel) const {
+    for (std::size_t l = 0; l < distance_count_; ++l) {
+      for (std::size_t m = 0; m < kPanelNodes; ++m)
+        bessel.x[l * kPanelNodes + m] = node_lambda_[m] * distance_[l];
+    }
+    evaluate_bessel_lanes(bessel, kernels_.bessel_series);
+  }
+
+  // The layer solutions, integrands and weighted sums of the panel, the step doubling and the
+  // tests that end the integration.
+  PanelEnd close_panel(const BesselLanes& bessel, ModelResult& result) {
+    kernels_.solve_layers(node_lambda_, constants_, threshold_, coefficients_);
+    kernels_.fill_integrands(in_, bessel, node_lambda_, coefficients_, integrands_);
+
+    // A node whose measure is not finite ends the evaluation before any of the panel's
+    // integrands is added (a failed evaluation reports no integrals).
+    for (std::size_t m = 0; m < kPanelNodes; ++m) {
+      ++count_;
+      if (!std::isfinite(coefficients_[m].measure)) {
+        result.lambda_values = count_;
+        result.final_lambda = node_lambda_[m];
+        return {true, EvaluationStatus::kNonFinite};
+      }
+    }
+    kernels_.accumulate(integrands_, step_, integral_);
+
+    const LayerCoefficients& last = coefficients_[kPanelNodes - 1];
+    if (!last.above_threshold) {
+      double doubled = 2 * step_;
+      threshold_ = 0.5 * threshold_;
+      if (doubled >= step_cap_) {
+        doubled = step_cap_;
+        threshold_ = 0.0;
+      }
+      // The panel's last node opens a panel of the new step: correct its weight.
+      add_junction_correction(integrands_[kPanelNodes - 1], doubled - step_);
+      step_ = doubled;
+    }
+    result.lambda_values = count_;
+    result.final_lambda = lambda_;
+    if (std::fabs(last.measure) <= kTerminationMeasure) {
+      return {true, integrals_finite() ? EvaluationStatus::kOk : EvaluationStatus::kNonFinite};
+    }
+    if (!integrals_finite()) return {true, EvaluationStatus::kNonFinite};
+    if (count_ > limits_.max_lambda_values || lambda_ > limits_.max_lambda) {
+      return {true, EvaluationStatus::kIntegrationRunaway};
+    }
+    return {false, EvaluationStatus::kOk};
+  }
+
+  // The closed-form terms and the result rows after an integration that ended with result.status.
+  void finish(ModelResult& result) {
     result.point_count = in_.point_count;
-    result.status = integrate(result);
     if (result.status == EvaluationStatus::kOk) {
       add_closed_form_terms();
       result.status = fill_results(result);
     }
     if (result.status != EvaluationStatus::kOk) result.rows = ResultTable{};
-    return result;
   }
 
  private:
@@ -266,62 +362,13 @@ class Evaluation {
   // Nothing inside a panel depends on an earlier node of the same panel (the step and the
   // threshold change only at panel ends), so the six layer solutions and the Bessel functions of
   // all six nodes are computed together; the integrals are still accumulated node by node.
-  EvaluationStatus integrate(ModelResult& result) {
-    if (const EvaluationStatus s = initial_step(); s != EvaluationStatus::kOk) return s;
-    result.initial_step = step0_;
-    add_zero_lambda_term();
-
-    double lambda = 0.0;
-    double step = step0_;
-    long count = 0;
-    PanelLambdas node_lambda;
-    PanelCoefficients coefficients;
+  EvaluationStatus integrate(ModelResult& result, BesselLanes& bessel) {
+    if (const EvaluationStatus s = begin(result); s != EvaluationStatus::kOk) return s;
     for (;;) {
-      for (std::size_t m = 0; m < kPanelNodes; ++m) {
-        lambda = lambda + step;
-        node_lambda[m] = lambda;
-      }
-      kernels_.solve_layers(node_lambda, constants_, threshold_, coefficients);
-      for (std::size_t l = 0; l < distance_count_; ++l) {
-        for (std::size_t m = 0; m < kPanelNodes; ++m)
-          bessel_.x[l * kPanelNodes + m] = node_lambda[m] * distance_[l];
-      }
-      evaluate_bessel_lanes(bessel_, kernels_.bessel_series);
-      kernels_.fill_integrands(in_, bessel_, node_lambda, coefficients, integrands_);
-
-      // A node whose measure is not finite ends the evaluation before any of the panel's
-      // integrands is added (a failed evaluation reports no integrals).
-      for (std::size_t m = 0; m < kPanelNodes; ++m) {
-        ++count;
-        if (!std::isfinite(coefficients[m].measure)) {
-          result.lambda_values = count;
-          result.final_lambda = node_lambda[m];
-          return EvaluationStatus::kNonFinite;
-        }
-      }
-      kernels_.accumulate(integrands_, step, integral_);
-
-      const LayerCoefficients& last = coefficients[kPanelNodes - 1];
-      if (!last.above_threshold) {
-        double doubled = 2 * step;
-        threshold_ = 0.5 * threshold_;
-        if (doubled >= step_cap_) {
-          doubled = step_cap_;
-          threshold_ = 0.0;
-        }
-        // The panel's last node opens a panel of the new step: correct its weight.
-        add_junction_correction(integrands_[kPanelNodes - 1], doubled - step);
-        step = doubled;
-      }
-      result.lambda_values = count;
-      result.final_lambda = lambda;
-      if (std::fabs(last.measure) <= kTerminationMeasure) break;
-      if (!integrals_finite()) return EvaluationStatus::kNonFinite;
-      if (count > limits_.max_lambda_values || lambda > limits_.max_lambda) {
-        return EvaluationStatus::kIntegrationRunaway;
-      }
+      next_panel();
+      evaluate_bessel(bessel);
+      if (const PanelEnd end = close_panel(bessel, result); end.ended) return end.status;
     }
-    return integrals_finite() ? EvaluationStatus::kOk : EvaluationStatus::kNonFinite;
   }
 
   void add_closed_form_terms() {
@@ -416,12 +463,23 @@ class Evaluation {
   double step_cap_ = 0.0;
   double step0_ = 0.0;
   double threshold_ = 0.0;
+  // The integration: the last transform value, the step, the values so far, the current panel.
+  double lambda_ = 0.0;
+  double step_ = 0.0;
+  long count_ = 0;
+  PanelLambdas node_lambda_{};
+  PanelCoefficients coefficients_{};
   std::size_t distance_count_ = 0;
   std::array<double, kMaxPoints * kMaxLoads + kMaxLoads> distance_{};
-  BesselLanes bessel_{};
+  std::array<bool, kMaxPoints * kMaxLoads + kMaxLoads> load_radius_{};
   PanelIntegrands integrands_{};
   ComponentTable integral_{};
 };
+
+template <class T>
+bool same_bits(const T& a, const T& b) {
+  return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
 
 bool valid_input(const LayerSystem& system, std::span<const CircularLoad> loads,
                  std::span<const EvaluationPoint> points) {
@@ -453,6 +511,60 @@ bool valid_input(const LayerSystem& system, std::span<const CircularLoad> loads,
   return true;
 }
 
+// Up to kMaxBatchSystems evaluations panel by panel side by side.  Each runs exactly the steps of
+// a single evaluation; the only thing they share is the Bessel lanes of a panel, and only between
+// evaluations whose six transform values of that panel are the same bits (and whose lengths are
+// scaled by the same H1, so that their lanes hold the same distances): J0 and J1 are a function
+// of lambda times distance alone, so the shared lanes are the very values each would compute.
+void evaluate_batch(const PanelKernels& kernels, std::span<const LayerSystem> systems,
+                    std::span<const CircularLoad> loads, std::span<const EvaluationPoint> points,
+                    std::span<ModelResult> results, const IntegrationLimits& limits) {
+  const std::size_t n = systems.size();
+  std::array<std::optional<Evaluation>, kMaxBatchSystems> evaluations;
+  std::array<bool, kMaxBatchSystems> running{};
+  for (std::size_t s = 0; s < n; ++s) {
+    if (!valid_input(systems[s], loads, points)) {
+      results[s].status = EvaluationStatus::kInvalidInput;
+      continue;
+    }
+    Evaluation& e = evaluations[s].emplace(systems[s], loads, points, limits, kernels);
+    results[s].status = e.begin(results[s]);
+    running[s] = results[s].status == EvaluationStatus::kOk;
+    if (!running[s]) e.finish(results[s]);
+  }
+  BesselLanes bessel;
+  for (;;) {
+    std::array<bool, kMaxBatchSystems> pending{};
+    bool any = false;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (!running[s]) continue;
+      evaluations[s]->next_panel();
+      pending[s] = any = true;
+    }
+    if (!any) break;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (!pending[s]) continue;
+      Evaluation& lead = *evaluations[s];
+      lead.set_up_bessel_lanes(bessel);
+      lead.evaluate_bessel(bessel);
+      for (std::size_t t = s; t < n; ++t) {
+        if (!pending[t]) continue;
+        Evaluation& e = *evaluations[t];
+        if (t != s && !(same_bits(e.length_scale(), lead.length_scale()) &&
+                        same_bits(e.panel_lambdas(), lead.panel_lambdas()))) {
+          continue;
+        }
+        pending[t] = false;
+        const Evaluation::PanelEnd end = e.close_panel(bessel, results[t]);
+        if (end.ended) {
+          running[t] = false;
+          results[t].status = end.status;
+          e.finish(results[t]);
+        }
+      }
+    }
+  }
+}
 }  // namespace
 
 const char* result_column_name(std::size_t column) {
@@ -488,13 +600,34 @@ ModelResult evaluate_response_with(const PanelKernels& kernels, const LayerSyste
     return failed;
   }
   Evaluation evaluation(system, loads, points, limits, kernels);
-  return evaluation.run();
+  BesselLanes bessel;
+  return evaluation.run(bessel);
+}
+
+void evaluate_responses_with(const PanelKernels& kernels, std::span<const LayerSystem> systems,
+                             std::span<const CircularLoad> loads, std::span<const EvaluationPoint> points,
+                             std::span<ModelResult> results, const IntegrationLimits& limits) {
+  for (ModelResult& r : results) r = ModelResult{};
+  if (results.size() != systems.size()) {
+    for (ModelResult& r : results) r.status = EvaluationStatus::kInvalidInput;
+    return;
+  }
+  for (std::size_t first = 0; first < systems.size(); first += kMaxBatchSystems) {
+    const std::size_t n = std::min(kMaxBatchSystems, systems.size() - first);
+    evaluate_batch(kernels, systems.subspan(first, n), loads, points, results.subspan(first, n), limits);
+  }
 }
 
 ModelResult evaluate_response(const LayerSystem& system, std::span<const CircularLoad> loads,
                               std::span<const EvaluationPoint> points, const IntegrationLimits& limits,
                               VectorPath path) {
   return evaluate_response_with(panel_kernels(path), system, loads, points, limits);
+}
+
+void evaluate_responses(std::span<const LayerSystem> systems, std::span<const CircularLoad> loads,
+                        std::span<const EvaluationPoint> points, std::span<ModelResult> results,
+                        const IntegrationLimits& limits, VectorPath path) {
+  evaluate_responses_with(panel_kernels(path), systems, loads, points, results, limits);
 }
 
 EvaluationStatus evaluate_response_in_argument_order(

@@ -136,7 +136,21 @@ ModelResult evaluate_response(const LayerSystem& system, std::span<const Circula
                               const IntegrationLimits& limits = IntegrationLimits{},
                               VectorPath path = VectorPath::kAutomatic);
 
-// Same as above with the arguments in the classic argument order of the model (moduli,
+// Several layer systems under the same loads at the same points, evaluated side by side: each
+// result is bit for bit what evaluate_response gives for its system (status, rows, counters),
+// and each evaluation ends at its own termination test.  Evaluations whose panels reach the same
+// transform values (the step depends on the moduli through the initial step, the threshold and
+// the step doubling, so this happens for some systems and not others) under the same H1 share
+// the Bessel functions of those panels, the largest part of an evaluation's time.  results must
+// have one element per system (otherwise every result is kInvalidInput).  Any number of systems;
+// they run in groups of kMaxBatchSystems.  Allocation-free and reentrant like evaluate_response.
+inline constexpr std::size_t kMaxBatchSystems = 10;
+void evaluate_responses(std::span<const LayerSystem> systems, std::span<const CircularLoad> loads,
+                        std::span<const EvaluationPoint> points, std::span<ModelResult> results,
+                        const IntegrationLimits& limits = IntegrationLimits{},
+                        VectorPath path = VectorPath::kAutomatic);
+
+// Same as evaluate_response with the arguments in the classic argument order of the model (moduli,
 // thicknesses, Poisson's ratios, interface factors, loads as pressure / radius / centre arrays,
 // points as layer / x / y / z arrays, the result table, the mode).  mode must be 1.  Rows
 // beyond the point count are left untouched; on failure the rows of the points are zero.

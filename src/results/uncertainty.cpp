@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "model/response_model.h"
@@ -20,13 +21,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Eigenvalues below this fraction of the largest leave a combination of moduli undetermined.
 constexpr double kSingularRatio = 1e-14;
 
-// Sensor deflections (survey units) of a layer system, or false when the model fails.
-bool deflections(const model::LayerSystem& system, const model::CircularLoad& load,
-                 const std::array<model::EvaluationPoint, model::kMaxPoints>& points, std::size_t count,
-                 double deflection_factor, PerSensor<double>& out) {
-  const model::ModelResult result =
-      model::evaluate_response(system, std::span<const model::CircularLoad>(&load, 1),
-                               std::span<const model::EvaluationPoint>(points.data(), count));
+// Sensor deflections (survey units) from a model result, or false when the model failed.
+bool deflections(const model::ModelResult& result, std::size_t count, double deflection_factor,
+                 PerSensor<double>& out) {
   if (!model::succeeded(result.status)) return false;
   for (std::size_t i = 0; i < count; ++i) {
     out[i] = -1000.0 * result.rows[i][model::kDisplacementZ] / deflection_factor;
@@ -108,18 +105,30 @@ Sensitivity sensitivity(const RunSettings& s, const StationData& st, const Stati
   const double deflection_factor = static_cast<double>(s.units.deflection);
 
   // Layers below the last one repeat it in the model, so a change of the last layer's modulus
-  // changes them too.
+  // changes them too.  The 2p perturbed systems share loads, points and thicknesses and run side
+  // by side (each result is bit for bit its own evaluation's); up, then down, per layer.
+  static_assert(2 * kMaxLayers <= model::kMaxBatchSystems);
+  std::array<model::LayerSystem, 2 * kMaxLayers> systems{};
   for (std::size_t k = 0; k < out.count; ++k) {
-    PerSensor<double> up{}, down{};
     for (const double sign : {1.0, -1.0}) {
-      model::LayerSystem system = base;
+      model::LayerSystem& system = systems[2 * k + (sign > 0 ? 0 : 1)];
+      system = base;
       const double factor = std::pow(10.0, sign * kLogModulusStep);
       for (std::size_t j = 0; j < model::kMaxLayers; ++j) {
         const std::size_t from = j < layers ? j : layers - 1;
         if (from == out.layers[k]) system.modulus[j] = base.modulus[j] * factor;
       }
-      if (!deflections(system, load, points, sensors, deflection_factor, sign > 0 ? up : down)) return out;
     }
+  }
+  std::array<model::ModelResult, 2 * kMaxLayers> evaluated{};
+  model::evaluate_responses(std::span<const model::LayerSystem>(systems.data(), 2 * out.count),
+                            std::span<const model::CircularLoad>(&load, 1),
+                            std::span<const model::EvaluationPoint>(points.data(), sensors),
+                            std::span<model::ModelResult>(evaluated.data(), 2 * out.count));
+  for (std::size_t k = 0; k < out.count; ++k) {
+    PerSensor<double> up{}, down{};
+    if (!deflections(evaluated[2 * k], sensors, deflection_factor, up)) return out;
+    if (!deflections(evaluated[2 * k + 1], sensors, deflection_factor, down)) return out;
     for (std::size_t i = 0; i < sensors; ++i) out.column[k][i] = (up[i] - down[i]) / (2.0 * kLogModulusStep);
   }
   out.available = true;

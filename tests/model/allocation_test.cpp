@@ -39,5 +39,24 @@ TEST(Allocation, AnEvaluationAllocatesNothing) {
   EXPECT_EQ(after - before, 0);
 }
 
+TEST(Allocation, EvaluationsSideBySideAllocateNothing) {
+  LayerSystem s;
+  s.modulus = {3000, 300, 60, 60, 60};
+  s.poisson = {0.35, 0.35, 0.45, 0.45, 0.45};
+  s.thickness = {150, 300, 300, 300};
+  std::array<LayerSystem, 6> systems;
+  systems.fill(s);
+  for (std::size_t k = 0; k < systems.size(); ++k) systems[k].modulus[k / 2] *= k % 2 == 0 ? 1.005 : 0.995;
+  const CircularLoad load{0.566, 150.0, 0.0, 0.0};
+  std::array<EvaluationPoint, 9> points;
+  for (std::size_t i = 0; i < points.size(); ++i) points[i] = {0, 200.0 * i, 0.0, 1};
+  std::array<ModelResult, 6> results;
+  const long before = allocations.load();
+  evaluate_responses(systems, std::span(&load, 1), points, results);
+  const long after = allocations.load();
+  for (const ModelResult& r : results) ASSERT_TRUE(succeeded(r.status));
+  EXPECT_EQ(after - before, 0);
+}
+
 }  // namespace
 }  // namespace basinfit::model
