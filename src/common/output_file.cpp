@@ -121,4 +121,18 @@ void KeptFiles::refuse_if_kept(const OutputFile& file) const {
           InputError::Kind::kFileSystem);
 }
 
+void write_whole_file(const std::string& name, std::string what, std::string_view bytes,
+                      const KeptFiles* kept) {
+  OutputFile file(name, std::move(what));
+  try {
+    if (kept != nullptr) kept->refuse_if_kept(file);
+    file.truncate();
+    file.write(bytes);
+    file.close();
+  } catch (const InputError&) {
+    file.abandon(true);
+    throw;
+  }
+}
+
 }  // namespace basinfit

@@ -85,7 +85,14 @@ class KeptFiles {
     std::string what;
     FileIdentity identity;
   };
+
   std::vector<Kept> files_;
 };
+
+// Writes `bytes` as the whole content of the file `name` (`what` names it in messages), refusing
+// a file of `kept` (may be nullptr) before it is emptied.  A file this call created is removed
+// again when anything fails.  Throws InputError.
+void write_whole_file(const std::string& name, std::string what, std::string_view bytes,
+                      const KeptFiles* kept);
 
 }  // namespace basinfit

@@ -162,16 +162,7 @@ namespace {
 // Writes one chart file whole; a file this run created is removed again when it fails.
 void save_chart_file(const std::filesystem::path& path, std::string_view bytes, const KeptFiles* kept) {
   try {
-    OutputFile file(path.string(), "chart file");
-    try {
-      if (kept != nullptr) kept->refuse_if_kept(file);
-      file.truncate();
-      file.write(bytes);
-      file.close();
-    } catch (const InputError&) {
-      file.abandon(true);
-      throw;
-    }
+    write_whole_file(path.string(), "chart file", bytes, kept);
   } catch (const InputError& e) {
     throw PlotFileError(path, e.reason());
   }

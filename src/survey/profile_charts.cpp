@@ -44,16 +44,7 @@ void style_axis(AxisRecord& axis, std::string_view title, int decimals) {
 }
 
 void save(const std::filesystem::path& path, std::string_view bytes, const KeptFiles* kept) {
-  OutputFile file(path.string(), "profile chart");
-  try {
-    if (kept != nullptr) kept->refuse_if_kept(file);
-    file.truncate();
-    file.write(bytes);
-    file.close();
-  } catch (const InputError&) {
-    file.abandon(true);
-    throw;
-  }
+  write_whole_file(path.string(), "profile chart", bytes, kept);
 }
 
 void draw(const ProfileChart& chart, plot::Canvas& canvas) {
