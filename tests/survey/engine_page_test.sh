@@ -58,6 +58,19 @@ copy_example parallel
 "$basinfit" -q -j 3 --html parallel/page.html parallel/control.txt || fail "parallel run with --html failed"
 undated() { sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} UTC//' "$1" | sed "s|$work/[a-z]*/||g"; }
 [ "$(undated paged/page.html)" = "$(undated parallel/page.html)" ] || fail "the parallel run's page differs"
+# The page shows the digests of the inputs (checked against sha256sum) and the data checks of the
+# machine-readable results: as many poorly determined drops as drops.csv of a run with --results.
+for f in standard.dat general.dat deflections.dat; do
+  digest=$(sha256sum "paged/$f" | cut -d' ' -f1)
+  grep -q "$digest" paged/page.html || fail "the page lacks the SHA-256 of $f"
+done
+copy_example tabled
+"$basinfit" -q --results tabled/results --html tabled/page.html tabled/control.txt || fail "run with --results failed"
+flagged=$(tr -d '\r' < tabled/results/drops.csv | awk -F, 'NR > 1 && $NF ~ /poorly_determined/ {n++} END {print n + 0}')
+[ "$flagged" -gt 0 ] || fail "the example should have poorly determined drops"
+grep -q "<td>poorly_determined</td><td>$flagged</td>" paged/page.html ||
+  fail "the page does not count the $flagged poorly determined drops of drops.csv"
+[ "$(undated paged/page.html)" = "$(undated tabled/page.html)" ] || fail "--results changes the page"
 python3 "$check" paged/page.html --stations 12 --complete --text "Route 12 eastbound lane, outer wheel path" ||
   fail "the example page is not valid"
 
