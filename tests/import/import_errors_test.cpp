@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_support.h"
+#include "import_support.h"
 
 namespace basinfit::import_test {
 namespace {
@@ -11,16 +12,6 @@ using e2e::read_file;
 using e2e::run_program;
 using e2e::TempFolder;
 using e2e::write_file;
-
-const std::filesystem::path kData = std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests" / "import" / "data";
-std::string import_path() { return std::string(BASINFIT_BINARY_DIR) + "/apps/basinfit-import"; }
-
-const char* const kStructure =
-    "units,metric\n"
-    "layer,1,backcalculated,0.35,3000,500,20000\n"
-    "layer,2,backcalculated,0.35,300,50,3000\n"
-    "layer,3,backcalculated,0.45,60,10,500\n"
-    "thickness,,,15,30\n";
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const auto at = text.find(from);

@@ -9,6 +9,7 @@
 
 #include "engine_support.h"
 #include "example_survey.h"
+#include "import_support.h"
 
 namespace basinfit::import_test {
 namespace {
@@ -19,7 +20,6 @@ using e2e::run_program;
 using e2e::TempFolder;
 using e2e::write_file;
 
-std::string import_path() { return std::string(BASINFIT_BINARY_DIR) + "/apps/basinfit-import"; }
 const std::filesystem::path kSource = BASINFIT_SOURCE_DIR;
 
 // The engine run directly on an example folder: its detail and summary reports.

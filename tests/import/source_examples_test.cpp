@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "engine_support.h"
+#include "import_support.h"
 
 namespace basinfit::import_test {
 namespace {
@@ -17,16 +18,6 @@ using e2e::read_file;
 using e2e::run_program;
 using e2e::TempFolder;
 using e2e::write_file;
-
-const std::filesystem::path kData = std::filesystem::path(BASINFIT_SOURCE_DIR) / "tests" / "import" / "data";
-std::string import_path() { return std::string(BASINFIT_BINARY_DIR) + "/apps/basinfit-import"; }
-
-const char* const kStructure =
-    "units,metric\n"
-    "layer,1,backcalculated,0.35,3000,500,20000\n"
-    "layer,2,backcalculated,0.35,300,50,3000\n"
-    "layer,3,backcalculated,0.45,60,10,500\n"
-    "thickness,,,15,30\n";
 
 int count_lines_starting(const std::string& text, const std::string& start) {
   std::istringstream in(text);

@@ -12,17 +12,15 @@
 
 #include "model/panel_kernels.h"
 #include "model/response_model.h"
+#include "test_pavements.h"
 
 namespace basinfit::model {
 namespace {
 
-LayerSystem layers(std::array<double, 5> E, std::array<double, 5> nu, std::array<double, 4> h) {
-  LayerSystem s;
-  s.modulus = E;
-  s.poisson = nu;
-  s.thickness = h;
-  return s;
-}
+using test::kPavement;
+using test::kPlate;
+using test::layers;
+using test::sensors;
 
 // The systems of a sensitivity analysis: each of the first `count` layers' modulus times
 // 10^(+-0.002), the layers below the last repeating it.
@@ -47,19 +45,10 @@ struct Batch {
   IntegrationLimits limits{};
 };
 
-const LayerSystem kPavement =
-    layers({3000, 300, 60, 60, 60}, {0.35, 0.35, 0.45, 0.45, 0.45}, {150, 300, 300, 300});
 const LayerSystem kStiffBottom =
     layers({4000, 400, 150, 60, 5000}, {0.35, 0.35, 0.4, 0.45, 0.3}, {100, 200, 300, 2500});
 const LayerSystem kHomogeneous =
     layers({100, 100, 100, 100, 100}, {0.3, 0.3, 0.3, 0.3, 0.3}, {10, 10, 10, 10});
-const CircularLoad kPlate{0.566, 150.0, 0.0, 0.0};
-
-std::vector<EvaluationPoint> sensors() {
-  std::vector<EvaluationPoint> points;
-  for (double offset : {0, 200, 300, 450, 600, 900, 1200, 1500, 1800}) points.push_back({0, offset, 0, 1});
-  return points;
-}
 
 std::vector<Batch> batches() {
   std::vector<Batch> b;

@@ -15,6 +15,7 @@
 #include "model/layer_solution.h"
 #include "model/panel_kernels.h"
 #include "model/response_model.h"
+#include "test_pavements.h"
 
 namespace basinfit::model {
 namespace {
@@ -35,23 +36,10 @@ struct Case {
   IntegrationLimits limits{};
 };
 
-LayerSystem layers(std::array<double, 5> E, std::array<double, 5> nu, std::array<double, 4> h) {
-  LayerSystem s;
-  s.modulus = E;
-  s.poisson = nu;
-  s.thickness = h;
-  return s;
-}
-
-const LayerSystem kPavement =
-    layers({3000, 300, 60, 60, 60}, {0.35, 0.35, 0.45, 0.45, 0.45}, {150, 300, 300, 300});
-const CircularLoad kPlate{0.566, 150.0, 0.0, 0.0};
-
-std::vector<EvaluationPoint> sensors() {
-  std::vector<EvaluationPoint> points;
-  for (double offset : {0, 200, 300, 450, 600, 900, 1200, 1500, 1800}) points.push_back({0, offset, 0, 1});
-  return points;
-}
+using test::kPavement;
+using test::kPlate;
+using test::layers;
+using test::sensors;
 
 // The cases of the model's own tests, and more: every point kind and layer, loads off the origin,
 // slip at the interfaces, the initial-step search, the step caps, the most Bessel lanes there can
