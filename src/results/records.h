@@ -88,7 +88,17 @@ struct DropRecord {
   Uncertainty uncertainty;
   MultistartOutcome multistart;
   std::uint32_t flags = 0;
+  // The flags each layer raised itself (kPoorlyDetermined, kNotSeparable, kModulusAtBound), so
+  // a reader marks only the layer concerned; 0 for a layer that raised none.
+  PerLayer<std::uint32_t> layer_flags{};
   std::vector<SensorRecord> sensors;
+};
+
+// How a station's moduli were carried to the standard load.
+enum class Normalisation : std::uint8_t {
+  kNone,          // no value: `normalisation_note` says why
+  kInterpolated,  // between the two drops around the standard load (the reports' value)
+  kTrend,         // from the station's trend of modulus against load, near the standard load
 };
 
 struct StationRecord {
@@ -109,6 +119,14 @@ struct StationRecord {
   // Means, normalised moduli and the stress-sensitivity fits exist only for several drops.
   bool has_statistics = false;
   StationStatistics statistics{};
+  // The normalised moduli every reader other than the reports uses: NaN where none exists, with
+  // the reason in `normalisation_note` (the reports keep their own 0).
+  Normalisation normalisation = Normalisation::kNone;
+  std::string normalisation_note;
+  PerLayer<double> normalised_modulus{kMissing, kMissing, kMissing, kMissing, kMissing};
+  double normalised_adjusted_surface_modulus = kMissing;
+  // A stress-sensitivity law outside the physically plausible range of K2 (per layer).
+  PerLayer<bool> implausible_law{};
   std::vector<DropRecord> drops;
 };
 
