@@ -3,11 +3,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
@@ -89,13 +91,28 @@ std::vector<imp::InputFile> load_inputs(const std::vector<std::string>& names) {
   return files;
 }
 
+// The word as a shell reads it back; control characters are written as $'\xHH' so that the
+// printed command never carries them raw to the terminal.
 std::string shell_word(const std::string& word) {
   if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+=") ==
       std::string::npos)
     return word;
+  if (basinfit::visible_name(word) != word) {
+    std::string q = "$'";
+    for (char c : word)
+      q += c == '\'' || c == '\\' ? std::string("\\") + c : basinfit::visible_name(std::string_view(&c, 1));
+    return q + "'";
+  }
   std::string q = "'";
   for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
+}
+
+// Each line with every byte visible, the line ends kept.
+std::string visible_lines(const std::string& text) {
+  std::string shown;
+  for (const std::string& line : imp::split_lines(text)) shown += basinfit::visible_name(line) + "\n";
+  return shown;
 }
 
 }  // namespace
@@ -190,6 +207,8 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  // A file-size limit is reported as a failed write, like any other, not by the signal.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     // Options into settings.
     if (!units_word.empty()) {
@@ -285,20 +304,25 @@ int main(int argc, char** argv) {
     const imp::RunInput input = imp::assemble_run(survey, structure, run);
     imp::write_run_folder(out_dir, input, force);
 
-    if (!quiet) std::cout << imp::station_table(input);
-    for (const std::string& note : input.notes) std::cerr << "basinfit-import: note: " << note << "\n";
+    // Identifiers, notes and names come from the input: shown with every byte visible.
+    if (!quiet) std::cout << visible_lines(imp::station_table(input));
+    for (const std::string& note : input.notes)
+      std::cerr << "basinfit-import: note: " << basinfit::visible_name(note) << "\n";
     if (verbose)
-      for (const std::string& note : survey.notes) std::cerr << "basinfit-import: " << note << "\n";
+      for (const std::string& note : survey.notes)
+        std::cerr << "basinfit-import: " << basinfit::visible_name(note) << "\n";
     std::filesystem::path engine = std::filesystem::path(argv[0]).parent_path() / "basinfit";
     std::error_code ec;
     const std::string engine_word = std::filesystem::exists(engine, ec)
                                         ? std::filesystem::absolute(engine, ec).string()
                                         : std::string("basinfit");
     std::cout << "cd " << shell_word(out_dir) << " && " << shell_word(engine_word) << " --keep-control "
+              << "--station-table "
+              << shell_word((std::filesystem::absolute(out_dir, ec) / imp::kStationTableName).string()) << " "
               << imp::kControlName << "\n";
     return 0;
   } catch (const basinfit::InputError& e) {
-    std::cerr << "basinfit-import: " << e.what() << "\n";
+    std::cerr << "basinfit-import: " << basinfit::visible_name(e.what()) << "\n";
     return e.exit_status();
   }
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "basinfit_version.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "common/list_reader.h"
 #include "model/response_model.h"
@@ -241,11 +242,11 @@ int main(int argc, char** argv) {
     return run(input);
   } catch (const InputError& e) {
     std::cout.flush();
-    std::cerr << "basinfit-model: " << e.what() << '\n';
+    std::cerr << "basinfit-model: " << basinfit::visible_name(e.what()) << '\n';
     return e.exit_status();
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "basinfit-model: " << e.what() << '\n';
+    std::cerr << "basinfit-model: " << basinfit::visible_name(e.what()) << '\n';
     return 2;
   }
 }

@@ -6,6 +6,11 @@
 // Units are not stated in the file: positions in mm, pressure in kPa, deflections in microns,
 // the station in m, unless options say otherwise.  Every other record is skipped.
 
+#include <cmath>
+#include <map>
+#include <optional>
+#include <utility>
+
 #include "common/input_error.h"
 #include "import/csv_table.h"
 #include "import/readers.h"
@@ -16,6 +21,8 @@ namespace basinfit::import {
 SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
   SourceSurvey survey;
   survey.format = "F25";
+  survey.file = input.name;
+  survey.units_from_options = true;
   survey.length_unit = options.offset_unit.value_or(Unit::kMillimetre);
   survey.chainage_unit = options.chainage_unit.value_or(Unit::kMetre);
   survey.deflection_unit = options.deflection_unit.value_or(Unit::kMicron);
@@ -28,7 +35,9 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
 
   bool have_geometry = false;
   std::size_t sensor_count = 0;
-  int skipped_records = 0;
+  std::map<int, int> skipped_records;  // record id -> count
+  // A GPS fix (record 5280) belongs to the station record that follows it.
+  std::optional<std::pair<double, double>> pending_fix;
   int extra_fields = 0;  // drop lines with fields after the deflections (meaning unknown)
   for (const CsvRecord& r : parse_csv(input.text, input.name, ',')) {
     auto field = [&](std::size_t i) {
@@ -64,7 +73,28 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
       st.ref = {input.name, r.line, "record 5301"};
       st.chainage = number(5, "the station");
       st.lane = std::string(trim(field(8)));
+      if (pending_fix) {
+        st.latitude = pending_fix->first;
+        st.longitude = pending_fix->second;
+        pending_fix.reset();
+      }
       survey.stations.push_back(std::move(st));
+    } else if (id == 5280) {
+      // Status 0 is a valid fix; latitude and longitude in signed decimal degrees.
+      const auto status = parse_number(field(1));
+      const auto lat = parse_number(field(3));
+      const auto lon = parse_number(field(4));
+      if (status && *status == 0 && lat && lon && std::fabs(*lat) <= 90 && std::fabs(*lon) <= 180) {
+        pending_fix = std::make_pair(*lat, *lon);
+      } else {
+        pending_fix.reset();
+        survey.notes.push_back(input.name + ", line " + std::to_string(r.line) +
+                               ": record 5280 holds no valid GPS fix; not kept");
+      }
+    } else if (id == 5302) {
+      // Position flags, then the operator's comment in the last field.
+      if (!survey.stations.empty() && r.fields.size() > 8)
+        survey.stations.back().comment = std::string(trim(r.fields.back()));
     } else if (id == 5303) {
       if (survey.stations.empty()) continue;  // the header's defaults
       const double flag = number(1, "the temperature unit flag");
@@ -106,7 +136,7 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
       if (r.fields.size() > sensor_count + 2) ++extra_fields;
       survey.stations.back().drops.push_back(std::move(d));
     } else {
-      ++skipped_records;
+      ++skipped_records[id];
     }
   }
   if (!have_geometry) throw InputError(input.name, 0, "no record 5020 (plate radius and sensor positions)");
@@ -115,9 +145,13 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
   if (extra_fields)
     survey.notes.push_back(input.name + ": " + std::to_string(extra_fields) +
                            " drop lines carry fields after the deflections; they are not read");
-  if (skipped_records)
-    survey.notes.push_back(input.name + ": " + std::to_string(skipped_records) +
-                           " records of other kinds skipped");
+  if (!skipped_records.empty()) {
+    std::string list;
+    for (const auto& [id, count] : skipped_records)
+      list += (list.empty() ? "" : ", ") + std::to_string(id) +
+              (count > 1 ? " (" + std::to_string(count) + ")" : "");
+    survey.notes.push_back(input.name + ": records not read (their meaning is not established): " + list);
+  }
   return survey;
 }
 

@@ -60,6 +60,8 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   const bool english = options.english.value_or(false);
   SourceSurvey survey;
   survey.format = "CSV";
+  survey.file = input.name;
+  survey.units_from_options = true;
   survey.route = "Imported from " + std::filesystem::path(input.name).filename().string();
   const Unit load_unit = options.load_unit.value_or(english ? Unit::kPoundForce : Unit::kNewton);
   survey.deflection_unit = options.deflection_unit.value_or(english ? Unit::kMil : Unit::kMicron);
@@ -70,7 +72,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   survey.load_unit = pressure ? (survey.english() ? Unit::kPoundForce : Unit::kNewton) : load_unit;
 
   // Roles to columns.
-  int station = -1, chainage = -1, lane = -1, drop = -1, height = -1, load = -1;
+  int station = -1, chainage = -1, lane = -1, drop = -1, height = -1, load = -1, comment = -1;
   std::vector<std::pair<double, int>> deflections;  // number in the name (or sensor number), column
   std::vector<std::pair<std::string, int>> temperatures;
   bool named_sensors = false;  // columns named by role d1..dN from --columns
@@ -88,6 +90,8 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         drop = index;
       else if (r == "height")
         height = index;
+      else if (r == "comment")
+        comment = index;
       else if (r == "load")
         load = index;
       else if (const auto t = temperature_use(r); t && r.rfind("d", 0) != 0)
@@ -99,7 +103,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         throw InputError(
             "--columns", 0,
             "unknown role '" + role +
-                "'; expected station, chainage, lane, drop, height, load, d1..d10 or temp_<use>");
+                "'; expected station, chainage, lane, drop, height, load, comment, d1..d10 or temp_<use>");
     }
   } else {
     for (std::size_t i = 0; i < table.header().size(); ++i) {
@@ -116,6 +120,8 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         drop = index;
       else if (one_of(f, {"height", "dropheight"}))
         height = index;
+      else if (one_of(f, {"comment", "comments", "remark", "remarks", "note", "notes"}))
+        comment = index;
       else if (one_of(f, {"load", "force", "peakload", "pressure", "stress"}))
         load = index;
       else if (const auto n = deflection_number(f, raw))
@@ -161,6 +167,26 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   survey.geometry = {input.name, table.header_line(), "the deflection columns and --plate-radius"};
 
   const char decimal = options.decimal;
+  // Columns not read are listed with --verbose.
+  std::vector<int> read_columns = {station, chainage, lane, drop, height, load, comment};
+  for (const auto& d : deflections) read_columns.push_back(d.second);
+  for (const auto& t : temperatures) read_columns.push_back(t.second);
+  for (std::size_t i = 0; i < table.header().size(); ++i)
+    if (std::find(read_columns.begin(), read_columns.end(), static_cast<int>(i)) == read_columns.end())
+      survey.notes.push_back(input.name + ", line " + std::to_string(table.header_line()) + ": column " +
+                             table.header()[i] + " not read");
+  // A semicolon or tab file written with decimal commas and read with the decimal point finds
+  // no number in "40,1": say so at the first such field rather than report it missing.
+  if (decimal != ',' && delimiter != ',')
+    for (const CsvRecord& row : table.rows())
+      for (int column : read_columns) {
+        if (column < 0 || column == station || column == lane || column == comment) continue;
+        const std::string t(trim(CsvTable::field(row, column)));
+        if (!parse_number(t, decimal) && parse_number(t, ','))
+          throw InputError(input.name, row.line,
+                           "column " + table.header()[static_cast<std::size_t>(column)] + ": '" + t +
+                               "' is written with a decimal comma; give --decimal ,");
+      }
   SourceStation* current = nullptr;
   std::string current_key;
   for (const CsvRecord& row : table.rows()) {
@@ -183,6 +209,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
       if (station >= 0 && chainage >= 0 && st.identifier.empty())
         throw InputError(input.name, row.line, "the station is empty");
       st.lane = text(lane);
+      st.comment = text(comment);
       for (const auto& [use, column] : temperatures) {
         TemperatureReading r;
         r.use = use;

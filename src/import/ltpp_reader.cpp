@@ -155,6 +155,37 @@ SourceSurvey read_ltpp(const std::vector<InputFile>& files, const ReaderOptions&
   const CsvTable& points = tables.at(Table::kPoints);
   const CsvTable& configs = tables.at(Table::kConfig);
   const CsvTable& sensors = tables.at(Table::kSensors);
+  survey.file = drops.file();
+  // What is not read is listed with --verbose: rows below quality level E, and the columns
+  // of each table that the import does not use.
+  if (!options.any_record_status)
+    for (const CsvTable* t : {&drops, &points, &configs, &sensors}) {
+      int below = 0;
+      for (const CsvRecord& r : t->rows()) below += status_ok(*t, r, false) ? 0 : 1;
+      if (below)
+        survey.notes.push_back(t->file() + ": " + std::to_string(below) +
+                               " rows below quality level E not read (--any-record-status reads them)");
+    }
+  const std::vector<std::pair<const CsvTable*, std::vector<std::string>>> used = {
+      {&drops,
+       {"STATE_CODE", "SHRP_ID", "TEST_DATE", "TEST_TIME", "DEFL_UNIT_ID", "POINT_LOC", "LANE_NO", "DROP_NO",
+        "DROP_HEIGHT", "DROP_LOAD", "RECORD_STATUS"}},
+      {&points,
+       {"STATE_CODE", "SHRP_ID", "TEST_DATE", "TEST_TIME", "DEFL_UNIT_ID", "POINT_LOC", "LANE_NO",
+        "CONFIGURATION_NO", "PVMT_SURF_TEMP", "AIR_TEMP_TEST", "RECORD_STATUS"}},
+      {&configs, {"CONFIGURATION_NO", "PLATE_RADIUS", "NO_ACTIVE_DEFLECTORS", "RECORD_STATUS"}},
+      {&sensors, {"CONFIGURATION_NO", "SENSOR_NO", "CENTER_OFFSET", "RECORD_STATUS"}}};
+  for (const auto& [t, names] : used) {
+    std::string unread;
+    for (const std::string& column : t->header()) {
+      const std::string f = fold(column);
+      const bool peak = t == &drops && f.rfind("peakdefl", 0) == 0;
+      if (peak || std::any_of(names.begin(), names.end(), [&](const std::string& n) { return fold(n) == f; }))
+        continue;
+      unread += (unread.empty() ? "" : ", ") + column;
+    }
+    if (!unread.empty()) survey.notes.push_back(t->file() + ": columns not read: " + unread);
+  }
 
   const KeyColumns dk(drops);
   std::vector<const CsvRecord*> rows;

@@ -5,6 +5,7 @@
 // declared decimal mark.  What the run needs and is missing is an error naming the section.
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -212,6 +213,7 @@ char symbol_value(const PddxFile& file, const Section& s, std::string_view key, 
 SourceSurvey read_pddx(const InputFile& input) {
   PddxFile file(input);
   SourceSurvey survey;
+  survey.file = file.name();
   const Section& head = file.require("Pavement Deflection Data Exchange File");
   const char delimiter = symbol_value(file, head, "DelimiterSymbol", ',', survey);
   const char decimal = symbol_value(file, head, "DecimalSymbol", '.', survey);
@@ -221,7 +223,10 @@ SourceSurvey read_pddx(const InputFile& input) {
   v.find(head, "DelimiterSymbol");
   v.find(head, "DecimalSymbol");
   const Entry& version = v.require(head, "PDDXVersionNumber");
-  const auto version_number = parse_number(version.value, decimal);
+  // Producers write the version as "2.0" whatever the file's decimal mark is.
+  auto version_number = parse_number(version.value, decimal);
+  for (char mark : {'.', ','})
+    if (!version_number) version_number = parse_number(version.value, mark);
   if (!version_number || (*version_number != 1.0 && *version_number != 2.0))
     v.fail(head, version, "expected 1.0 or 2.0, found '" + version.value + "'");
   survey.format = *version_number == 1.0 ? "PDDX 1.0" : "PDDX 2.0";
@@ -263,8 +268,8 @@ SourceSurvey read_pddx(const InputFile& input) {
     const auto k = static_cast<std::size_t>(i);
     survey.sensors.push_back({i + 1, xs[k], ys[k]});
     if (ys[k] != 0)
-      survey.notes.push_back("sensor " + std::to_string(i + 1) +
-                             " has a Y distance; its offset is sqrt(x^2 + y^2)");
+      survey.notes.push_back(file.name() + ", line " + std::to_string(xs_entry.line) + ": sensor " +
+                             std::to_string(i + 1) + " has a Y distance; its offset is sqrt(x^2 + y^2)");
   }
   std::vector<std::string> uses;
   if (const Entry* use = v.find(device, "TemperatureSensorUse"))
@@ -308,6 +313,17 @@ SourceSurvey read_pddx(const InputFile& input) {
   }
   if (points.empty()) throw InputError(file.name(), file.last_line(), "no [Test Location n] section");
 
+  // GPS positions are kept where GPSUnits gives degrees (or is absent: degrees are the rule).
+  bool gps_in_degrees = true;
+  if (const Entry* gps_units = v.find(units, "GPSUnits")) {
+    const auto words = v.list(*gps_units);
+    for (std::size_t i = 0; i < 2; ++i)
+      if (i >= words.size() || fold(words[i]).rfind("degree", 0) != 0) gps_in_degrees = false;
+    if (!gps_in_degrees)
+      survey.notes.push_back(file.name() + ", line " + std::to_string(gps_units->line) +
+                             ": GPS positions not kept: GPSUnits gives no degrees of latitude and longitude");
+  }
+
   bool temperatures_needed = false;
   bool have_location_units = false;
   for (const auto& [n, section] : points) {
@@ -323,6 +339,20 @@ SourceSurvey read_pddx(const InputFile& input) {
     st.chainage =
         v.number(s, loc, loc_items.empty() ? std::string() : loc_items[0], "the station (chainage)");
     if (const Entry* lane = v.find(s, "TestLane")) st.lane = lane->value;
+    if (const Entry* comment = v.find(s, "TestComment")) st.comment = comment->value;
+    if (const Entry* gps = v.find(s, "GPSLocation"); gps && gps_in_degrees) {
+      const auto items = v.list(*gps);
+      const auto lat = items.size() >= 2 ? parse_number(items[0], decimal) : std::nullopt;
+      const auto lon = items.size() >= 2 ? parse_number(items[1], decimal) : std::nullopt;
+      if (lat && lon && std::fabs(*lat) <= 90 && std::fabs(*lon) <= 180) {
+        st.latitude = lat;
+        st.longitude = lon;
+      } else {
+        survey.notes.push_back(file.name() + ", line " + std::to_string(gps->line) + ": [" + s.name +
+                               "] GPSLocation '" + gps->value +
+                               "' is no latitude and longitude in degrees; not kept");
+      }
+    }
     if (const Entry* temps = v.find(s, "TestTemperatures")) {
       const auto items = v.list(*temps);
       if (!uses.empty() && items.size() != uses.size())
@@ -383,7 +413,8 @@ SourceSurvey read_pddx(const InputFile& input) {
     survey.temperature_unit = v.unit(units, "TemperatureUnits", Quantity::kTemperature);
 
   survey.notes.insert(survey.notes.end(), v.notes_.begin(), v.notes_.end());
-  // Unknown sections and keys are noted once each.
+  // Everything not read is listed: keys of the test locations once each, keys of the other
+  // sections (device information, calibration factors, ...) each, unknown sections whole.
   const std::set<std::string> known_sections = {"pavement deflection data exchange file",
                                                 "units",
                                                 "operations information",
@@ -394,17 +425,23 @@ SourceSurvey read_pddx(const InputFile& input) {
   std::set<std::string> noted_keys;
   for (const Section& s : file.sections()) {
     const std::string key = section_key(s.name);
-    if (key.rfind("test location", 0) == 0) {
-      for (const auto& [k, e] : s.entries)
-        if (!v.used(s, k) && k != "gpslocation" && k != "testtype" && k != "testtime" && k != "testcomment" &&
-            k != "drophistorytype" && noted_keys.insert(k).second)
-          survey.notes.push_back(file.name() + ", line " + std::to_string(e.line) + ": key " + e.key +
-                                 " in [" + s.name + "] skipped (noted once for all test locations)");
+    const bool location = key.rfind("test location", 0) == 0;
+    if (!location && !known_sections.count(key)) {
+      survey.notes.push_back(file.name() + ", line " + std::to_string(s.line) + ": section [" + s.name +
+                             "] not read");
       continue;
     }
-    if (!known_sections.count(key))
-      survey.notes.push_back(file.name() + ", line " + std::to_string(s.line) + ": section [" + s.name +
-                             "] skipped");
+    std::vector<const Entry*> unread;
+    for (const auto& [k, e] : s.entries)
+      if (!v.used(s, k) && (!location || noted_keys.insert(k).second)) unread.push_back(&e);
+    std::sort(unread.begin(), unread.end(), [](const Entry* a, const Entry* b) { return a->line < b->line; });
+    for (const Entry* e : unread)
+      survey.notes.push_back(file.name() + ", line " + std::to_string(e->line) + ": [" + s.name + "] " +
+                             e->key + " not read" +
+                             (location ? " (in any test location)"
+                              : lower(e->key).find("calibration") != std::string::npos
+                                  ? " (the peaks are taken as the file gives them)"
+                                  : ""));
   }
   return survey;
 }

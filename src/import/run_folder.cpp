@@ -1,18 +1,28 @@
 #include "import/run_folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <numeric>
+#include <string_view>
 
 #include "common/input_error.h"
+#include "common/list_reader.h"
 #include "common/output_file.h"
 #include "import/text_values.h"
 #include "run/input_files.h"
 #include "run/run_state.h"
+#include "run/station_loop.h"
 
 namespace basinfit::import {
 
@@ -44,8 +54,8 @@ std::vector<KeptSensor> choose_sensors(const SourceSurvey& survey, const ImportO
     if (!chosen) continue;
     if (s.x < 0) {
       notes.push_back(
-          "sensor " + std::to_string(s.number) + " sits " + number_text(-s.x) + " " +
-          symbol(survey.length_unit) +
+          survey.geometry.text() + ": sensor " + std::to_string(s.number) + " sits " + number_text(-s.x) +
+          " " + symbol(survey.length_unit) +
           " behind the plate and is left out of the basin (the engine takes offsets from the load "
           "forwards)");
       continue;
@@ -60,8 +70,8 @@ std::vector<KeptSensor> choose_sensors(const SourceSurvey& survey, const ImportO
   std::stable_sort(kept.begin(), kept.end(),
                    [](const KeptSensor& a, const KeptSensor& b) { return a.offset < b.offset; });
   if (kept.size() > static_cast<std::size_t>(kMaxSensors)) {
-    notes.push_back(std::to_string(kept.size()) + " sensors in front of the plate; the " +
-                    std::to_string(kMaxSensors) +
+    notes.push_back(survey.geometry.text() + ": " + std::to_string(kept.size()) +
+                    " sensors in front of the plate; the " + std::to_string(kMaxSensors) +
                     " nearest the plate are kept (choose others with --sensors)");
     kept.resize(kMaxSensors);
   }
@@ -97,6 +107,168 @@ std::string identifier_text(std::string id) {
   return id;
 }
 
+// The engine holds every value in single precision: a value is checked as the engine will
+// read it, so that nothing the importer writes is refused by the engine (a plate radius of
+// 1e-300 becomes 0, a tolerance of 1e300 infinity).
+float engine_value(double value) { return static_cast<float>(value); }
+
+bool single_positive(double value) {
+  const float f = engine_value(value);
+  return f > 0 && std::isfinite(f);
+}
+
+// Checks `text` (a file the run folder will hold, named `name`) with the engine's own
+// readers, as a last guard: every value was checked before against the engine's limits with
+// a message naming its source, so a refusal here means a rule of the engine that the
+// importer does not know.
+void check_with_engine_readers(const RunInput& run) {
+  auto refuse = [](const InputError& e) {
+    throw InputError(e.file(), e.line(), e.reason() + " (in the file the import would write)");
+  };
+  RunSettings settings;
+  const TextFile standard(kStandardName, run.standard_values);
+  const TextFile general(kGeneralName, run.general_data);
+  const TextFile deflections(kDeflectionName, run.deflections);
+  try {
+    if (const auto problem = read_standard_values(standard, settings)) refuse(problem->detail);
+    if (const auto problem = read_general_data(general, settings)) refuse(problem->detail);
+    ListReader reader(deflections);
+    reader.read_text(79);
+    StationData station;
+    while (true) {
+      const StationRead read = read_station(reader, settings, station);
+      if (read == StationRead::kEndOfData) break;
+      if (read == StationRead::kNoSeparator)
+        throw InputError(kDeflectionName, station.header_line, "a station header without a separator");
+      check_station_values(settings, station, kDeflectionName);
+    }
+  } catch (const InputError& e) {
+    if (e.reason().find("(in the file the import would write)") != std::string::npos) throw;
+    refuse(e);
+  }
+}
+
+// A text field of the station table: RFC 4180 quoting, and text that a spreadsheet would
+// take for a formula (beginning with =, +, -, @, tab or carriage return) behind a single
+// quote inside a quoted field.  Bytes that are not UTF-8 become U+FFFD, as the table is UTF-8.
+std::string table_text(std::string_view raw) {
+  std::string text;
+  for (std::size_t i = 0; i < raw.size();) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    bool valid = length > 0 && i + length <= raw.size() && !(length == 2 && c < 0xC2);
+    for (std::size_t k = 1; valid && k < length; ++k)
+      valid = (static_cast<unsigned char>(raw[i + k]) & 0xC0) == 0x80;
+    if (valid) {
+      text.append(raw.substr(i, length));
+      i += length;
+    } else {
+      text += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = formula ? "\"'" : "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string degrees_text(std::optional<double> value) {
+  if (!value) return "";
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.7f", *value);  // about 1 cm on the ground
+  std::string t = buffer;
+  while (t.back() == '0') t.pop_back();
+  if (t.back() == '.') t.pop_back();
+  return t;
+}
+
+// Plausibility of what a deflectometer measures, judged on the survey's medians so that one
+// misfired drop does not decide it.  A value outside its range is almost always a unit that
+// does not fit the file; the candidate units that would bring it inside are named.
+struct Plausible {
+  const char* what;
+  Unit unit;     // the unit of the range
+  double least;  // inclusive range in `unit`
+  double most;
+};
+inline constexpr Plausible kPlausibleLoad{"median load", Unit::kNewton, 1000.0, 300000.0};
+inline constexpr Plausible kPlausibleCentreDeflection{"median deflection nearest the plate", Unit::kMicron,
+                                                      20.0, 5000.0};
+inline constexpr Plausible kPlausiblePlate{"plate radius", Unit::kMillimetre, 50.0, 250.0};
+inline constexpr Plausible kPlausibleFarthestOffset{"farthest sensor offset", Unit::kMillimetre, 200.0,
+                                                    3000.0};
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void check_plausible(const SourceSurvey& survey, const Plausible& range, double value, Unit unit,
+                     const SourceRef& where, std::initializer_list<Unit> candidates, const char* option,
+                     const char* file_key) {
+  const double v = convert(value, unit, range.unit);
+  if (v >= range.least && v <= range.most) return;
+  std::string likely;
+  for (Unit u : candidates) {
+    if (u == unit) continue;
+    const double as = convert(value, u, range.unit);
+    if (as >= range.least && as <= range.most)
+      likely += (likely.empty() ? "" : " or ") + std::string(symbol(u));
+  }
+  std::string reason =
+      std::string("the survey's ") + range.what + " is " + number_text(value) + " " + symbol(unit) +
+      (unit == range.unit ? std::string() : " (" + number_text(v) + " " + symbol(range.unit) + ")") +
+      ", outside what a deflectometer gives (" + number_text(range.least) + " to " + number_text(range.most) +
+      " " + symbol(range.unit) + ")";
+  if (!likely.empty()) {
+    reason += "; the values look like " + likely;
+    reason += survey.units_from_options
+                  ? std::string(": give ") + option + " " + likely.substr(0, likely.find(' '))
+                  : std::string(": the file's ") + file_key + " does not fit its values";
+  } else {
+    reason += survey.units_from_options ? std::string("; check the unit (") + option + ")"
+                                        : std::string("; check the file's ") + file_key;
+  }
+  throw InputError(where.file, where.line, (where.where.empty() ? "" : where.where + ": ") + reason);
+}
+
+void check_plausible_survey(const SourceSurvey& survey) {
+  using enum Unit;
+  if (survey.sensors.empty()) return;
+  check_plausible(survey, kPlausiblePlate, survey.plate_radius, survey.length_unit, survey.geometry,
+                  {kMillimetre, kCentimetre, kInch, kMetre}, "--offset-unit", "LoadPlateRadiusUnits");
+  double farthest = 0;
+  std::size_t nearest = 0;
+  for (std::size_t i = 0; i < survey.sensors.size(); ++i) {
+    const SourceSensor& s = survey.sensors[i];
+    farthest = std::max(farthest, std::hypot(s.x, s.y));
+    if (std::hypot(s.x, s.y) < std::hypot(survey.sensors[nearest].x, survey.sensors[nearest].y)) nearest = i;
+  }
+  check_plausible(survey, kPlausibleFarthestOffset, farthest, survey.length_unit, survey.geometry,
+                  {kMillimetre, kCentimetre, kInch, kMetre}, "--offset-unit", "SensorLocationUnits");
+  std::vector<double> loads, centre;
+  const SourceRef* first_drop = nullptr;
+  for (const SourceStation& st : survey.stations)
+    for (const SourceDrop& d : st.drops) {
+      if (!first_drop) first_drop = &d.ref;
+      if (d.load && *d.load > 0) loads.push_back(*d.load);
+      if (nearest < d.deflections.size() && d.deflections[nearest] && *d.deflections[nearest] > 0)
+        centre.push_back(*d.deflections[nearest]);
+    }
+  if (!first_drop) return;
+  const SourceRef where{survey.file.empty() ? first_drop->file : survey.file, 0, ""};
+  if (!loads.empty())
+    check_plausible(survey, kPlausibleLoad, median(loads), survey.load_unit, where,
+                    {kNewton, kKilonewton, kPoundForce, kKip}, "--load-unit", "LoadUnits");
+  if (!centre.empty())
+    check_plausible(survey, kPlausibleCentreDeflection, median(centre), survey.deflection_unit, where,
+                    {kMicron, kMillimetre, kMil, kInch}, "--deflection-unit", "DeflectionUnits");
+}
+
 }  // namespace
 
 RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, const ImportOptions& options) {
@@ -114,13 +286,15 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   const Unit structure_modulus = structure_english ? Unit::kKsi : Unit::kMegapascal;
   const Unit structure_chainage_unit = structure_english ? Unit::kFoot : Unit::kMetre;
 
-  if (survey.stations.empty()) throw InputError(survey.format, 0, "the survey holds no test points");
+  if (survey.stations.empty())
+    throw InputError(survey.file.empty() ? survey.format : survey.file, 0, "the survey holds no test points");
   const SourceRef& first_ref = survey.stations.front().ref;
 
   // Sensors and plate.
   const std::vector<KeptSensor> sensors = choose_sensors(survey, options, run.notes);
   const double plate = convert(survey.plate_radius, survey.length_unit, length);
-  if (!(plate > 0 && plate <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
+  if (!(engine_value(plate) > 0 &&
+        engine_value(plate) <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
     fail(survey.geometry, "plate radius " + number_text(plate) + " " + symbol(length) +
                               ", expected above 0 and at most " +
                               number_text(english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm));
@@ -128,13 +302,21 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   for (const KeptSensor& k : sensors) {
     const double r = convert(k.offset, survey.length_unit, length);
     const double limit = english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm;
-    if (!(r <= limit))
+    if (!(engine_value(r) <= limit))
       fail(survey.geometry, "sensor " + std::to_string(survey.sensors[k.index].number) + " is " +
                                 number_text(r) + " " + symbol(length) + " from the load, expected at most " +
                                 number_text(limit));
     offsets.push_back(r);
   }
   const std::size_t ns = sensors.size();
+  check_plausible_survey(survey);
+  auto check_setting = [](double value, const char* option) {
+    if (!single_positive(value))
+      throw InputError(option, 0,
+                       number_text(value) + ", expected a number above 0 that single precision holds");
+  };
+  check_setting(options.rms_tolerance, "--rms-tolerance");
+  check_setting(options.modulus_tolerance, "--modulus-tolerance");
   for (double w : options.weights)
     if (!(w >= 0 && std::isfinite(static_cast<float>(w))))
       throw InputError("--weights", 0, "weight " + number_text(w) + ", expected a number of 0 or more");
@@ -164,6 +346,7 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   const bool lane_in_id = lanes.size() > 1;
 
   std::string deflection_text;
+  run.station_table = "station,chainage,chainage_unit,lane,latitude,longitude,comment\n";
   std::map<std::string, const SourceStation*> ids;
   int written_stations = 0;
   for (const SourceStation& st : survey.stations) {
@@ -249,8 +432,11 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
                                              : std::string(" (it has no chainage)")));
       for (std::size_t j = 0; j < range->thicknesses.size(); ++j) {
         h[j] = convert(range->thicknesses[j], structure_length, length);
-        if (!std::isfinite(static_cast<float>(h[j])))
-          throw InputError(structure.file, range->line, "thickness record: a thickness beyond any pavement");
+        if (!single_positive(h[j]))
+          throw InputError(structure.file, range->line,
+                           "thickness record: layer " + std::to_string(j + 1) + " thickness " +
+                               number_text(h[j]) + " " + symbol(length) +
+                               ", expected a value above 0 that single precision holds");
       }
     }
 
@@ -274,13 +460,14 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
       t[k] = convert(*reading->value, survey.temperature_unit, temperature);
       const double lo = english ? kMinTemperatureF : kMinTemperatureC;
       const double hi = english ? kMaxTemperatureF : kMaxTemperatureC;
-      if (static_cast<int>(k) >= needed && !(t[k] >= lo && t[k] <= hi)) {
+      const auto inside = [&](double v) { return engine_value(v) >= lo && engine_value(v) <= hi; };
+      if (static_cast<int>(k) >= needed && !inside(t[k])) {
         // A reading the run does not use is not worth refusing the survey over.
         run.notes.push_back(st.ref.text() + ": " + options.temperatures[k] + " temperature " +
                             number_text(t[k]) + " is outside the engine's range and not used; 0 written");
         t[k] = 0;
       }
-      if (!(t[k] >= lo && t[k] <= hi))
+      if (!inside(t[k]))
         fail(st.ref, options.temperatures[k] + " temperature " + number_text(t[k]) + " " +
                          symbol(temperature) + ", expected " + number_text(lo) + " to " + number_text(hi));
     }
@@ -293,7 +480,7 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
       if (!d->load) fail(d->ref, "the load is missing");
       const double load = convert(*d->load, survey.load_unit, force);
       const double load_max = english ? kMaxLoadLbf : kMaxLoadN;
-      if (!(load >= 0 && load <= load_max))
+      if (!(engine_value(load) >= 0 && engine_value(load) <= load_max))
         fail(d->ref,
              "load " + number_text(load) + " " + symbol(force) + ", expected 0 to " + number_text(load_max));
       std::string line = float_text(load);
@@ -304,7 +491,7 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
                "the deflection of sensor " + std::to_string(survey.sensors[k.index].number) + " is missing");
         const double v = convert(*value, survey.deflection_unit, deflection);
         const double limit = english ? kMaxDeflectionMils : kMaxDeflectionMicrons;
-        if (!(std::fabs(v) <= limit))
+        if (!(std::fabs(engine_value(v)) <= limit))
           fail(d->ref, "deflection of sensor " + std::to_string(survey.sensors[k.index].number) + " is " +
                            number_text(v) + " " + symbol(deflection) + ", expected at most " +
                            number_text(limit) + " in magnitude");
@@ -313,6 +500,10 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
       deflection_text += line + "\n";
     }
     ++written_stations;
+    run.station_table += table_text(row.identifier) + "," +
+                         (chainage ? chainage_text(*chainage, english, false) : "") + "," +
+                         symbol(chainage_unit) + "," + table_text(st.lane) + "," + degrees_text(st.latitude) +
+                         "," + degrees_text(st.longitude) + "," + table_text(st.comment) + "\n";
     run.stations.push_back(row);
   }
   if (written_stations == 0)
@@ -320,7 +511,8 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
 
   std::string route = options.route.value_or(survey.route);
   if (route.size() > 79) {
-    run.notes.push_back("the route text is cut to the engine's 79 characters");
+    run.notes.push_back((options.route ? std::string("--route") : first_ref.file) +
+                        ": the route text is cut to the engine's 79 characters");
     route.resize(79);
   }
   for (char& c : route)
@@ -330,7 +522,7 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   // Standard value file: the check value and the reference temperature in F.
   const double reference =
       convert(options.reference_temperature.value_or(english ? 68.0 : 20.0), temperature, Unit::kFahrenheit);
-  if (!(reference >= kMinTemperatureF && reference <= kMaxTemperatureF))
+  if (!(engine_value(reference) >= kMinTemperatureF && engine_value(reference) <= kMaxTemperatureF))
     throw InputError("--reference-temperature", 0,
                      "reference temperature " + number_text(reference) + " F is outside the engine's range");
   run.standard_values = "1 " + float_text(reference) + "\n";
@@ -351,18 +543,21 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   g += line + "\n";
   g += std::to_string(options.temperature_adjustment) + " " + std::to_string(options.temperature_option) +
        " " + std::to_string(seed_option) + " " + (structure.stiff_layer ? "1" : "0") + "\n";
-  auto modulus_text = [&](double value, int line, const char* what, double least) {
+  // A seed must stay above 0 in single precision (`above`); bounds of 0 mean "none".
+  auto modulus_text = [&](double value, int line, const char* what, double least, bool above = false) {
     const double v = convert(value, structure_modulus, modulus);
-    if (!(v >= least && v <= kMaxModulus))
+    if (!(engine_value(v) >= least && engine_value(v) <= kMaxModulus) || (above && !(engine_value(v) > 0)))
       throw InputError(structure.file, line,
                        std::string("layer record: ") + what + " " + number_text(v) + " " + symbol(modulus) +
-                           ", expected " + float_text(least) + " to " + float_text(kMaxModulus));
+                           ", expected " +
+                           (above ? std::string("above 0 and at most ") : float_text(least) + " to ") +
+                           float_text(kMaxModulus));
     return float_text(v);
   };
   for (const StructureLayer& l : structure.layers) {
     g += std::to_string(l.number) + " " + std::to_string(l.type) + " " + float_text(l.poisson) + " " +
          modulus_text(l.modulus, l.line, l.type == 0 ? "seed modulus" : "fixed modulus",
-                      l.type == 0 ? 0.0 : kMinFixedModulus);
+                      l.type == 0 ? 0.0 : kMinFixedModulus, l.type == 0);
     if (l.type == 0)
       g += " " + modulus_text(l.lower, l.line, "lower bound", 0.0) + " " +
            modulus_text(l.upper, l.line, "upper bound", 0.0);
@@ -372,7 +567,7 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
        float_text(options.modulus_tolerance) + "\n";
   for (const EvaluationPoint& p : structure.points) {
     const double r = convert(p.radius, structure_length, length);
-    if (!(r <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
+    if (!(engine_value(r) <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
       throw InputError(structure.file, p.line,
                        "point record: radial distance " + number_text(r) + " " + symbol(length) +
                            ", expected at most " +
@@ -380,26 +575,70 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
     g += float_text(r) + " " + std::to_string(p.layer) + " " + std::to_string(p.position) + "\n";
   }
   run.general_data = g;
+  check_with_engine_readers(run);
   return run;
 }
+
+namespace {
+
+// A temporary file of its own in the run folder, created exclusively (mkstemp: O_CREAT |
+// O_EXCL), so that nothing planted at a name, a link least of all, is ever written through.
+class TemporaryFile {
+ public:
+  TemporaryFile(const std::filesystem::path& target, const char* what) : target_(target), what_(what) {
+    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0) fail("create");
+    name_ = pattern;
+    // mkstemp gives 0600; a run folder's files are as readable as any file the user creates.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!name_.empty() && !renamed_) ::unlink(name_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  void write(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) fail("write");
+      done += static_cast<std::size_t>(n);
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) fail("write");
+  }
+  void put_in_place() {
+    if (::rename(name_.c_str(), target_.c_str()) != 0) fail("put in place");
+    renamed_ = true;
+  }
+
+ private:
+  [[noreturn]] void fail(const char* doing) const {
+    const int error = errno;
+    throw InputError(target_.string(), 0,
+                     std::string("cannot ") + doing + " the " + what_ + ": " + std::strerror(error),
+                     InputError::Kind::kFileSystem);
+  }
+
+  std::filesystem::path target_;
+  const char* what_;
+  std::string name_;
+  int fd_ = -1;
+  bool renamed_ = false;
+};
+
+}  // namespace
 
 void write_run_folder(const std::string& folder, const RunInput& input, bool force) {
   namespace fs = std::filesystem;
   const fs::path dir(folder);
-  const char* all[] = {kControlName, kStandardName, kGeneralName, kDeflectionName,
-                       kDetailName,  kSummaryName,  kLogName};
-  std::error_code ec;
-  if (!force)
-    for (const char* name : all)
-      if (fs::exists(dir / name, ec))
-        throw InputError(
-            (dir / name).string(), 0,
-            "a run folder's file is already there; give --force to replace the run folder's files",
-            InputError::Kind::kFileSystem);
-  fs::create_directories(dir, ec);
-  if (ec)
-    throw InputError(folder, 0, "cannot create the folder: " + ec.message(), InputError::Kind::kFileSystem);
-
   const std::string control = std::string("9\n") + kStandardName + "\n" + kGeneralName + "\n" +
                               kDeflectionName + "\n" + kDetailName + "\n" + kSummaryName + "\n" + kLogName +
                               "\n";
@@ -411,27 +650,50 @@ void write_run_folder(const std::string& folder, const RunInput& input, bool for
   const Item items[] = {{kStandardName, "standard value file", &input.standard_values},
                         {kGeneralName, "general data file", &input.general_data},
                         {kDeflectionName, "deflection data file", &input.deflections},
+                        {kStationTableName, "station table", &input.station_table},
                         {kControlName, "control file", &control}};
-  std::vector<fs::path> temporary;
+
+  // Every target first: nothing is replaced unless everything can be.
+  std::error_code ec;
+  const char* others[] = {kDetailName, kSummaryName, kLogName};
+  if (!force) {
+    for (const Item& item : items)
+      if (fs::exists(fs::symlink_status(dir / item.name, ec)))
+        throw InputError(
+            (dir / item.name).string(), 0,
+            "a run folder's file is already there; give --force to replace the run folder's files",
+            InputError::Kind::kFileSystem);
+    for (const char* name : others)
+      if (fs::exists(fs::symlink_status(dir / name, ec)))
+        throw InputError(
+            (dir / name).string(), 0,
+            "a run folder's file is already there; give --force to replace the run folder's files",
+            InputError::Kind::kFileSystem);
+  }
+  for (const Item& item : items)
+    if (fs::is_directory(fs::symlink_status(dir / item.name, ec)))
+      throw InputError((dir / item.name).string(), 0,
+                       std::string("a folder stands where the ") + item.what + " goes; nothing was replaced",
+                       InputError::Kind::kFileSystem);
+
+  // The folders this import creates, outermost last, to be removed again on a failure.
+  std::vector<fs::path> created;
+  for (fs::path p = dir; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+    created.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  fs::create_directories(dir, ec);
+  if (ec)
+    throw InputError(folder, 0, "cannot create the folder: " + ec.message(), InputError::Kind::kFileSystem);
   try {
+    std::vector<std::unique_ptr<TemporaryFile>> files;
     for (const Item& item : items) {
-      const fs::path part = dir / (std::string(".") + item.name + ".partial");
-      temporary.push_back(part);
-      OutputFile file(part.string(), item.what);
-      file.truncate();
-      file.write(*item.text);
-      file.close();
+      files.push_back(std::make_unique<TemporaryFile>(dir / item.name, item.what));
+      files.back()->write(*item.text);
     }
-    for (std::size_t i = 0; i < temporary.size(); ++i) {
-      const fs::path target = dir / items[i].name;
-      fs::rename(temporary[i], target, ec);
-      if (ec)
-        throw InputError(target.string(), 0,
-                         "cannot put the " + std::string(items[i].what) + " in place: " + ec.message(),
-                         InputError::Kind::kFileSystem);
-    }
+    for (auto& file : files) file->put_in_place();
   } catch (...) {
-    for (const fs::path& p : temporary) fs::remove(p, ec);
+    for (const fs::path& p : created) fs::remove(p, ec);  // only while empty
     throw;
   }
 }

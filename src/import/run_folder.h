@@ -60,6 +60,9 @@ struct RunInput {
   std::string standard_values;
   std::string general_data;
   std::string deflections;
+  // One row per test point in the deflection data file, in survey order: identifier,
+  // chainage in the run's unit, lane, GPS position and the operator's comment (UTF-8 CSV).
+  std::string station_table;
   std::vector<StationRow> stations;
   std::vector<std::string> notes;
   bool english = false;
@@ -76,10 +79,13 @@ inline constexpr const char* kDeflectionName = "deflections.dat";
 inline constexpr const char* kDetailName = "detail.txt";
 inline constexpr const char* kSummaryName = "summary.txt";
 inline constexpr const char* kLogName = "basinfit.log";
+inline constexpr const char* kStationTableName = "station-table.csv";
 
-// Writes the input files and the control file into `folder` (created if missing): each to a
-// temporary name first, all renamed at the end, so a failure leaves the folder as it was.
-// Refuses (InputError, file system) when any run file already exists there, unless `force`.
+// Writes the input files, the station table and the control file into `folder` (created if
+// missing), all or nothing: every target is checked first (a run file already there is
+// refused unless `force`; a folder where a file goes is refused always), each file is written
+// to a temporary name of its own (created exclusively, never through a link), and all are
+// renamed at the end.  A failure removes what was created and leaves the folder as it was.
 void write_run_folder(const std::string& folder, const RunInput& input, bool force);
 
 // The station table as text (identifier, chainage, drops kept, drops skipped and why).

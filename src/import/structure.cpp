@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "common/input_error.h"
 #include "import/csv_table.h"
@@ -14,7 +14,7 @@
 
 namespace basinfit::import {
 
-std::string read_bytes(const std::string& path) {
+std::string read_bytes(const std::string& path, std::size_t max_bytes) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     throw InputError(path, 0, "cannot read: it is a folder", InputError::Kind::kFileSystem);
@@ -22,10 +22,34 @@ std::string read_bytes(const std::string& path) {
   if (!in)
     throw InputError(path, 0, std::string("cannot open: ") + std::strerror(errno),
                      InputError::Kind::kFileSystem);
-  std::ostringstream text;
-  text << in.rdbuf();
+  // Read in pieces so that a device or a pipe without end (/dev/zero) is refused at the limit
+  // instead of filling the memory.
+  std::string text;
+  std::vector<char> piece(1 << 16);
+  std::size_t line_start = 0;
+  int line = 1;
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    const std::size_t before = text.size();
+    text.append(piece.data(), got);
+    for (std::size_t i = before; i < text.size(); ++i)
+      if (text[i] == '\n') {
+        line_start = i + 1;
+        ++line;
+      }
+    if (text.size() - line_start > kMaxLineBytes)
+      throw InputError(path, line,
+                       "no line end within the first " + std::to_string(kMaxLineBytes) +
+                           " bytes of the line; this is not a survey or structure file");
+    if (text.size() > max_bytes)
+      throw InputError(path, 0,
+                       "the file is larger than " + std::to_string(max_bytes) +
+                           " bytes, more than any survey or structure file read here");
+  }
   if (in.bad()) throw InputError(path, 0, "cannot read", InputError::Kind::kFileSystem);
-  return text.str();
+  return text;
 }
 
 const ThicknessRange* Structure::thickness_at(std::optional<double> chainage) const {
@@ -208,6 +232,8 @@ Structure parse_structure(std::string_view text, const std::string& file) {
   return s;
 }
 
-Structure read_structure(const std::string& path) { return parse_structure(read_bytes(path), path); }
+Structure read_structure(const std::string& path) {
+  return parse_structure(read_bytes(path, kMaxStructureBytes), path);
+}
 
 }  // namespace basinfit::import

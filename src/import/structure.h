@@ -14,6 +14,7 @@
 //
 // Lines starting with # and empty lines are ignored.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,8 +64,18 @@ struct Structure {
 Structure parse_structure(std::string_view text, const std::string& file);
 Structure read_structure(const std::string& path);
 
+// Bounds on what is read, so that a device or a pipe that never ends (/dev/zero) is refused
+// with a message instead of exhausting the memory: the longest line (a PDDX drop line with
+// time histories stays far below it), the largest survey (the LTPP deflection tables of one
+// section hold a few megabytes) and the largest structure file (a few hundred
+// lines at most).
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kMaxSurveyBytes = std::size_t{256} << 20;
+inline constexpr std::size_t kMaxStructureBytes = std::size_t{16} << 20;
+
 // Reads a whole file as bytes; a missing or unreadable file is an InputError of kind
-// kFileSystem naming it.
-std::string read_bytes(const std::string& path);
+// kFileSystem naming it; a line longer than kMaxLineBytes or a file larger than `max_bytes`
+// an input error naming it and the limit.
+std::string read_bytes(const std::string& path, std::size_t max_bytes = kMaxSurveyBytes);
 
 }  // namespace basinfit::import

@@ -47,13 +47,20 @@ struct SourceStation {
   std::string identifier;          // an identifier the source gives, or empty (built from chainage)
   std::optional<double> chainage;  // in the survey's chainage unit
   std::string lane;
+  std::optional<double> latitude;  // WGS 84 decimal degrees, where the source gives a GPS fix
+  std::optional<double> longitude;
+  std::string comment;  // the operator's remark on the test point, or empty
   std::vector<TemperatureReading> temperatures;
   std::vector<SourceDrop> drops;
   SourceRef ref;
 };
 
 struct SourceSurvey {
-  std::string format;                    // "PDDX 2.0", "LTPP tables", ...
+  std::string format;  // "PDDX 2.0", "LTPP tables", ...
+  std::string file;    // the survey file (the first table for LTPP), for messages
+  // True when the units are not in the file but come from options (generic CSV, F25), so that
+  // a unit that does not fit the values is put right with an option, not in the file.
+  bool units_from_options = false;
   std::string route;                     // a route text built from the source, or empty
   Unit length_unit = Unit::kMillimetre;  // plate radius and sensor positions
   Unit chainage_unit = Unit::kMetre;
@@ -64,7 +71,7 @@ struct SourceSurvey {
   std::vector<SourceSensor> sensors;
   SourceRef geometry;  // where the plate radius and the sensor positions are given
   std::vector<SourceStation> stations;
-  std::vector<std::string> notes;  // things worth telling with --verbose (unknown keys, ...)
+  std::vector<std::string> notes;  // what was skipped or assumed, told with --verbose
 
   // The unit system the source is written in, judged by its deflection unit.
   bool english() const { return deflection_unit == Unit::kMil || deflection_unit == Unit::kInch; }

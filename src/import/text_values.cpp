@@ -42,6 +42,19 @@ std::vector<std::string> split(std::string_view text, char delimiter) {
   return parts;
 }
 
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = text.find('\n', start);
+    lines.emplace_back(
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::optional<double> parse_number(std::string_view text, char decimal) {
   text = trim(text);
   if (text.empty() || text.size() > 64) return std::nullopt;

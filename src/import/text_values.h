@@ -15,6 +15,8 @@ std::string lower(std::string_view text);
 // Lower case with blanks, underscores, hyphens and dots removed: "Drop_No" -> "dropno".
 std::string fold(std::string_view text);
 std::vector<std::string> split(std::string_view text, char delimiter);
+// The lines of `text` without their line ends (a last line end adds no empty line).
+std::vector<std::string> split_lines(std::string_view text);
 
 // A finite decimal number with `decimal` as the decimal mark; surrounding blanks allowed.
 std::optional<double> parse_number(std::string_view text, char decimal = '.');

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "common/file_names.h"
 #include "report/report_words.h"
 #include "results/csv_writer.h"
 #include "results/multistart.h"
@@ -342,7 +343,7 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
     run_record_->write("\n");
     run_record_->close();
   } catch (const InputError& e) {
-    errors << "basinfit: " << e.what() << '\n';
+    errors << "basinfit: " << visible_name(e.what()) << '\n';
     errors.flush();
     for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()})
       file->abandon();

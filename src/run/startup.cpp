@@ -96,7 +96,7 @@ bool control_file_is_consumable(const std::string& name) {
 
 void write_diagnostic(std::ostream* errors, const std::string& text) {
   if (errors == nullptr) return;
-  *errors << "basinfit: " << text << '\n';
+  *errors << "basinfit: " << visible_name(text) << '\n';  // names and values from the input, bytes visible
   errors->flush();
 }
 

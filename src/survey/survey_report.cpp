@@ -3,6 +3,7 @@
 #include <charconv>
 #include <ctime>
 
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "survey/profile_charts.h"
 
@@ -48,7 +49,7 @@ bool SurveyReport::open(std::ostream& errors) {
   try {
     page_ = std::make_unique<SurveyPageFile>(options_.html_file);
   } catch (const InputError& e) {
-    errors << "basinfit: " << e.what() << '\n';
+    errors << "basinfit: " << visible_name(e.what()) << '\n';
     return false;
   }
   return true;
@@ -116,7 +117,7 @@ int SurveyReport::finish(int status, std::ostream& errors) {
       write_profile_charts(page, lay_out_survey(page, report), options_.plot_dir, &kept_);
     }
   } catch (const InputError& e) {
-    errors << "basinfit: " << e.what() << '\n';
+    errors << "basinfit: " << visible_name(e.what()) << '\n';
     return status != 0 ? status : e.exit_status();
   }
   return status;

@@ -41,7 +41,10 @@ std::pair<std::string, std::string> imported_reports(const TempFolder& f,
   args.insert(args.end(), options.begin(), options.end());
   const EngineRun imported = run_program(import_path(), args);
   EXPECT_EQ(imported.exit_status, 0) << imported.err;
-  EXPECT_NE(imported.out.find("--keep-control control.txt"), std::string::npos) << imported.out;
+  EXPECT_NE(imported.out.find("--keep-control --station-table " + (f / "run" / "station-table.csv").string() +
+                              " control.txt"),
+            std::string::npos)
+      << imported.out;
   const std::string control = (f / "run" / "control.txt").string();
   std::pair<std::string, std::string> reports;
   for (int round = 0; round < 2; ++round) {
