@@ -22,8 +22,9 @@ namespace imp = basinfit::import;
 
 const char* const kDescription =
     "Turns FWD survey files and a pavement structure file into a run folder for basinfit:\n"
-    "a standard value file, a general data file, a deflection data file and a control file\n"
-    "naming them (reports and log go beside them), then prints the command that runs it.\n"
+    "a standard value file, a general data file, a deflection data file, a control file\n"
+    "naming them (reports and log go beside them) and station-table.csv (each test point's\n"
+    "chainage, lane, GPS position and comment), then prints the command that runs it.\n"
     "\n"
     "Formats, detected from the content (or forced with --format):\n"
     "  pddx  AASHTO PDDX 1.0 and 2.0 (units, device configuration, test locations, drops)\n"
@@ -32,10 +33,14 @@ const char* const kDescription =
     "  csv   one row per drop under a header row (station or chainage, drop, load, d1..dN or\n"
     "        D0, D200, ... with the offsets in the names, temperatures)\n"
     "  f25   Dynatest F25, only records 5031 (title), 5020 (plate radius, sensor positions),\n"
-    "        5301 (station, lane), 5303 (temperatures) and the drop lines; all others are\n"
-    "        skipped.  Units assumed: mm, kPa, microns, station in m.\n"
+    "        5280 (GPS), 5301 (station, lane), 5302 (comment), 5303 (temperatures) and the\n"
+    "        drop lines; all others are skipped.  Units assumed: mm, kPa, microns, station in m.\n"
     "Sensors behind the plate are left out; more than 10 sensors: the 10 nearest the plate\n"
-    "unless --sensors chooses.  Exit status: 0 success, 1 input error, 2 usage or file error.";
+    "unless --sensors chooses.  Loads, deflections, plate radius and offsets must be plausible\n"
+    "for a deflectometer (median load 1 to 300 kN, median deflection nearest the plate 20 to\n"
+    "5000 microns, plate radius 50 to 250 mm, farthest sensor 200 to 3000 mm); otherwise the\n"
+    "unit is taken to be wrong and the likely one named.  Files are read up to 256 MiB, lines\n"
+    "up to 1 MiB.  Exit status: 0 success, 1 input error, 2 usage or file error.";
 
 template <typename T>
 std::vector<T> parse_list(const std::string& text, const char* option) {
@@ -131,7 +136,7 @@ int main(int argc, char** argv) {
   app.add_flag("--force", force, "Replace the files of an existing run folder");
   app.add_flag("-q,--quiet", quiet, "No station table on standard output");
   app.add_flag("-v,--verbose", verbose,
-               "Also list what the reader skipped (unknown sections and keys, unread records)");
+               "Also list what is not read (sections, keys, records and columns, calibration factors)");
 
   imp::ImportOptions run;
   imp::ReaderOptions reader;
@@ -180,7 +185,8 @@ int main(int argc, char** argv) {
   std::string columns, source_units, load_unit, deflection_unit, offset_unit, temperature_unit, chainage_unit,
       offsets, delimiter, decimal = ".";
   app.add_option("--columns", columns,
-                 "CSV: role=column pairs (station, chainage, lane, drop, height, load, d1.., temp_<use>)");
+                 "CSV: role=column pairs (station, chainage, lane, comment, drop, height, load, d1.., "
+                 "temp_<use>)");
   app.add_option("--source-units", source_units,
                  "CSV/F25: metric (N, microns, mm, C, m; default) or english (lbf, mils, in, F, ft)");
   app.add_option("--load-unit", load_unit, "CSV/F25: unit of the load (N, kN, lbf, or a pressure: kPa, psi)");
