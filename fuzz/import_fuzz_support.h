@@ -3,6 +3,7 @@
 // a run's input files or in one InputError, never in a crash, a hang or an out-of-bounds access.
 // Whatever a reader accepts is carried on through the whole assembly of a run.
 
+#include <cstdlib>
 #include <string>
 
 #include "common/input_error.h"
@@ -28,7 +29,10 @@ inline void assemble(const SourceSurvey& survey) {
     try {
       const RunInput run = assemble_run(survey, structure, options);
       (void)station_table(run);
-    } catch (const InputError&) {
+    } catch (const InputError& e) {
+      // What the importer accepts the engine must accept: a refusal by the engine's own
+      // readers is a fault of the importer's checks.
+      if (e.reason().find(kEngineRefusal) != std::string::npos) std::abort();
     }
   }
 }

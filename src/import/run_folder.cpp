@@ -123,7 +123,7 @@ bool single_positive(double value) {
 // importer does not know.
 void check_with_engine_readers(const RunInput& run) {
   auto refuse = [](const InputError& e) {
-    throw InputError(e.file(), e.line(), e.reason() + " (in the file the import would write)");
+    throw InputError(e.file(), e.line(), e.reason() + " " + kEngineRefusal);
   };
   RunSettings settings;
   const TextFile standard(kStandardName, run.standard_values);
@@ -143,7 +143,7 @@ void check_with_engine_readers(const RunInput& run) {
       check_station_values(settings, station, kDeflectionName);
     }
   } catch (const InputError& e) {
-    if (e.reason().find("(in the file the import would write)") != std::string::npos) throw;
+    if (e.reason().find(kEngineRefusal) != std::string::npos) throw;
     refuse(e);
   }
 }
