@@ -1,6 +1,5 @@
 #include "import/run_folder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -117,10 +117,9 @@ bool single_positive(double value) {
   return f > 0 && std::isfinite(f);
 }
 
-// Checks `text` (a file the run folder will hold, named `name`) with the engine's own
-// readers, as a last guard: every value was checked before against the engine's limits with
-// a message naming its source, so a refusal here means a rule of the engine that the
-// importer does not know.
+// Reads the rendered input files back with the engine's own readers, as a last guard: every
+// value was checked before against the engine's limits with a message naming its source, so
+// a refusal here means a rule of the engine that the importer does not know.
 void check_with_engine_readers(const RunInput& run) {
   auto refuse = [](const InputError& e) {
     throw InputError(e.file(), e.line(), e.reason() + " " + kEngineRefusal);
