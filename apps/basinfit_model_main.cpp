@@ -236,8 +236,10 @@ int main(int argc, char** argv) {
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-      const int status = app.exit(e);
-      return status == 0 ? 0 : 2;
+      if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+      std::cerr << "basinfit-model: " << basinfit::visible_name(e.what())
+                << "\nRun with --help for more information.\n";
+      return 2;
     }
     return run(input);
   } catch (const InputError& e) {
