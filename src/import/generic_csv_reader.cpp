@@ -4,6 +4,7 @@
 // form one test point.
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 
@@ -72,7 +73,8 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   survey.load_unit = pressure ? (survey.english() ? Unit::kPoundForce : Unit::kNewton) : load_unit;
 
   // Roles to columns.
-  int station = -1, chainage = -1, lane = -1, drop = -1, height = -1, load = -1, comment = -1;
+  int station = -1, chainage = -1, lane = -1, drop = -1, height = -1, load = -1, comment = -1, latitude = -1,
+      longitude = -1;
   std::vector<std::pair<double, int>> deflections;  // number in the name (or sensor number), column
   std::vector<std::pair<std::string, int>> temperatures;
   bool named_sensors = false;  // columns named by role d1..dN from --columns
@@ -92,6 +94,10 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         height = index;
       else if (r == "comment")
         comment = index;
+      else if (r == "latitude")
+        latitude = index;
+      else if (r == "longitude")
+        longitude = index;
       else if (r == "load")
         load = index;
       else if (const auto t = temperature_use(r); t && r.rfind("d", 0) != 0)
@@ -103,7 +109,8 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         throw InputError(
             "--columns", 0,
             "unknown role '" + role +
-                "'; expected station, chainage, lane, drop, height, load, comment, d1..d10 or temp_<use>");
+                "'; expected station, chainage, lane, drop, height, load, comment, latitude, longitude, "
+                "d1..d10 or temp_<use>");
     }
   } else {
     for (std::size_t i = 0; i < table.header().size(); ++i) {
@@ -122,6 +129,10 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         height = index;
       else if (one_of(f, {"comment", "comments", "remark", "remarks", "note", "notes"}))
         comment = index;
+      else if (one_of(f, {"latitude", "lat", "gpslatitude"}))
+        latitude = index;
+      else if (one_of(f, {"longitude", "lon", "long", "lng", "gpslongitude"}))
+        longitude = index;
       else if (one_of(f, {"load", "force", "peakload", "pressure", "stress"}))
         load = index;
       else if (const auto n = deflection_number(f, raw))
@@ -168,7 +179,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
 
   const char decimal = options.decimal;
   // Columns not read are listed with --verbose.
-  std::vector<int> read_columns = {station, chainage, lane, drop, height, load, comment};
+  std::vector<int> read_columns = {station, chainage, lane, drop, height, load, comment, latitude, longitude};
   for (const auto& d : deflections) read_columns.push_back(d.second);
   for (const auto& t : temperatures) read_columns.push_back(t.second);
   for (std::size_t i = 0; i < table.header().size(); ++i)
@@ -210,6 +221,19 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
         throw InputError(input.name, row.line, "the station is empty");
       st.lane = text(lane);
       st.comment = text(comment);
+      // A GPS position in decimal degrees (WGS 84), kept only when both parts are degrees.
+      if (latitude >= 0 && longitude >= 0) {
+        const auto lat = parse_number(text(latitude), decimal);
+        const auto lon = parse_number(text(longitude), decimal);
+        if (lat && lon && std::fabs(*lat) <= 90 && std::fabs(*lon) <= 180) {
+          st.latitude = lat;
+          st.longitude = lon;
+        } else if (!text(latitude).empty() || !text(longitude).empty()) {
+          survey.notes.push_back(input.name + ", line " + std::to_string(row.line) + ": '" + text(latitude) +
+                                 "', '" + text(longitude) +
+                                 "' is no latitude and longitude in degrees; not kept");
+        }
+      }
       for (const auto& [use, column] : temperatures) {
         TemperatureReading r;
         r.use = use;

@@ -227,7 +227,7 @@ TEST(StationTable, TextASpreadsheetWouldRunComesBackWhole) {
   const std::vector<std::string> station = {"=HYPERLINK(\"x\")", "@SUM(A1)", "-1+2", "plain"};
   const std::vector<std::string> lane = {"+L", "a,b", "-2", "R"};
   const std::vector<std::string> comment = {"say \"hi\", ok", "-", "caf\xc3\xa9", "bad\xff byte"};
-  std::string csv = "station,chainage,lane,comment,drop,load,D0,D200,D300,surface temp,air temp\n";
+  std::string csv = "station,chainage,lane,comment,drop,load,D0,D200,D300,surface temp,air temp,lat,lon\n";
   auto quoted = [](const std::string& t) {
     std::string q = "\"";
     for (char c : t) q += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -235,7 +235,7 @@ TEST(StationTable, TextASpreadsheetWouldRunComesBackWhole) {
   };
   for (std::size_t i = 0; i < station.size(); ++i)
     csv += quoted(station[i]) + "," + std::to_string(100 * i) + "," + quoted(lane[i]) + "," +
-           quoted(comment[i]) + ",1,40000,415,356,318,18,24\n";
+           quoted(comment[i]) + ",1,40000,415,356,318,18,24" + (i < 3 ? ",52.1,-4.25\n" : ",,\n");
   write_file(f / "s.csv", csv);
   const auto run =
       run_program(import_path(), {(f / "s.csv").string(), "--structure", (f / "structure.csv").string(),
@@ -250,12 +250,14 @@ TEST(StationTable, TextASpreadsheetWouldRunComesBackWhole) {
     EXPECT_EQ(rows[i + 1][0], station_ids(read_file(f / "run" / "deflections.dat"), 0)[i]);
     EXPECT_EQ(rows[i + 1][1], std::to_string(100 * i));
     EXPECT_EQ(rows[i + 1][3], lane[i]);
+    EXPECT_EQ(rows[i + 1][4], i < 3 ? "52.1" : "");
+    EXPECT_EQ(rows[i + 1][5], i < 3 ? "-4.25" : "");
     EXPECT_EQ(rows[i + 1][6], i == 3 ? std::string("bad\xef\xbf\xbd byte") : comment[i]);
   }
-  // Nothing a spreadsheet would take for a formula starts a field unquoted.
+  // Nothing a spreadsheet would take for a formula starts a text field unquoted; numbers stay plain.
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    for (const char* start : {",=", ",+", ",@", ",-", ",\"=", ",\"-"})
+    for (const char* start : {",=", ",+", ",@", ",\"=", ",\"-"})
       EXPECT_EQ(line.find(start), std::string::npos) << line;
     EXPECT_EQ(std::string("=+-@").find(line.front()), std::string::npos) << line;
   }
