@@ -80,7 +80,7 @@ std::vector<KeptSensor> choose_sensors(const SourceSurvey& survey, const ImportO
 }
 
 std::string chainage_text(double chainage, bool english, bool plus) {
-  char buffer[64];
+  char buffer[400];  // "%.3f" of the largest double has 313 digits before the point
   const double rounded = std::round(chainage * 1000.0) / 1000.0;
   auto plain = [&](double v) {
     std::snprintf(buffer, sizeof buffer, "%.3f", v);
@@ -122,7 +122,7 @@ bool single_positive(double value) {
 // a refusal here means a rule of the engine that the importer does not know.
 void check_with_engine_readers(const RunInput& run) {
   auto refuse = [](const InputError& e) {
-    throw InputError(e.file(), e.line(), e.reason() + " " + kEngineRefusal);
+    throw EngineRefusal(e.file(), e.line(), e.reason() + " (in the file the import would write)");
   };
   RunSettings settings;
   const TextFile standard(kStandardName, run.standard_values);
@@ -141,8 +141,9 @@ void check_with_engine_readers(const RunInput& run) {
         throw InputError(kDeflectionName, station.header_line, "a station header without a separator");
       check_station_values(settings, station, kDeflectionName);
     }
+  } catch (const EngineRefusal&) {
+    throw;
   } catch (const InputError& e) {
-    if (e.reason().find(kEngineRefusal) != std::string::npos) throw;
     refuse(e);
   }
 }
@@ -367,6 +368,12 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
     } else {
       fail(st.ref, "the test point has neither an identifier nor a chainage");
     }
+    // The engine reads a station header as an 80-character record and needs the separator
+    // after the identifier inside it.
+    if (row.identifier.size() > 79)
+      fail(st.ref, "the identifier '" + row.identifier.substr(0, 20) + "...' has " +
+                       std::to_string(row.identifier.size()) +
+                       " characters; the engine reads at most 79 (and keeps 10)");
     const std::string id10 = row.identifier.substr(0, kStationIdLength);
 
     // Drops.

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/input_error.h"
 #include "import/structure.h"
 #include "import/survey.h"
 
@@ -70,9 +71,11 @@ struct RunInput {
 
 // Throws InputError naming the source record (or the structure file line) on any problem.
 // Before it returns, the rendered files are read back with the engine's own readers; a refusal
-// there (a rule of the engine that the checks above missed) carries kEngineRefusal in its
-// reason.
-inline constexpr const char* kEngineRefusal = "(in the file the import would write)";
+// there (a rule of the engine that the checks above missed) is an EngineRefusal.
+class EngineRefusal : public InputError {
+ public:
+  using InputError::InputError;
+};
 RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, const ImportOptions& options);
 
 // The names of the files in a run folder.
