@@ -63,7 +63,7 @@ std::vector<std::vector<std::string>> read_csv(const std::string& text) {
 }
 
 // The identifiers of the deflection data file: the first word of each station header.
-std::vector<std::string> station_ids(const std::string& deflections, std::size_t sensors) {
+std::vector<std::string> station_ids(const std::string& deflections) {
   std::vector<std::string> ids;
   std::istringstream in(deflections);
   std::string line;
@@ -76,7 +76,6 @@ std::vector<std::string> station_ids(const std::string& deflections, std::size_t
     ids.push_back(id);
     for (int d = 0; d < drops; ++d) std::getline(in, line);
   }
-  (void)sensors;
   return ids;
 }
 
@@ -203,7 +202,7 @@ TEST(StationTable, RowsFollowTheDeflectionFileWithTheSourcesPositions) {
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0], (std::vector<std::string>{"station", "chainage", "chainage_unit", "lane", "latitude",
                                                  "longitude", "comment"}));
-    const auto ids = station_ids(read_file(f / "run" / "deflections.dat"), 0);
+    const auto ids = station_ids(read_file(f / "run" / "deflections.dat"));
     ASSERT_EQ(rows.size(), ids.size() + 1);
     ASSERT_EQ(ids.size(), c.chainages.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -247,7 +246,7 @@ TEST(StationTable, TextASpreadsheetWouldRunComesBackWhole) {
   for (std::size_t i = 0; i < station.size(); ++i) {
     SCOPED_TRACE(i);
     // The identifier as the deflection data file has it (blanks and commas become _).
-    EXPECT_EQ(rows[i + 1][0], station_ids(read_file(f / "run" / "deflections.dat"), 0)[i]);
+    EXPECT_EQ(rows[i + 1][0], station_ids(read_file(f / "run" / "deflections.dat"))[i]);
     EXPECT_EQ(rows[i + 1][1], std::to_string(100 * i));
     EXPECT_EQ(rows[i + 1][3], lane[i]);
     EXPECT_EQ(rows[i + 1][4], i < 3 ? "52.1" : "");
