@@ -57,15 +57,13 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME basinfit)
 set(CPACK_PACKAGE_VENDOR "Basinfit")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "backcalculation of pavement layer moduli from FWD surveys")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "backcalculation of pavement layer moduli from FWD surveys
- Basinfit finds, for every drop of a falling-weight-deflectometer survey, the
- layer moduli for which a multilayer linear-elastic model loaded by a circular
- plate gives the measured deflection basin.  It writes detail and summary
- reports, machine-readable results with data checks and uncertainty, and a
- self-contained HTML survey page.  basinfit-import turns device files (PDDX,
- LTPP tables, CSV, Dynatest F25) into run folders; basinfit-model runs the
- layered elastic model alone.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Basinfit finds, for every drop of a falling-weight-deflectometer survey, the layer moduli for
+which a multilayer linear-elastic model loaded by a circular plate gives the measured deflection
+basin.  It writes detail and summary reports, machine-readable results with data checks and
+uncertainty, and a self-contained HTML survey page.  basinfit-import turns device files (PDDX,
+LTPP tables, CSV, Dynatest F25) into run folders; basinfit-model runs the layered elastic model
+alone.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Basinfit developers <basinfit@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
