@@ -10,6 +10,7 @@
 # Exit status 77 (skipped) where it cannot run: not Debian, neither root nor password-less sudo,
 # or a basinfit package already installed (which it leaves alone).
 set -euo pipefail
+export PATH="$PATH:/usr/sbin:/sbin"  # ldconfig
 build="$(cd "$1" && pwd)"
 source_dir="$(cd "$2" && pwd)"
 
