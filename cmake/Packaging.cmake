@@ -19,10 +19,13 @@ endforeach()
 
 # Manual pages: the programs' own --help and --version, with the NAME line and the further
 # sections (examples, files, see also) from docs/man/<tool>.h2m.  Built with the programs, so
-# they can never describe other options than the programs have.
+# they can never describe other options than the programs have.  Instrumented builds (sanitizers,
+# fuzzing) are never installed and make none.
 find_program(HELP2MAN_EXECUTABLE help2man)
 find_program(GZIP_EXECUTABLE gzip)
-if(HELP2MAN_EXECUTABLE AND GZIP_EXECUTABLE)
+if(BASINFIT_SANITIZE OR BASINFIT_SANITIZE_THREAD OR BASINFIT_FUZZ)
+  # no manual pages
+elseif(HELP2MAN_EXECUTABLE AND GZIP_EXECUTABLE)
   set(man_pages "")
   foreach(tool IN LISTS basinfit_tools)
     if(TARGET ${tool})
