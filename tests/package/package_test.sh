@@ -105,6 +105,7 @@ for file in /usr/share/man/man1/basinfit.1.gz /usr/share/man/man1/basinfit-impor
   "$doc/examples/pddx/survey.pdx" "$doc/examples/pddx/structure.csv" "$doc/examples/metric/general.dat"; do
   [ -s "$file" ] || fail "the installed package lacks $file"
 done
+cmp -s "$source_dir/README.md" "$doc/README.md" || fail "$doc/README.md is not this source's README.md"
 # The manual pages are the programs' own help.
 for option in --results --html --jobs --version; do
   zcat /usr/share/man/man1/basinfit.1.gz | grep -q -- "${option//-/\\\\-}" || fail "basinfit(1) lacks $option"
