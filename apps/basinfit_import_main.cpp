@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_names.h"
+#include "basinfit_version.h"
 #include "common/input_error.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
@@ -201,6 +202,7 @@ int main(int argc, char** argv) {
   app.add_option("--delimiter", delimiter,
                  "CSV: column delimiter (default: guessed from the header: , ; or tab)");
   app.add_option("--decimal", decimal, "CSV: decimal mark (default .)");
+  app.set_version_flag("--version", std::string("basinfit-import ") + BASINFIT_VERSION);
 
   if (argc < 2) {
     std::cerr << app.help();
