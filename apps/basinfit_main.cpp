@@ -24,6 +24,7 @@
 #include "run/progress_display.h"
 #include "run/startup.h"
 #include "run/station_scheduler.h"
+#include "survey/sections_table.h"
 #include "survey/survey_report.h"
 
 namespace {
@@ -154,6 +155,16 @@ int main(int argc, char** argv) {
     if (!survey->open(std::cerr)) return 2;
   }
 
+  // With --results, sections.csv holds the page's uniform sections (with or without --html),
+  // from a collector of its own when there is no page.
+  std::unique_ptr<basinfit::survey::SectionsTable> sections;
+  std::unique_ptr<basinfit::survey::SurveyCollector> sections_collector;
+  if (!results_options.directory.empty()) {
+    sections = std::make_unique<basinfit::survey::SectionsTable>(basinfit::survey::SectionsTableOptions{
+        survey_options.sections_by, survey_options.min_section_length});
+    if (!survey) sections_collector = std::make_unique<basinfit::survey::SurveyCollector>();
+  }
+
   basinfit::CompositeAnalysis analyses;
 
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
@@ -173,6 +184,14 @@ int main(int argc, char** argv) {
     if (images) images->keep_apart_from(units.kept_files);
     basinfit::EngineComputations wiring;
     if (analysis) {
+      if (sections) {
+        basinfit::survey::SurveyCollector& collector = survey ? survey->collector() : *sections_collector;
+        analysis->add_listener([&sections](const basinfit::results::StationRecord& s) { sections->add(s); });
+        analysis->set_sections_writer([&sections, &collector](basinfit::OutputFile& file) {
+          return sections->write(collector.page(), collector.subgrade(), file);
+        });
+        if (sections_collector) analyses.add(sections_collector.get());
+      }
       analysis->open(units);
       analyses.add(analysis.get());
     }

@@ -23,7 +23,7 @@ bool converged(int code) {
 }
 
 std::uint32_t check_drop(const RunSettings& s, const StationData& st, const StationResults& r, int drop,
-                         const CheckLimits& limits) {
+                         const CheckLimits& limits, DropRecord* record) {
   const auto d = static_cast<std::size_t>(drop - 1);
   const auto sensors = static_cast<std::size_t>(s.sensor_count);
   const auto& measured = st.measured[d];
@@ -65,22 +65,44 @@ std::uint32_t check_drop(const RunSettings& s, const StationData& st, const Stat
     const double e = r.modulus[d][j];
     const double lower = std::pow(10.0, static_cast<double>(layer.lower_exponent));
     const double upper = std::pow(10.0, static_cast<double>(layer.upper_exponent));
-    if (e <= lower * (1.0 + limits.bound_margin) || e >= upper * (1.0 - limits.bound_margin))
+    const bool at_lower = e <= lower * (1.0 + limits.bound_margin);
+    if (at_lower || e >= upper * (1.0 - limits.bound_margin)) {
       flags |= kModulusAtBound;
+      if (record != nullptr) {
+        record->layer_flags[j] |= kModulusAtBound;
+        record->bound_reached[j] = at_lower ? lower : upper;
+      }
+    }
   }
   // With every modulus fixed there is no search that could fail to converge.
   if (any_backcalculated && !converged(r.convergence_code[d])) flags |= kNotConverged;
   return flags;
 }
 
-std::uint32_t uncertainty_flags(const Uncertainty& u, int backcalculated_layers, const CheckLimits& limits) {
+std::uint32_t uncertainty_flags(const Uncertainty& u, int backcalculated_layers, const CheckLimits& limits,
+                                PerLayer<std::uint32_t>* layer_flags) {
   if (backcalculated_layers == 0) return 0;
   if (!u.available) return kUncertaintyFailed;
   std::uint32_t flags = 0;
-  for (const double se : u.standard_error_percent)
-    if (!missing(se) && se > limits.standard_error_limit_percent) flags |= kPoorlyDetermined;
+  for (std::size_t j = 0; j < kMaxLayers; ++j) {
+    const double se = u.standard_error_percent[j];
+    if (missing(se) || !(se > limits.standard_error_limit_percent)) continue;
+    flags |= kPoorlyDetermined;
+    if (layer_flags != nullptr) (*layer_flags)[j] |= kPoorlyDetermined;
+  }
   if (!missing(u.max_correlation) && u.max_correlation > limits.correlation_limit) flags |= kNotSeparable;
+  if (layer_flags != nullptr)
+    for (std::size_t k = 0; k < kMaxLayers; ++k)
+      for (std::size_t l = 0; l < kMaxLayers; ++l)
+        if (k != l && !missing(u.correlation[k][l]) && u.correlation[k][l] > limits.correlation_limit)
+          (*layer_flags)[k] |= kNotSeparable;
   return flags;
+}
+
+bool implausible_law(int soil_type, double k2) {
+  if (soil_type == 1) return !(k2 >= 0.0 && k2 <= kCoarseK2Max);
+  if (soil_type == 2) return !(k2 <= 0.0 && k2 >= kFineK2Min);
+  return false;
 }
 
 }  // namespace basinfit::results

@@ -23,11 +23,16 @@ FLAG_NAMES = {"deflection_not_positive", "basin_not_decreasing", "load_off_level
               "modulus_at_bound", "poorly_determined", "not_separable", "non_unique", "uncertainty_failed"}
 INTEGER_COLUMNS = {"station_no", "drop", "sensor", "line", "drops", "convergence_code", "iterations", "evaluations",
                    "multistart_runs"}
-TEXT_COLUMNS = {"station", "convergence", "correlated_layers", "flags"}
+TEXT_COLUMNS = {"station", "convergence", "correlated_layers", "flags", "normalisation", "normalisation_note",
+                "poorly_determined_layers", "poorly_determined_se_percent", "not_separable_layers",
+                "not_separable_correlation", "modulus_at_bound_layers", "modulus_at_bound_moduli_MPa",
+                "modulus_at_bound_bounds_MPa", "implausible_law_layers"}
 # Columns that may be empty (a value that does not exist for this row).
 OPTIONAL = re.compile(r"^(E1_adjusted.*|E\d_norm_.*|E\d_mean_.*|E\d_se_percent|condition_number|max_correlation|"
                       r"correlated_layers|multistart_best_.*|multistart_max_.*|flags|pavement_temperature_F|"
-                      r"temperature_factor|K1_.*|K2_.*|R2_.*|soil_type_.*)$")
+                      r"temperature_factor|K1_.*|K2_.*|R2_.*|soil_type_.*|coefficient_of_determination_.*|"
+                      r"normalisation_note|poorly_determined_.*|not_separable_.*|modulus_at_bound_.*|"
+                      r"implausible_law_layers|response_.*)$")
 
 failures = []
 
@@ -134,6 +139,53 @@ def main():
                 check(name == "" or name in FLAG_NAMES, f"unknown flag {name!r}")
             check(d["multistart_runs"] == 2, "multistart runs")
 
+        # Every flag that concerns layers names them, with the values that raised it.
+        limits = {"poorly_determined": 25.0, "not_separable": 0.95}
+        for d in drops:
+            where = f"drop {d['station']}/{d['drop']}"
+            flags = (d["flags"] or "").split(";")
+            weak = [int(j) for j in (d["poorly_determined_layers"] or "").split(";") if j]
+            values = [float(v) for v in (d["poorly_determined_se_percent"] or "").split(";") if v]
+            check(bool(weak) == ("poorly_determined" in flags), f"{where}: poorly_determined without its layers")
+            check(len(weak) == len(values), f"{where}: layers and standard errors do not pair up")
+            for j, v in zip(weak, values):
+                check(v == d[f"E{j}_se_percent"] and v > limits["poorly_determined"], f"{where}: layer {j} se {v}")
+            for j in range(1, 4):
+                se = d[f"E{j}_se_percent"]
+                check((se is not None and se > 25.0) == (j in weak), f"{where}: layer {j} se {se} vs {weak}")
+            pairs = [p for p in (d["not_separable_layers"] or "").split(";") if p]
+            rhos = [float(v) for v in (d["not_separable_correlation"] or "").split(";") if v]
+            check(bool(pairs) == ("not_separable" in flags) and len(pairs) == len(rhos), f"{where}: not_separable pairs")
+            check(all(r > limits["not_separable"] for r in rhos), f"{where}: correlations {rhos}")
+            bound = [p for p in (d["modulus_at_bound_layers"] or "").split(";") if p]
+            check(bool(bound) == ("modulus_at_bound" in flags), f"{where}: modulus_at_bound without its layers")
+            check(d["normalisation"] in ("interpolated", "trend", "none"), f"{where}: normalisation")
+
+        # No normalised value is missing without its reason, and none is 0.
+        for s in stations:
+            for j in range(1, 4):
+                value = s[f"E{j}_norm_MPa"]
+                check(value is None or value > 0, f"station {s['station']}: E{j}_norm_MPa is {value}")
+                check(value is not None or bool(s["normalisation_note"]), f"station {s['station']}: no reason")
+            check(bool(s["normalisation_note"]), f"station {s['station']}: normalisation without a note")
+
+        # sections.csv: the sections tile the stations, and each layer's mean is the mean of the
+        # stations' normalised moduli within its ground (stations named by their chainage in m).
+        sections_header, sections = read_table(os.path.join(res, "sections.csv"), "sections.csv")
+        check(sections_header[:4] == ["section", "start_m", "end_m", "stations"], f"sections header {sections_header}")
+        check(sum(int(x["stations"]) for x in sections) == len(stations), "sections do not hold every station")
+        for k, x in enumerate(sections):
+            last = k + 1 == len(sections)
+            inside = [s for s in stations if x["start_m"] <= float(s["station"]) and
+                      (float(s["station"]) <= x["end_m"] if last else float(s["station"]) < x["end_m"])]
+            check(len(inside) == x["stations"], f"section {k + 1}: {len(inside)} stations by position")
+            for j in range(1, 4):
+                values = [s[f"E{j}_norm_MPa"] for s in inside if s[f"E{j}_norm_MPa"] is not None]
+                mean = sum(values) / len(values)
+                check(abs(mean - x[f"E{j}_norm_mean_MPa"]) <= 1e-5 * mean, f"section {k + 1} E{j} mean")
+            if k > 0:
+                check(x["start_m"] == sections[k - 1]["end_m"], f"section {k + 1} does not start where {k} ends")
+
         with open(os.path.join(res, "run.json"), encoding="utf-8") as f:
             record = json.load(f)
         with open(args.schema, encoding="utf-8") as f:
@@ -153,7 +205,9 @@ def main():
             path = os.path.join(work, entry["name"])
             check(entry["sha256"] == sha256(path), f"sha256 of {entry['name']}")
             check(entry["size"] == os.path.getsize(path), f"size of {entry['name']}")
-        check(len(record["outputs"]) == 6, "outputs: two reports, the log and three tables")
+        check(len(record["outputs"]) == 7, "outputs: two reports, the log and four tables")
+        sectioning = record["options"]["sections"]
+        check(sectioning["sections"] == len(sections) and sectioning["layer"] == 3, f"sections record {sectioning}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
