@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
       ->needs(results);
   app.add_option("--sensor-precision", results_options.sensor_precision,
                  "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
-                 "PERCENT of the reading; default 2 microns plus 2 %")
+                 "PERCENT of the reading; default 2 microns plus 0.3 % (a calibrated geophone)")
       ->delimiter(',')
       ->expected(2)
       ->check(CLI::NonNegativeNumber)

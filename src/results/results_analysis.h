@@ -31,7 +31,7 @@ namespace basinfit::results {
 struct ResultsOptions {
   std::string directory;                 // empty: no files, the records go to the listeners only
   std::vector<double> load_levels;       // nominal drop levels in the survey's load unit; empty: the usual
-  std::vector<double> sensor_precision;  // {absolute in microns or mils, percent}; empty: 2 microns + 2 %
+  std::vector<double> sensor_precision;  // {absolute in microns or mils, percent}; empty: 2 microns + 0.3 %
   int multistart = 0;                    // side fits per drop
 };
 

@@ -35,7 +35,7 @@ bool deflections(const model::ModelResult& result, std::size_t count, double def
 }  // namespace
 
 SensorPrecision SensorPrecision::for_units(bool metric) {
-  return metric ? SensorPrecision{2.0, 0.02} : SensorPrecision{2.0 / 25.4, 0.02};
+  return metric ? SensorPrecision{2.0, 0.003} : SensorPrecision{2.0 / 25.4, 0.003};
 }
 
 SymmetricEigen symmetric_eigen(Matrix a, int n) {

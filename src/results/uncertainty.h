@@ -20,11 +20,15 @@
 
 namespace basinfit::results {
 
-// Deflection sensor precision: sigma = absolute + relative * |reading|.
+// Deflection sensor precision, the random error of one reading: sigma = absolute + relative *
+// |reading|.
 struct SensorPrecision {
-  double absolute = 2.0;   // microns or mils
-  double relative = 0.02;  // fraction of the reading
-  // 2 microns plus 2 % (2 microns = 2 / 25.4 mils).
+  double absolute = 2.0;    // microns or mils
+  double relative = 0.003;  // fraction of the reading
+  // A calibrated geophone: 2 microns of random error (2 / 25.4 mils) plus the 0.3 % of the
+  // reading its calibration factor may still be off, which differs from sensor to sensor and so
+  // acts on a basin as an independent error of each reading.  (2 microns plus 2 % is the
+  // accuracy a sensor must meet before calibration, not the scatter of a calibrated one.)
   static SensorPrecision for_units(bool metric);
 };
 
