@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "report/report_words.h"
+
 namespace basinfit::results {
 
 CheckLimits CheckLimits::for_units(bool metric) {
@@ -103,6 +105,61 @@ bool implausible_law(int soil_type, double k2) {
   if (soil_type == 1) return !(k2 >= 0.0 && k2 <= kCoarseK2Max);
   if (soil_type == 2) return !(k2 <= 0.0 && k2 >= kFineK2Min);
   return false;
+}
+
+}  // namespace basinfit::results
+
+namespace basinfit::results {
+
+std::string missing_law_reason(const RunSettings& s, const StationData& st, const StationResults& r,
+                               std::size_t layer) {
+  if (has_stress_fit(r.statistics.soil_type[layer])) return "";
+  if (!s.layers[layer].backcalculated()) return "a fixed layer";
+  if (static_cast<int>(layer) >= s.layers_above_stiff()) return "no stresses in a stiff layer";
+  std::vector<std::size_t> used;
+  for (std::size_t d = 0; d < static_cast<std::size_t>(st.drop_count); ++d)
+    if (!r.responses.missing[d]) used.push_back(d);
+  if (used.size() < 2) return "fewer than two drops with stresses";
+  // The regression's choice: the bulk stress for a layer that stiffens with it, else the
+  // deviator stress.
+  bool tension = false;
+  for (const std::size_t d : used)
+    if (!(r.responses.bulk_stress[d][layer] > 0)) tension = true;
+  auto slope = [&](bool bulk, double& sxx, double& syy) {
+    double x_mean = 0, y_mean = 0;
+    for (const std::size_t d : used) {
+      x_mean += std::log10(static_cast<double>(bulk ? r.responses.bulk_stress[d][layer]
+                                                    : r.responses.deviator_stress[d][layer]));
+      y_mean += std::log10(static_cast<double>(r.modulus[d][layer]));
+    }
+    x_mean /= static_cast<double>(used.size());
+    y_mean /= static_cast<double>(used.size());
+    double sxy = 0;
+    sxx = 0;
+    syy = 0;
+    for (const std::size_t d : used) {
+      const double x = std::log10(static_cast<double>(bulk ? r.responses.bulk_stress[d][layer]
+                                                           : r.responses.deviator_stress[d][layer])) -
+                       x_mean;
+      const double y = std::log10(static_cast<double>(r.modulus[d][layer])) - y_mean;
+      sxx += x * x;
+      sxy += x * y;
+      syy += y * y;
+    }
+    return sxx > 0 ? sxy / sxx : 0.0;
+  };
+  double sxx = 0, syy = 0;
+  const bool coarse = !tension && slope(true, sxx, syy) > 0;
+  if (!coarse)
+    for (const std::size_t d : used)
+      if (!(r.responses.deviator_stress[d][layer] > 0))
+        return "a deviator stress of 0 at a drop (no logarithm)";
+  const double k2 = slope(coarse, sxx, syy);
+  if (!(sxx > 0)) return "the same stress at every drop";
+  if (!(syy > 0)) return "the same modulus at every drop";
+  if (!coarse && k2 > 0)
+    return "a fine layer (deviator-stress law) whose modulus rises with the deviator stress";
+  return "no law within single precision";
 }
 
 }  // namespace basinfit::results

@@ -2,6 +2,7 @@
 // Checks of a drop's raw data and of its fit, each raising one flag of records.h.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "results/records.h"
@@ -57,5 +58,10 @@ inline constexpr double kFineK2Min = -1.0;
 // True when a fitted law's K2 lies outside the plausible range of its soil type (1 coarse,
 // 2 fine); false for no fit.
 bool implausible_law(int soil_type, double k2);
+
+// Why layer `layer` (0-based, from 1) of a station with statistics has no stress-sensitivity law,
+// read from the same drops and stresses the regression used ("" when it has one).
+std::string missing_law_reason(const RunSettings& settings, const StationData& station,
+                               const StationResults& results, std::size_t layer);
 
 }  // namespace basinfit::results

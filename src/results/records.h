@@ -136,6 +136,8 @@ struct StationRecord {
   double normalised_adjusted_surface_modulus = kMissing;
   // A stress-sensitivity law outside the physically plausible range of K2 (per layer).
   PerLayer<bool> implausible_law{};
+  // Per layer from the second: why it has no law, or that its law is implausible ("" otherwise).
+  PerLayer<std::string> law_note{};
   std::vector<DropRecord> drops;
 };
 

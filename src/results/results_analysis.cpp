@@ -118,6 +118,16 @@ StationRecord analyse_station(const RunState& state, const CheckLimits& limits,
     for (std::size_t j = 1; j < static_cast<std::size_t>(s.layer_count); ++j)
       station.implausible_law[j] = has_stress_fit(r.statistics.soil_type[j]) &&
                                    implausible_law(r.statistics.soil_type[j], r.statistics.k2[j]);
+  for (std::size_t j = 1; j < static_cast<std::size_t>(s.layer_count); ++j) {
+    if (!station.has_statistics)
+      station.law_note[j] = "a single drop";
+    else if (station.implausible_law[j])
+      station.law_note[j] =
+          "K2 outside the plausible range of a " +
+          std::string(r.statistics.soil_type[j] == 1 ? "coarse layer (0 to 1)" : "fine layer (-1 to 0)");
+    else
+      station.law_note[j] = missing_law_reason(s, st, r, j);
+  }
   return station;
 }
 
@@ -261,6 +271,7 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
   stations.push_back("normalisation_note");
   for (int j = 2; j <= layers; ++j) stations.push_back("coefficient_of_determination_L" + std::to_string(j));
   stations.push_back("implausible_law_layers");
+  for (int j = 2; j <= layers; ++j) stations.push_back("law_note_L" + std::to_string(j));
   CsvTable(*stations_).header(stations);
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
 }
@@ -362,6 +373,7 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
   for (std::size_t j = 1; j < layers; ++j)
     if (station.implausible_law[j]) append_item(implausible, std::to_string(j + 1));
   row.field(implausible);
+  for (std::size_t j = 1; j < layers; ++j) row.field(station.law_note[j]);
   stations.row(row);
   // A station reaches the tables whole, so an interrupted run leaves complete rows only.
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();

@@ -27,13 +27,13 @@ TEXT_COLUMNS = {"station", "convergence", "correlated_layers", "flags", "normali
                 "poorly_determined_layers", "poorly_determined_se_percent", "not_separable_layers",
                 "not_separable_correlation", "modulus_at_bound_layers", "modulus_at_bound_moduli_MPa",
                 "modulus_at_bound_bounds_MPa", "modulus_at_bound_moduli_ksi", "modulus_at_bound_bounds_ksi",
-                "implausible_law_layers"}
+                "implausible_law_layers", "law_note_L2", "law_note_L3"}
 # Columns that may be empty (a value that does not exist for this row).
 OPTIONAL = re.compile(r"^(E1_adjusted.*|E\d_norm_.*|E\d_mean_.*|E\d_se_percent|condition_number|max_correlation|"
                       r"correlated_layers|multistart_best_.*|multistart_max_.*|flags|pavement_temperature_F|"
                       r"temperature_factor|K1_.*|K2_.*|R2_.*|soil_type_.*|coefficient_of_determination_.*|"
                       r"normalisation_note|poorly_determined_.*|not_separable_.*|modulus_at_bound_.*|"
-                      r"implausible_law_layers|response_.*)$")
+                      r"implausible_law_layers|law_note_.*|response_.*)$")
 
 failures = []
 
@@ -244,6 +244,10 @@ def main():
                 check(value is None or value > 0, f"station {s['station']}: E{j}_norm_MPa is {value}")
                 check(value is not None or bool(s["normalisation_note"]), f"station {s['station']}: no reason")
             check(bool(s["normalisation_note"]), f"station {s['station']}: normalisation without a note")
+            for j in range(2, 4):
+                check(s[f"K1_L{j}_MPa"] is not None or bool(s[f"law_note_L{j}"]), f"station {s['station']}: no law, no note")
+                check((j in [int(x) for x in (s["implausible_law_layers"] or "").split(";") if x]) ==
+                      ("plausible" in (s[f"law_note_L{j}"] or "")), f"station {s['station']}: implausible law L{j}")
 
         # sections.csv: the sections tile the stations, and each layer's mean is the mean of the
         # stations' normalised moduli within its ground (stations named by their chainage in m).
