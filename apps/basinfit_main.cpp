@@ -69,9 +69,10 @@ int main(int argc, char** argv) {
          "Also write the survey page FILE: one self-contained HTML file with the profiles, the uniform "
          "sections and every station's drops and basins (with --plot-dir, also the profile charts)")
       ->type_name("FILE");
-  app.add_option("--sections-by", sections_by,
-                 "Response the uniform sections of the survey page follow: a layer number (its normalised "
-                 "modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
+  app.add_option(
+         "--sections-by", sections_by,
+         "Response the uniform sections (survey page, sections.csv) follow: a layer number (its "
+         "normalised modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
       ->check([](const std::string& text) {
         return text == "subgrade" || basinfit::survey::parse_sections_by(text)
                    ? std::string()
@@ -80,8 +81,8 @@ int main(int argc, char** argv) {
       ->type_name("LAYER|deflection");
   app.add_option(
          "--min-section-length", survey_options.min_section_length,
-         "Shortest uniform section on the survey page, in metres or feet along the route (default 0: at "
-         "least three stations)")
+         "Shortest uniform section on the survey page and in sections.csv, in metres or feet along the "
+         "route (default 0: at least three stations)")
       ->check(CLI::NonNegativeNumber)
       ->type_name("LENGTH");
   bool quiet = false;
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
   CLI::Option* results =
       app.add_option("--results", results_options.directory,
                      "Also write machine-readable results into DIR (created when missing): "
-                     "drops.csv, sensors.csv, stations.csv and the run record run.json")
+                     "drops.csv, sensors.csv, stations.csv, sections.csv and the run record run.json")
           ->check([](const std::string& dir) {
             return dir.empty() ? std::string("empty folder name") : std::string();
           })
