@@ -24,6 +24,7 @@
 #include "run/progress_display.h"
 #include "run/startup.h"
 #include "run/station_scheduler.h"
+#include "survey/sections_table.h"
 #include "survey/survey_report.h"
 
 namespace {
@@ -68,9 +69,10 @@ int main(int argc, char** argv) {
          "Also write the survey page FILE: one self-contained HTML file with the profiles, the uniform "
          "sections and every station's drops and basins (with --plot-dir, also the profile charts)")
       ->type_name("FILE");
-  app.add_option("--sections-by", sections_by,
-                 "Response the uniform sections of the survey page follow: a layer number (its normalised "
-                 "modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
+  app.add_option(
+         "--sections-by", sections_by,
+         "Response the uniform sections (survey page, sections.csv) follow: a layer number (its "
+         "normalised modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
       ->check([](const std::string& text) {
         return text == "subgrade" || basinfit::survey::parse_sections_by(text)
                    ? std::string()
@@ -79,8 +81,8 @@ int main(int argc, char** argv) {
       ->type_name("LAYER|deflection");
   app.add_option(
          "--min-section-length", survey_options.min_section_length,
-         "Shortest uniform section on the survey page, in metres or feet along the route (default 0: at "
-         "least three stations)")
+         "Shortest uniform section on the survey page and in sections.csv, in metres or feet along the "
+         "route (default 0: at least three stations)")
       ->check(CLI::NonNegativeNumber)
       ->type_name("LENGTH");
   bool quiet = false;
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
   CLI::Option* results =
       app.add_option("--results", results_options.directory,
                      "Also write machine-readable results into DIR (created when missing): "
-                     "drops.csv, sensors.csv, stations.csv and the run record run.json")
+                     "drops.csv, sensors.csv, stations.csv, sections.csv and the run record run.json")
           ->check([](const std::string& dir) {
             return dir.empty() ? std::string("empty folder name") : std::string();
           })
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
       ->needs(results);
   app.add_option("--sensor-precision", results_options.sensor_precision,
                  "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
-                 "PERCENT of the reading; default 2 microns plus 2 %")
+                 "PERCENT of the reading; default 2 microns plus 0.3 % (a calibrated geophone)")
       ->delimiter(',')
       ->expected(2)
       ->check(CLI::NonNegativeNumber)
@@ -154,6 +156,16 @@ int main(int argc, char** argv) {
     if (!survey->open(std::cerr)) return 2;
   }
 
+  // With --results, sections.csv holds the page's uniform sections (with or without --html),
+  // from a collector of its own when there is no page.
+  std::unique_ptr<basinfit::survey::SectionsTable> sections;
+  std::unique_ptr<basinfit::survey::SurveyCollector> sections_collector;
+  if (!results_options.directory.empty()) {
+    sections = std::make_unique<basinfit::survey::SectionsTable>(basinfit::survey::SectionsTableOptions{
+        survey_options.sections_by, survey_options.min_section_length});
+    if (!survey) sections_collector = std::make_unique<basinfit::survey::SurveyCollector>();
+  }
+
   basinfit::CompositeAnalysis analyses;
 
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
@@ -173,6 +185,14 @@ int main(int argc, char** argv) {
     if (images) images->keep_apart_from(units.kept_files);
     basinfit::EngineComputations wiring;
     if (analysis) {
+      if (sections) {
+        basinfit::survey::SurveyCollector& collector = survey ? survey->collector() : *sections_collector;
+        analysis->add_listener([&sections](const basinfit::results::StationRecord& s) { sections->add(s); });
+        analysis->set_sections_writer([&sections, &collector](basinfit::OutputFile& file) {
+          return sections->write(collector.page(), collector.subgrade(), file);
+        });
+        if (sections_collector) analyses.add(sections_collector.get());
+      }
       analysis->open(units);
       analyses.add(analysis.get());
     }

@@ -1,6 +1,7 @@
 // What the results analysis costs beside a drop's fit: the fit itself, the uncertainty of its
-// moduli (2 model runs per backcalculated layer), the side fits of --multistart 4, and the whole
-// per-station analysis.  Compare the medians: uncertainty / fit is the overhead of --results.
+// moduli (p - 1 model runs for p backcalculated layers; 2p with the central differences it is
+// checked against), the side fits of --multistart 4, and the whole per-station analysis.
+// Compare the medians: uncertainty / fit is the overhead of --results.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -97,6 +98,16 @@ void BM_Uncertainty(benchmark::State& bench) {
         results::analyse_uncertainty(state.settings, state.station, state.results, 1, precision));
 }
 BENCHMARK(BM_Uncertainty)->Unit(benchmark::kMicrosecond);
+
+// The same with central differences, the scheme the one-sided one replaced.
+void BM_UncertaintyCentral(benchmark::State& bench) {
+  const RunState state = after_fit();
+  const results::SensorPrecision precision = results::SensorPrecision::for_units(true);
+  for (auto _ : bench)
+    benchmark::DoNotOptimize(results::analyse_uncertainty(state.settings, state.station, state.results, 1,
+                                                          precision, results::DifferenceScheme::kCentral));
+}
+BENCHMARK(BM_UncertaintyCentral)->Unit(benchmark::kMicrosecond);
 
 void BM_Multistart4(benchmark::State& bench) {
   const RunState state = after_fit();

@@ -2,6 +2,7 @@
 // Checks of a drop's raw data and of its fit, each raising one flag of records.h.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "results/records.h"
@@ -34,12 +35,33 @@ inline constexpr double kMicronsPerMil = 25.4;
 bool converged(int convergence_code);
 
 // The flags of the raw data and of the fit of drop `drop` (1-based): deflections, basin shape,
-// load level, RMS error, convergence and moduli at their bounds.
+// load level, RMS error, convergence and moduli at their bounds.  With `record`, also marks each
+// layer at a bound in its `layer_flags` and `bound_reached`.
 std::uint32_t check_drop(const RunSettings& settings, const StationData& station,
-                         const StationResults& results, int drop, const CheckLimits& limits);
+                         const StationResults& results, int drop, const CheckLimits& limits,
+                         DropRecord* record = nullptr);
 
-// The flags the uncertainty and the side fits raise.
+// The flags the uncertainty and the side fits raise.  With `layer_flags`, also marks each layer
+// whose standard error is too large (kPoorlyDetermined) and both layers of every pair that
+// correlates too closely (kNotSeparable).
 std::uint32_t uncertainty_flags(const Uncertainty& uncertainty, int backcalculated_layers,
-                                const CheckLimits& limits);
+                                const CheckLimits& limits, PerLayer<std::uint32_t>* layer_flags = nullptr);
+
+// The plausible exponents of the stress-sensitivity law E = K1 (stress / Pa)^K2.  A coarse layer
+// (bulk stress) stiffens with stress, K2 >= 0; as the deflection grows as load^(1 - K2), K2 above
+// 1 would make a heavier drop deflect less, which no material does.  A fine layer (deviator
+// stress) softens, K2 <= 0; below -1 its strain would grow with the square of the stress or
+// faster, far outside what laboratory resilient-modulus tests of subgrade soils show.
+inline constexpr double kCoarseK2Max = 1.0;
+inline constexpr double kFineK2Min = -1.0;
+
+// True when a fitted law's K2 lies outside the plausible range of its soil type (1 coarse,
+// 2 fine); false for no fit.
+bool implausible_law(int soil_type, double k2);
+
+// Why layer `layer` (0-based, from 1) of a station with statistics has no stress-sensitivity law,
+// read from the same drops and stresses the regression used ("" when it has one).
+std::string missing_law_reason(const RunSettings& settings, const StationData& station,
+                               const StationResults& results, std::size_t layer);
 
 }  // namespace basinfit::results

@@ -65,6 +65,13 @@ struct Uncertainty {
   double condition_number = kMissing;      // of the precision-weighted sensitivity matrix; +inf when singular
   double max_correlation = kMissing;       // largest |correlation| between two moduli (two or more layers)
   std::array<int, 2> correlated_layers{};  // the 1-based layers of that pair
+  // |correlation| of every pair of backcalculated layers (0-based layer indices, both orders);
+  // missing where a layer is fixed.  An undetermined basin gives 1 for the pair named above only.
+  std::array<PerLayer<double>, kMaxLayers> correlation{{{kMissing, kMissing, kMissing, kMissing, kMissing},
+                                                        {kMissing, kMissing, kMissing, kMissing, kMissing},
+                                                        {kMissing, kMissing, kMissing, kMissing, kMissing},
+                                                        {kMissing, kMissing, kMissing, kMissing, kMissing},
+                                                        {kMissing, kMissing, kMissing, kMissing, kMissing}}};
 };
 
 // Side fits from spread seeds: how far another fit of similar quality lies from the reported one.
@@ -91,6 +98,8 @@ struct DropRecord {
   // The flags each layer raised itself (kPoorlyDetermined, kNotSeparable, kModulusAtBound), so
   // a reader marks only the layer concerned; 0 for a layer that raised none.
   PerLayer<std::uint32_t> layer_flags{};
+  // For a layer with kModulusAtBound, the bound its modulus lies at (missing otherwise).
+  PerLayer<double> bound_reached{kMissing, kMissing, kMissing, kMissing, kMissing};
   std::vector<SensorRecord> sensors;
 };
 
@@ -127,6 +136,8 @@ struct StationRecord {
   double normalised_adjusted_surface_modulus = kMissing;
   // A stress-sensitivity law outside the physically plausible range of K2 (per layer).
   PerLayer<bool> implausible_law{};
+  // Per layer from the second: why it has no law, or that its law is implausible ("" otherwise).
+  PerLayer<std::string> law_note{};
   std::vector<DropRecord> drops;
 };
 

@@ -8,6 +8,7 @@
 #include "report/report_words.h"
 #include "results/csv_writer.h"
 #include "results/multistart.h"
+#include "results/normalisation.h"
 #include "run/station_loop.h"
 
 namespace basinfit::results {
@@ -40,6 +41,12 @@ struct Units {
 };
 
 std::string layer_column(int layer, const std::string& what) { return "E" + std::to_string(layer) + what; }
+
+// Items of a list field, separated by ';' as the flags are.
+void append_item(std::string& list, const std::string& item) {
+  if (!list.empty()) list += ';';
+  list += item;
+}
 
 }  // namespace
 
@@ -102,10 +109,25 @@ StationRecord analyse_station(const RunState& state, const CheckLimits& limits,
     record.rms_deflection = sensors > 0 ? std::sqrt(squares / static_cast<double>(sensors)) : 0.0;
     record.uncertainty = analyse_uncertainty(s, st, r, drop, precision);
     record.multistart = run_multistart(state, drop, multistart, limits);
-    record.flags =
-        check_drop(s, st, r, drop, limits) | uncertainty_flags(record.uncertainty, backcalculated, limits);
+    record.flags = check_drop(s, st, r, drop, limits, &record) |
+                   uncertainty_flags(record.uncertainty, backcalculated, limits, &record.layer_flags);
     if (record.multistart.non_unique) record.flags |= kNonUnique;
     station.drops.push_back(std::move(record));
+  }
+  normalise_station(s, st, r, station);
+  if (station.has_statistics)
+    for (std::size_t j = 1; j < static_cast<std::size_t>(s.layer_count); ++j)
+      station.implausible_law[j] = has_stress_fit(r.statistics.soil_type[j]) &&
+                                   implausible_law(r.statistics.soil_type[j], r.statistics.k2[j]);
+  for (std::size_t j = 1; j < static_cast<std::size_t>(s.layer_count); ++j) {
+    if (!station.has_statistics)
+      station.law_note[j] = "a single drop";
+    else if (station.implausible_law[j])
+      station.law_note[j] =
+          "K2 outside the plausible range of a " +
+          std::string(r.statistics.soil_type[j] == 1 ? "coarse layer (0 to 1)" : "fine layer (-1 to 0)");
+    else
+      station.law_note[j] = missing_law_reason(s, st, r, j);
   }
   return station;
 }
@@ -137,9 +159,12 @@ void ResultsAnalysis::open(const EngineUnits& units) {
   // this run created and leaves the others as they were.
   std::vector<std::unique_ptr<OutputFile>> files;
   try {
-    for (const auto& [name, what] :
-         {std::pair{kDropsFile, "drops table"}, std::pair{kSensorsFile, "sensors table"},
-          std::pair{kStationsFile, "stations table"}, std::pair{kRunRecordFile, "run record"}}) {
+    std::vector<std::pair<const char*, const char*>> names = {{kDropsFile, "drops table"},
+                                                              {kSensorsFile, "sensors table"},
+                                                              {kStationsFile, "stations table"},
+                                                              {kRunRecordFile, "run record"}};
+    if (sections_writer_) names.emplace_back(kSectionsFile, "sections table");
+    for (const auto& [name, what] : names) {
       files.push_back(std::make_unique<OutputFile>((folder / name).string(), what));
       if (units.kept_files != nullptr) units.kept_files->refuse_if_kept(*files.back());
     }
@@ -151,7 +176,9 @@ void ResultsAnalysis::open(const EngineUnits& units) {
   sensors_ = std::move(files[1]);
   stations_ = std::move(files[2]);
   run_record_ = std::move(files[3]);
-  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->truncate();
+  if (files.size() > 4) sections_ = std::move(files[4]);
+  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
+    if (file != nullptr) file->truncate();
 }
 
 void ResultsAnalysis::begin(const RunState& state) {
@@ -212,6 +239,11 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
   for (const char* name : {"condition_number", "max_correlation", "correlated_layers", "multistart_runs",
                            "multistart_best_rms_percent", "multistart_max_difference_percent", "flags"})
     drops.push_back(name);
+  for (const char* name : {"normalisation", "poorly_determined_layers", "poorly_determined_se_percent",
+                           "not_separable_layers", "not_separable_correlation", "modulus_at_bound_layers"})
+    drops.push_back(name);
+  drops.push_back("modulus_at_bound_moduli_" + u.modulus);
+  drops.push_back("modulus_at_bound_bounds_" + u.modulus);
   CsvTable(*drops_).header(drops);
 
   CsvTable(*sensors_).header({"station", "station_no", "drop", "sensor", "offset_" + u.length,
@@ -236,6 +268,11 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
     stations.push_back("R2" + layer);
     stations.push_back("soil_type" + layer);
   }
+  stations.push_back("normalisation");
+  stations.push_back("normalisation_note");
+  for (int j = 2; j <= layers; ++j) stations.push_back("coefficient_of_determination_L" + std::to_string(j));
+  stations.push_back("implausible_law_layers");
+  for (int j = 2; j <= layers; ++j) stations.push_back("law_note_L" + std::to_string(j));
   CsvTable(*stations_).header(stations);
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
 }
@@ -249,9 +286,8 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
     row.field(station.id).number(station.sequence).number(drop.drop).number(drop.load);
     for (std::size_t j = 0; j < layers; ++j) row.number(drop.modulus[j]);
     row.number(drop.adjusted_surface_modulus);
-    for (std::size_t j = 0; j < layers; ++j)
-      station.has_statistics ? row.number(stats.normalized_modulus[j]) : row.empty();
-    station.has_statistics&& station.adjusted ? row.number(stats.normalized_adjusted_modulus) : row.empty();
+    for (std::size_t j = 0; j < layers; ++j) row.number(station.normalised_modulus[j]);
+    row.number(station.normalised_adjusted_surface_modulus);
     row.number(drop.rms_percent).number(drop.rms_deflection);
     row.number(drop.convergence_code).field(convergence_words(drop.convergence_code));
     row.number(drop.iterations).number(drop.evaluations);
@@ -264,6 +300,29 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
     const MultistartOutcome& m = drop.multistart;
     row.number(m.runs).number(m.best_rms_percent).number(m.best_max_difference_percent);
     row.field(flag_names(drop.flags));
+    row.field(normalisation_word(station.normalisation));
+    // Each layer flag with the layers that raised it and the values that did.
+    std::string weak, weak_se, pairs, pair_correlation, bound_layers, bound_moduli, bounds;
+    for (std::size_t j = 0; j < layers; ++j) {
+      const std::string layer = std::to_string(j + 1);
+      if ((drop.layer_flags[j] & kPoorlyDetermined) != 0) {
+        append_item(weak, layer);
+        append_item(weak_se, number_text(u.standard_error_percent[j]));
+      }
+      for (std::size_t l = j + 1; l < layers; ++l) {
+        const double rho = u.correlation[j][l];
+        if (missing(rho) || !(rho > limits_.correlation_limit)) continue;
+        append_item(pairs, layer + "-" + std::to_string(l + 1));
+        append_item(pair_correlation, number_text(rho));
+      }
+      if ((drop.layer_flags[j] & kModulusAtBound) != 0) {
+        append_item(bound_layers, layer);
+        append_item(bound_moduli, number_text(drop.modulus[j]));
+        append_item(bounds, number_text(static_cast<float>(drop.bound_reached[j])));
+      }
+    }
+    row.field(weak).field(weak_se).field(pairs).field(pair_correlation);
+    row.field(bound_layers).field(bound_moduli).field(bounds);
     drops.row(row);
 
     for (const SensorRecord& sensor : drop.sensors) {
@@ -289,8 +348,8 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
   const bool adjusted_statistics = station.has_statistics && station.adjusted;
   per_layer(stats.mean_modulus);
   adjusted_statistics ? row.number(stats.mean_adjusted_modulus) : row.empty();
-  per_layer(stats.normalized_modulus);
-  adjusted_statistics ? row.number(stats.normalized_adjusted_modulus) : row.empty();
+  for (std::size_t j = 0; j < layers; ++j) row.number(station.normalised_modulus[j]);
+  row.number(station.normalised_adjusted_surface_modulus);
   row.number(station.average_rms_percent);
   for (std::size_t j = 1; j < layers; ++j) {
     if (station.has_statistics && has_stress_fit(stats.soil_type[j])) {
@@ -300,6 +359,22 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
       row.empty().empty().empty().empty();
     }
   }
+  row.field(normalisation_word(station.normalisation)).field(station.normalisation_note);
+  for (std::size_t j = 1; j < layers; ++j) {
+    if (station.has_statistics && has_stress_fit(stats.soil_type[j])) {
+      // The reports' figure is 100 sqrt(SSR / SST); its square is the share of the spread of
+      // log E that the law explains.
+      const double r = static_cast<double>(stats.r_squared[j]) / 100.0;
+      row.number(r * r);
+    } else {
+      row.empty();
+    }
+  }
+  std::string implausible;
+  for (std::size_t j = 1; j < layers; ++j)
+    if (station.implausible_law[j]) append_item(implausible, std::to_string(j + 1));
+  row.field(implausible);
+  for (std::size_t j = 1; j < layers; ++j) row.field(station.law_note[j]);
   stations.row(row);
   // A station reaches the tables whole, so an interrupted run leaves complete rows only.
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
@@ -309,12 +384,17 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
   if (!drops_) return status;
   if (failed_) {
     // The engine has reported the failed write; the tables keep their whole stations.
-    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()})
-      file->abandon();
+    for (OutputFile* file :
+         {drops_.get(), sensors_.get(), stations_.get(), run_record_.get(), sections_.get()})
+      if (file != nullptr) file->abandon();
     return status;
   }
   try {
-    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->close();
+    // The sections of the stations recorded (all of them, or those before a stop).
+    nlohmann::json sections = nullptr;
+    if (sections_ && settings_) sections = sections_writer_(*sections_);
+    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
+      if (file != nullptr) file->close();
     RunDescription run;
     run.arguments = invocation.arguments;
     run.jobs = invocation.jobs;
@@ -325,8 +405,8 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
     run.exit_status = status;
     run.inputs = inputs_;
     for (const auto& [role, name] : engine_outputs_) run.outputs.push_back(recorded_file(role, name));
-    for (const OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()})
-      run.outputs.push_back(recorded_file(file->what(), file->name()));
+    for (const OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
+      if (file != nullptr) run.outputs.push_back(recorded_file(file->what(), file->name()));
     run.settings = settings_;
     nlohmann::json levels = nlohmann::json::array();
     for (const double level : limits_.load_levels) levels.push_back(level);
@@ -335,6 +415,7 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
                    {"sensor_precision",
                     {{"absolute", precision_.absolute}, {"relative_percent", precision_.relative * 100.0}}},
                    {"multistart", options_.multistart}};
+    if (sections_) run.options["sections"] = sections;
     run.counts = counts_;
     run_record_->truncate();
     // Titles, routes and file names are bytes as read: any that are not UTF-8 are shown as
@@ -345,8 +426,9 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
   } catch (const InputError& e) {
     errors << "basinfit: " << visible_name(e.what()) << '\n';
     errors.flush();
-    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()})
-      file->abandon();
+    for (OutputFile* file :
+         {drops_.get(), sensors_.get(), stations_.get(), run_record_.get(), sections_.get()})
+      if (file != nullptr) file->abandon();
     return status == 0 ? 2 : status;
   }
   return status;

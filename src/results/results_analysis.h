@@ -31,7 +31,7 @@ namespace basinfit::results {
 struct ResultsOptions {
   std::string directory;                 // empty: no files, the records go to the listeners only
   std::vector<double> load_levels;       // nominal drop levels in the survey's load unit; empty: the usual
-  std::vector<double> sensor_precision;  // {absolute in microns or mils, percent}; empty: 2 microns + 2 %
+  std::vector<double> sensor_precision;  // {absolute in microns or mils, percent}; empty: 2 microns + 0.3 %
   int multistart = 0;                    // side fits per drop
 };
 
@@ -39,6 +39,7 @@ struct ResultsOptions {
 inline constexpr const char* kDropsFile = "drops.csv";
 inline constexpr const char* kSensorsFile = "sensors.csv";
 inline constexpr const char* kStationsFile = "stations.csv";
+inline constexpr const char* kSectionsFile = "sections.csv";
 inline constexpr const char* kRunRecordFile = "run.json";
 
 // Builds the record of the finished station in `state` (everything but its sequence number).
@@ -52,6 +53,11 @@ class ResultsAnalysis : public StationAnalysis {
   ~ResultsAnalysis() override;
 
   void add_listener(Listener listener) { listeners_.push_back(std::move(listener)); }
+  // The writer of sections.csv, called once the run is over with the open file (after the last
+  // station was recorded); it returns the sectioning settings for run.json.  Set before `open`,
+  // which then opens sections.csv with the other tables.
+  using SectionsWriter = std::function<nlohmann::json(OutputFile&)>;
+  void set_sections_writer(SectionsWriter writer) { sections_writer_ = std::move(writer); }
   // The run's input files with their digests, once `open` has recorded them.
   const std::vector<RecordedFile>& inputs() const { return inputs_; }
 
@@ -81,7 +87,8 @@ class ResultsAnalysis : public StationAnalysis {
   CheckLimits limits_;
   SensorPrecision precision_;
   std::vector<Listener> listeners_;
-  std::unique_ptr<OutputFile> drops_, sensors_, stations_, run_record_;
+  SectionsWriter sections_writer_;
+  std::unique_ptr<OutputFile> drops_, sensors_, stations_, run_record_, sections_;
   std::vector<RecordedFile> inputs_;
   std::vector<std::pair<std::string, std::string>> engine_outputs_;  // role, name
   std::optional<RunSettings> settings_;

@@ -35,7 +35,7 @@ bool deflections(const model::ModelResult& result, std::size_t count, double def
 }  // namespace
 
 SensorPrecision SensorPrecision::for_units(bool metric) {
-  return metric ? SensorPrecision{2.0, 0.02} : SensorPrecision{2.0 / 25.4, 0.02};
+  return metric ? SensorPrecision{2.0, 0.003} : SensorPrecision{2.0 / 25.4, 0.003};
 }
 
 SymmetricEigen symmetric_eigen(Matrix a, int n) {
@@ -86,12 +86,14 @@ SymmetricEigen symmetric_eigen(Matrix a, int n) {
   return sorted;
 }
 
-Sensitivity sensitivity(const RunSettings& s, const StationData& st, const StationResults& r, int drop) {
+Sensitivity sensitivity(const RunSettings& s, const StationData& st, const StationResults& r, int drop,
+                        DifferenceScheme scheme) {
   Sensitivity out;
   const auto d = static_cast<std::size_t>(drop - 1);
   const auto layers = static_cast<std::size_t>(s.layer_count);
   for (std::size_t j = 0; j < layers; ++j)
     if (s.layers[j].backcalculated()) out.layers[out.count++] = j;
+  if (out.count == 0) return out;
 
   // The layer system, plate and sensors exactly as the fit saw them.
   const model::LayerSystem base = wrapper_layer_system(s, st, r.modulus[d]);
@@ -104,42 +106,88 @@ Sensitivity sensitivity(const RunSettings& s, const StationData& st, const Stati
     points[i] = model::EvaluationPoint{0.0, static_cast<double>(s.sensor_offset[i] * s.units.length), 0.0, 1};
   const double deflection_factor = static_cast<double>(s.units.deflection);
 
-  // Layers below the last one repeat it in the model, so a change of the last layer's modulus
-  // changes them too.  The 2p perturbed systems share loads, points and thicknesses and run side
-  // by side (each result is bit for bit its own evaluation's); up, then down, per layer.
-  static_assert(2 * kMaxLayers <= model::kMaxBatchSystems);
-  std::array<model::LayerSystem, 2 * kMaxLayers> systems{};
-  for (std::size_t k = 0; k < out.count; ++k) {
-    for (const double sign : {1.0, -1.0}) {
-      model::LayerSystem& system = systems[2 * k + (sign > 0 ? 0 : 1)];
-      system = base;
-      const double factor = std::pow(10.0, sign * kLogModulusStep);
-      for (std::size_t j = 0; j < model::kMaxLayers; ++j) {
-        const std::size_t from = j < layers ? j : layers - 1;
-        if (from == out.layers[k]) system.modulus[j] = base.modulus[j] * factor;
-      }
+  // The perturbed systems: (layer k, +1 or -1) each, and the unperturbed one (k = count) when
+  // the reported basin is needed and missing.  They share loads, points and thicknesses and run
+  // side by side (each result is bit for bit its own evaluation's).
+  const bool central = scheme == DifferenceScheme::kCentral;
+  // The scaling identity needs every modulus of the model among the columns.
+  const bool scaling = !central && out.count == layers;
+  const std::size_t free_column = scaling ? out.count - 1 : out.count;
+  PerSensor<double> reported{};
+  bool have_reported = false;
+  if (!central) {
+    // The basin the engine computed at the reported moduli (single precision; zero when the model
+    // failed there).
+    have_reported = true;
+    for (std::size_t i = 0; i < sensors; ++i) {
+      reported[i] = static_cast<double>(r.calculated[d][i]);
+      if (!(reported[i] > 0) || !std::isfinite(reported[i])) have_reported = false;
     }
   }
-  std::array<model::ModelResult, 2 * kMaxLayers> evaluated{};
-  model::evaluate_responses(std::span<const model::LayerSystem>(systems.data(), 2 * out.count),
+  struct Run {
+    std::size_t column;
+    double sign;
+  };
+  std::array<Run, 2 * kMaxLayers + 1> runs{};
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < out.count; ++k) {
+    if (k == free_column) continue;
+    runs[count++] = {k, 1.0};
+    if (central) runs[count++] = {k, -1.0};
+  }
+  if (!central && !have_reported) runs[count++] = {out.count, 0.0};
+  std::array<model::LayerSystem, 2 * kMaxLayers + 1> systems{};
+  for (std::size_t n = 0; n < count; ++n) {
+    model::LayerSystem& system = systems[n];
+    system = base;
+    if (runs[n].column == out.count) continue;
+    // Layers below the last one repeat it in the model, so a change of the last layer's modulus
+    // changes them too.
+    const double factor = std::pow(10.0, runs[n].sign * kLogModulusStep);
+    for (std::size_t j = 0; j < model::kMaxLayers; ++j) {
+      const std::size_t from = j < layers ? j : layers - 1;
+      if (from == out.layers[runs[n].column]) system.modulus[j] = base.modulus[j] * factor;
+    }
+  }
+  std::array<model::ModelResult, 2 * kMaxLayers + 1> evaluated{};
+  model::evaluate_responses(std::span<const model::LayerSystem>(systems.data(), count),
                             std::span<const model::CircularLoad>(&load, 1),
                             std::span<const model::EvaluationPoint>(points.data(), sensors),
-                            std::span<model::ModelResult>(evaluated.data(), 2 * out.count));
-  for (std::size_t k = 0; k < out.count; ++k) {
-    PerSensor<double> up{}, down{};
-    if (!deflections(evaluated[2 * k], sensors, deflection_factor, up)) return out;
-    if (!deflections(evaluated[2 * k + 1], sensors, deflection_factor, down)) return out;
-    for (std::size_t i = 0; i < sensors; ++i) out.column[k][i] = (up[i] - down[i]) / (2.0 * kLogModulusStep);
+                            std::span<model::ModelResult>(evaluated.data(), count));
+  std::array<PerSensor<double>, 2 * kMaxLayers + 1> basin{};
+  for (std::size_t n = 0; n < count; ++n) {
+    if (!deflections(evaluated[n], sensors, deflection_factor, basin[n])) return out;
+    if (runs[n].column == out.count) reported = basin[n];
+  }
+
+  if (central) {
+    for (std::size_t k = 0; k < out.count; ++k)
+      for (std::size_t i = 0; i < sensors; ++i)
+        out.column[k][i] = (basin[2 * k][i] - basin[2 * k + 1][i]) / (2.0 * kLogModulusStep);
+  } else {
+    for (std::size_t n = 0; n < count; ++n) {
+      if (runs[n].column == out.count) continue;
+      for (std::size_t i = 0; i < sensors; ++i)
+        out.column[runs[n].column][i] = (basin[n][i] - reported[i]) / kLogModulusStep;
+    }
+    if (scaling) {
+      for (std::size_t i = 0; i < sensors; ++i) {
+        double others = 0;
+        for (std::size_t k = 0; k < out.count; ++k)
+          if (k != free_column) others += out.column[k][i];
+        out.column[free_column][i] = -std::log(10.0) * reported[i] - others;
+      }
+    }
   }
   out.available = true;
   return out;
 }
 
 Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, const StationResults& r,
-                                int drop, const SensorPrecision& precision) {
+                                int drop, const SensorPrecision& precision, DifferenceScheme scheme) {
   Uncertainty u;
   const auto d = static_cast<std::size_t>(drop - 1);
-  const Sensitivity j = sensitivity(s, st, r, drop);
+  const Sensitivity j = sensitivity(s, st, r, drop, scheme);
   const std::size_t p = j.count;
   if (p == 0 || !j.available) return u;
   const std::array<std::size_t, kMaxLayers>& fitted = j.layers;
@@ -187,6 +235,8 @@ Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, con
           if (both > best) best = both, best_k = k, best_l = l;
         }
       u.correlated_layers = {static_cast<int>(fitted[best_k]) + 1, static_cast<int>(fitted[best_l]) + 1};
+      u.correlation[fitted[best_k]][fitted[best_l]] = 1.0;
+      u.correlation[fitted[best_l]][fitted[best_k]] = 1.0;
     }
     return u;
   }
@@ -211,6 +261,8 @@ Uncertainty analyse_uncertainty(const RunSettings& s, const StationData& st, con
       for (std::size_t l = k + 1; l < p; ++l) {
         const double denominator = std::sqrt(covariance[k][k] * covariance[l][l]);
         const double rho = denominator > 0 ? std::fabs(covariance[k][l]) / denominator : 1.0;
+        u.correlation[fitted[k]][fitted[l]] = std::min(rho, 1.0);
+        u.correlation[fitted[l]][fitted[k]] = std::min(rho, 1.0);
         if (rho > u.max_correlation || u.correlated_layers[0] == 0) {
           u.max_correlation = std::min(rho, 1.0);
           u.correlated_layers = {static_cast<int>(fitted[k]) + 1, static_cast<int>(fitted[l]) + 1};

@@ -58,8 +58,40 @@ TEST(StationRecords, AHiddenLayerIsFlaggedThroughTheWholeChain) {
   const std::uint32_t flags = station.drops[0].flags;
   EXPECT_NE(flags & kPoorlyDetermined, 0u) << flag_names(flags);
   EXPECT_NE(flags & kNotSeparable, 0u) << flag_names(flags);
+  // The flags name the layers that raised them: the hidden base is poorly determined and
+  // inseparable from the top it trades against; the subgrade, which the far sensors pin down,
+  // is not poorly determined.
+  const DropRecord& drop = station.drops[0];
+  EXPECT_NE(drop.layer_flags[1] & kPoorlyDetermined, 0u);
+  EXPECT_NE(drop.layer_flags[0] & kNotSeparable, 0u);
+  EXPECT_NE(drop.layer_flags[1] & kNotSeparable, 0u);
+  EXPECT_EQ(drop.layer_flags[2] & kPoorlyDetermined, 0u);
+  for (std::size_t j = 0; j < 3; ++j)
+    EXPECT_EQ((drop.layer_flags[j] & kPoorlyDetermined) != 0,
+              drop.uncertainty.standard_error_percent[j] > 25.0);
   EXPECT_FALSE(station.has_statistics) << "a one-drop station has no statistics of its own";
+  EXPECT_EQ(station.normalisation, Normalisation::kNone);
+  EXPECT_TRUE(missing(station.normalised_modulus[0]));
   EXPECT_EQ(station.drops[0].multistart.runs, 0);
+}
+
+TEST(StationRecords, AModulusHeldAtItsBoundNamesTheLayerAndTheBound) {
+  // The base is stiffer than its upper bound allows, so the fit leaves it at that bound.
+  Pavement pavement({{20.0f, 1000.0f}, {60.0f, 400.0f}, {0, 80.0f}});
+  RunSettings& s = pavement.state.settings;
+  s.layers[1].upper_bound = 200.0f;
+  s.layers[1].upper_exponent = std::log10(200.0f);
+  pavement.make_basins();
+  pavement.fit(1.0f);
+  const StationRecord station =
+      analyse_station(pavement.state, CheckLimits::for_units(true), SensorPrecision::for_units(true), 0);
+  const DropRecord& drop = station.drops[0];
+  ASSERT_NE(drop.flags & kModulusAtBound, 0u) << flag_names(drop.flags) << " E2 " << drop.modulus[1];
+  EXPECT_NE(drop.layer_flags[1] & kModulusAtBound, 0u);
+  EXPECT_EQ(drop.layer_flags[0] & kModulusAtBound, 0u);
+  EXPECT_EQ(drop.layer_flags[2] & kModulusAtBound, 0u);
+  EXPECT_NEAR(drop.bound_reached[1], 200.0, 1e-3);
+  EXPECT_TRUE(missing(drop.bound_reached[0]));
 }
 
 TEST(StationRecords, ListenersSeeEveryStationInOrderWithoutFiles) {

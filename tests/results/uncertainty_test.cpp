@@ -132,7 +132,7 @@ TEST(Uncertainty, SensitivitiesAddUpToTheScalingOfEveryModulus) {
   pavement.make_basins();
   pavement.settle_at_truth();
   const RunState& s = pavement.state;
-  const Sensitivity j = sensitivity(s.settings, s.station, s.results, 1);
+  const Sensitivity j = sensitivity(s.settings, s.station, s.results, 1, DifferenceScheme::kCentral);
   ASSERT_TRUE(j.available);
   ASSERT_EQ(j.count, 4u);
   for (std::size_t i = 0; i < 9; ++i) {
@@ -140,6 +140,75 @@ TEST(Uncertainty, SensitivitiesAddUpToTheScalingOfEveryModulus) {
     for (std::size_t k = 0; k < j.count; ++k) sum += j.column[k][i];
     const double w = s.results.calculated[0][i];
     EXPECT_NEAR(sum, -std::log(10.0) * w, 2e-4 * w) << "sensor " << i + 1;
+  }
+}
+
+}  // namespace
+}  // namespace basinfit::results
+
+namespace basinfit::results {
+namespace {
+
+TEST(Uncertainty, OneSidedDifferencesWithTheScalingIdentityAgreeWithCentralDifferences) {
+  // Central differences (2p model runs, truncation error of order h^2) are the reference; the
+  // one-sided scheme (p - 1 runs, the deepest column from the scaling identity) must give the
+  // same standard errors within 1 % and the same flags, on determined and poorly determined
+  // pavements, with every layer backcalculated or one fixed (no identity then), and with the
+  // reported basin missing (the scheme then evaluates it itself).
+  struct Case {
+    const char* name;
+    std::vector<Pavement::Layer> layers;
+    int fixed_layer;  // 0-based, -1 for none
+    bool drop_reported_basin;
+    std::vector<float> noise;
+  };
+  const std::vector<float> noise = {0.01f, -0.012f, 0.008f, -0.01f, 0.015f, -0.006f, 0.01f, -0.02f, 0.012f};
+  const Case cases[] = {
+      {"three layers, well determined", {{20.0f, 1000.0f}, {60.0f, 100.0f}, {0, 80.0f}}, -1, false, {}},
+      {"three layers fitted to a noisy basin",
+       {{15.9f, 3000.0f}, {35.2f, 360.0f}, {0, 60.0f}},
+       -1,
+       false,
+       noise},
+      {"a stiff thick top hiding a thin base",
+       {{30.0f, 20000.0f}, {15.0f, 100.0f}, {0, 80.0f}},
+       -1,
+       false,
+       {}},
+      {"four layers", {{12.0f, 4000.0f}, {25.0f, 400.0f}, {30.0f, 150.0f}, {0, 60.0f}}, -1, false, {}},
+      {"a fixed subgrade", {{20.0f, 3000.0f}, {40.0f, 300.0f}, {0, 70.0f}}, 2, false, {}},
+      {"no reported basin", {{20.0f, 3000.0f}, {40.0f, 300.0f}, {0, 70.0f}}, -1, true, {}},
+  };
+  const CheckLimits limits = CheckLimits::for_units(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pavement pavement(c.layers);
+    if (c.fixed_layer >= 0) pavement.state.settings.layers[static_cast<std::size_t>(c.fixed_layer)].type = 1;
+    pavement.make_basins(c.noise);
+    pavement.settle_at_truth();
+    RunState& s = pavement.state;
+    if (c.drop_reported_basin) s.results.calculated[0].fill(0.0f);
+    for (const SensorPrecision precision : {SensorPrecision{2.0, 0.02}, SensorPrecision::for_units(true)}) {
+      const Uncertainty reference =
+          analyse_uncertainty(s.settings, s.station, s.results, 1, precision, DifferenceScheme::kCentral);
+      const Uncertainty fast = analyse_uncertainty(s.settings, s.station, s.results, 1, precision,
+                                                   DifferenceScheme::kOneSidedWithScaling);
+      ASSERT_TRUE(reference.available);
+      ASSERT_TRUE(fast.available);
+      const int backcalculated = static_cast<int>(c.layers.size()) - (c.fixed_layer >= 0 ? 1 : 0);
+      PerLayer<std::uint32_t> reference_layers{}, fast_layers{};
+      EXPECT_EQ(uncertainty_flags(fast, backcalculated, limits, &fast_layers),
+                uncertainty_flags(reference, backcalculated, limits, &reference_layers));
+      EXPECT_EQ(fast_layers, reference_layers);
+      for (std::size_t j = 0; j < c.layers.size(); ++j) {
+        const double se = reference.standard_error_percent[j];
+        if (missing(se)) {
+          EXPECT_TRUE(missing(fast.standard_error_percent[j]));
+          continue;
+        }
+        EXPECT_NEAR(fast.standard_error_percent[j], se, 0.01 * se) << "layer " << j + 1;
+      }
+    }
   }
 }
 

@@ -66,9 +66,14 @@ for f in standard.dat general.dat deflections.dat; do
 done
 copy_example tabled
 "$basinfit" -q --results tabled/results --html tabled/page.html tabled/control.txt || fail "run with --results failed"
-flagged=$(tr -d '\r' < tabled/results/drops.csv | awk -F, 'NR > 1 && $NF ~ /poorly_determined/ {n++} END {print n + 0}')
+# A coarse sensor precision, so that the example has poorly determined drops to count.
+copy_example coarse
+"$basinfit" -q --results coarse/results --sensor-precision 2,2 --html coarse/page.html coarse/control.txt ||
+  fail "run with --sensor-precision failed"
+flagged=$(tr -d '\r' < coarse/results/drops.csv |
+  awk -F, 'NR == 1 {for (i = 1; i <= NF; i++) if ($i == "flags") c = i} NR > 1 && $c ~ /poorly_determined/ {n++} END {print n + 0}')
 [ "$flagged" -gt 0 ] || fail "the example should have poorly determined drops"
-grep -q "<td>poorly_determined</td><td>$flagged</td>" paged/page.html ||
+grep -q "<td>poorly_determined</td><td>$flagged</td>" coarse/page.html ||
   fail "the page does not count the $flagged poorly determined drops of drops.csv"
 [ "$(undated paged/page.html)" = "$(undated tabled/page.html)" ] || fail "--results changes the page"
 python3 "$check" paged/page.html --stations 12 --complete --text "Route 12 eastbound lane, outer wheel path" ||
