@@ -169,6 +169,65 @@ SurveyStation station_from_state(const RunState& state) {
   return out;
 }
 
+BasinSpool::BasinSpool() : file_(std::tmpfile()) {}
+
+BasinSpool::~BasinSpool() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void BasinSpool::store(SurveyStation& station) {
+  std::vector<SurveyBasin> basins;
+  for (SurveyDrop& drop : station.drops) basins.push_back(std::move(drop.basin));
+  for (SurveyDrop& drop : station.drops) drop.basin = SurveyBasin{};
+  if (file_ != nullptr) {
+    start_.push_back(std::ftell(file_));
+    bool written = start_.back() >= 0;
+    const auto put = [&](const std::vector<float>& values) {
+      const auto n = static_cast<std::uint32_t>(values.size());
+      written = written && std::fwrite(&n, sizeof n, 1, file_) == 1 &&
+                (n == 0 || std::fwrite(values.data(), sizeof(float), n, file_) == n);
+    };
+    const auto count = static_cast<std::uint32_t>(basins.size());
+    written = written && std::fwrite(&count, sizeof count, 1, file_) == 1;
+    for (const SurveyBasin& b : basins) {
+      put(b.offset);
+      put(b.measured);
+      put(b.calculated);
+      put(b.residual_percent);
+    }
+    if (written) return;
+    // The temporary file failed (its folder is full): every basin from here on stays in
+    // memory, the ones already stored are read back into it.
+    std::vector<std::vector<SurveyBasin>> earlier;
+    start_.pop_back();
+    for (std::size_t i = 0; i < start_.size(); ++i) earlier.push_back(load(i));
+    std::fclose(file_);
+    file_ = nullptr;
+    held_ = std::move(earlier);
+  }
+  held_.push_back(std::move(basins));
+}
+
+std::vector<SurveyBasin> BasinSpool::load(std::size_t index) const {
+  if (file_ == nullptr) return index < held_.size() ? held_[index] : std::vector<SurveyBasin>{};
+  std::vector<SurveyBasin> basins;
+  if (index >= start_.size() || std::fflush(file_) != 0 || std::fseek(file_, start_[index], SEEK_SET) != 0)
+    return basins;
+  const auto get = [&](std::vector<float>& values) {
+    std::uint32_t n = 0;
+    if (std::fread(&n, sizeof n, 1, file_) != 1 || n > kMaxSensors) return false;
+    values.resize(n);
+    return n == 0 || std::fread(values.data(), sizeof(float), n, file_) == n;
+  };
+  std::uint32_t count = 0;
+  if (std::fread(&count, sizeof count, 1, file_) != 1 || count > kMaxDrops) return basins;
+  basins.resize(count);
+  for (SurveyBasin& b : basins)
+    if (!get(b.offset) || !get(b.measured) || !get(b.calculated) || !get(b.residual_percent)) break;
+  std::fseek(file_, 0, SEEK_END);
+  return basins;
+}
+
 void SurveyCollector::begin(const RunState& state) {
   settings_from_state(state.settings, page_);
   subgrade_ = subgrade_layer(state.settings);
@@ -183,24 +242,53 @@ std::unique_ptr<StationAnalysis::Result> SurveyCollector::analyse(const RunState
 
 void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> result) {
   auto* collected = dynamic_cast<CollectedStation*>(result.get());
-  page_.stations.push_back(collected != nullptr ? std::move(collected->station) : station_from_state(state));
+  SurveyStation station = collected != nullptr ? std::move(collected->station) : station_from_state(state);
+  for (const SurveyDrop& drop : station.drops)
+    for (const float r : drop.basin.residual_percent)
+      if (std::isfinite(r))
+        page_.largest_residual_percent = std::max(page_.largest_residual_percent, std::fabs(r));
+  spool_.store(station);
+  page_.stations.push_back(std::move(station));
+  // Flags that came before the station: applied now, so only those of stations still to come
+  // wait.
+  const std::size_t index = page_.stations.size() - 1;
+  const auto mine = [&](const DropFlags& f) { return f.station == index; };
+  for (const DropFlags& f : flags_)
+    if (mine(f)) apply(page_, f);
+  flags_.erase(std::remove_if(flags_.begin(), flags_.end(), mine), flags_.end());
 }
 
 void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<std::string> flags) {
   page_.flags_checked = true;
-  flags_.push_back({station, drop, std::move(flags)});
+  DropFlags f{station, drop, std::move(flags)};
+  if (station < page_.stations.size()) {
+    apply(page_, f);
+  } else {
+    flags_.push_back(std::move(f));
+  }
+}
+
+void SurveyCollector::apply(SurveyPage& page, const DropFlags& f) {
+  if (f.station >= page.stations.size()) return;
+  for (SurveyDrop& drop : page.stations[f.station].drops)
+    if (drop.number == f.drop) drop.flags = f.flags;
+}
+
+void SurveyCollector::apply_flags(SurveyPage& page) const {
+  for (const DropFlags& f : flags_) apply(page, f);
+  page.convergence_counts = count_convergence(page.stations);
+  page.flag_counts = count_flags(page.stations);
 }
 
 SurveyPage SurveyCollector::page() const {
   SurveyPage page = page_;
-  for (const DropFlags& f : flags_) {
-    if (f.station >= page.stations.size()) continue;
-    for (SurveyDrop& drop : page.stations[f.station].drops)
-      if (drop.number == f.drop) drop.flags = f.flags;
-  }
-  page.convergence_counts = count_convergence(page.stations);
-  page.flag_counts = count_flags(page.stations);
+  apply_flags(page);
   return page;
+}
+
+const SurveyPage& SurveyCollector::finished_page() {
+  apply_flags(page_);
+  return page_;
 }
 
 }  // namespace basinfit::survey

@@ -6,6 +6,7 @@
 // taken where the station ran (a worker of a parallel run) and kept in survey order.
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,27 @@ void settings_from_state(const RunSettings& settings, SurveyPage& page);
 // 0-based index of the subgrade: the last layer above a stiff layer.
 int subgrade_layer(const RunSettings& settings);
 
+// The basins of a long survey wait for the page in an unnamed temporary file (gone with the
+// process), station after station, so memory holds only what the profiles need.  Without a
+// temporary file they stay in memory.
+class BasinSpool {
+ public:
+  BasinSpool();
+  ~BasinSpool();
+  BasinSpool(const BasinSpool&) = delete;
+  BasinSpool& operator=(const BasinSpool&) = delete;
+  // Moves the basins of `station`'s drops into the spool as the `index`-th station (from 0,
+  // in order).
+  void store(SurveyStation& station);
+  // The basins of the `index`-th station stored, one per drop.
+  std::vector<SurveyBasin> load(std::size_t index) const;
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::vector<long> start_;                     // where each station's basins begin
+  std::vector<std::vector<SurveyBasin>> held_;  // without a file
+};
+
 class SurveyCollector : public StationAnalysis {
  public:
   SurveyCollector() = default;
@@ -36,8 +58,12 @@ class SurveyCollector : public StationAnalysis {
   // Marks the page's flags as checked.
   void annotate_drop(std::size_t station, int drop, std::vector<std::string> flags);
 
-  // The page as collected so far, with its counts up to date.
+  // The page as collected so far, with its counts up to date (the basins of recorded
+  // stations are in basins(), not in the page).
   SurveyPage page() const;
+  // The same, brought up to date in place, without a copy.
+  const SurveyPage& finished_page();
+  const BasinSpool& basins() const { return spool_; }
   // Header fields the run state does not hold (run date, version, input files).
   SurveyPage& header() { return page_; }
   bool started() const { return started_; }
@@ -49,7 +75,10 @@ class SurveyCollector : public StationAnalysis {
     int drop;
     std::vector<std::string> flags;
   };
+  static void apply(SurveyPage& page, const DropFlags& f);
+  void apply_flags(SurveyPage& page) const;
   SurveyPage page_;
+  BasinSpool spool_;
   std::vector<DropFlags> flags_;
   bool started_ = false;
   int subgrade_ = 0;

@@ -12,9 +12,12 @@ Options:
   --complete        the page carries no notice that the run stopped
   --stopped         the page carries that notice
   --text STRING     STRING appears as text (may repeat)
+  --drops N         the stations' drop data (the JSON the script draws from) hold N drops in all
+  --basin A,B,...   every drop's calculated basin is exactly these deflections
 Exit status 0 when every check passes; otherwise each failure is printed.
 """
 import argparse
+import json
 import math
 import re
 import sys
@@ -55,6 +58,8 @@ class PageChecker(HTMLParser):
         self.stopped_notice = False
         self.in_style = False
         self.in_script = False
+        self.in_data = False
+        self.drop_data = []
 
     def where(self):
         line, column = self.getpos()
@@ -99,6 +104,9 @@ class PageChecker(HTMLParser):
             self.stack.append((tag, self.where()))
         self.in_style = tag == "style"
         self.in_script = tag == "script"
+        self.in_data = "drop-data" in (dict(attrs).get("class") or "").split()
+        if self.in_data:
+            self.drop_data.append("")
 
     def handle_startendtag(self, tag, attrs):
         self.check_element(tag, attrs, True)
@@ -106,6 +114,7 @@ class PageChecker(HTMLParser):
     def handle_endtag(self, tag):
         self.in_style = False
         self.in_script = False
+        self.in_data = False
         if not self.stack:
             self.errors.append(f"{self.where()}: </{tag}> closes nothing")
             return
@@ -119,7 +128,9 @@ class PageChecker(HTMLParser):
         if self.in_script and re.search(r"fetch\s*\(|XMLHttpRequest|import\s*\(|https?:|WebSocket|\.src\s*=",
                                         data):
             self.errors.append(f"{self.where()}: the script reaches outside the page")
-        if not self.in_script and not self.in_style:
+        if self.in_data:
+            self.drop_data[-1] += data
+        elif not self.in_script and not self.in_style:
             self.text.append(data)
 
 
@@ -131,6 +142,8 @@ def main():
     parser.add_argument("--complete", action="store_true")
     parser.add_argument("--stopped", action="store_true")
     parser.add_argument("--text", action="append", default=[])
+    parser.add_argument("--drops", type=int)
+    parser.add_argument("--basin")
     args = parser.parse_args()
 
     with open(args.page, encoding="utf-8") as f:
@@ -156,6 +169,25 @@ def main():
         errors.append("the page says the run stopped")
     if args.stopped and not checker.stopped_notice:
         errors.append("the page does not say that the run stopped")
+    drops = []
+    for k, data in enumerate(checker.drop_data):
+        try:
+            offsets, station_drops = json.loads(data)
+            for d in station_drops:
+                number, load, moduli, adjusted, rms, convergence, flags, measured, calculated = d
+                if offsets is not None and not (len(measured) == len(calculated) == len(offsets)):
+                    errors.append(f"drop data of station {k + 1}: sensors differ in number")
+                drops.append(d)
+        except (ValueError, TypeError) as e:
+            errors.append(f"drop data of station {k + 1} do not read: {e}")
+    if args.drops is not None and len(drops) != args.drops:
+        errors.append(f"{len(drops)} drops in the drop data, expected {args.drops}")
+    if args.basin is not None:
+        expected = [float(v) for v in args.basin.split(",")]
+        for d in drops:
+            if d[8] != expected:
+                errors.append(f"drop {d[0]}: calculated basin {d[8]}, expected {expected}")
+                break
     text = "".join(checker.text)
     for expected in args.text:
         if expected not in text:

@@ -163,6 +163,21 @@ TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
   ASSERT_EQ(flagged.flag_counts.size(), 3u);
   EXPECT_EQ(flagged.flag_counts[0].name, "rms_high");
   EXPECT_EQ(flagged.flag_counts[0].count, 2);
+
+  // The basins wait outside the page and come back exactly as the station gave them.
+  EXPECT_TRUE(flagged.stations[2].drops[1].basin.measured.empty());
+  const SurveyStation direct = station_from_state(state);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::vector<SurveyBasin> basins = collector.basins().load(i);
+    ASSERT_EQ(basins.size(), 2u);
+    for (std::size_t d = 0; d < 2; ++d) {
+      EXPECT_EQ(basins[d].offset, direct.drops[d].basin.offset);
+      EXPECT_EQ(basins[d].measured, direct.drops[d].basin.measured);
+      EXPECT_EQ(basins[d].calculated, direct.drops[d].basin.calculated);
+      EXPECT_EQ(basins[d].residual_percent, direct.drops[d].basin.residual_percent);
+    }
+  }
+  EXPECT_TRUE(collector.basins().load(4).empty());
 }
 
 }  // namespace
