@@ -22,7 +22,7 @@ bool drawable(double v, bool positive = false) { return std::isfinite(v) && (!po
 const char* layer_colour(std::size_t j) { return kLayerColour[j % kLayerColour.size()]; }
 
 std::string fixed(double value, int decimals) {
-  if (!std::isfinite(value)) return "\xE2\x80\x94";
+  if (!std::isfinite(value)) return "none";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
   std::string s = buffer;
@@ -113,6 +113,24 @@ class Html {
   std::string out_;
 };
 
+// A value that does not exist: an empty cell that says why (in its tooltip and to readers that
+// look for `data-reason`), never a 0 or a bare dash.
+void missing_cell(Html& h, const std::string& reason) {
+  h.raw("<td class=\"missing\" data-reason=\"").text(reason).raw("\" title=\"").text(reason).raw("\"></td>");
+}
+
+// " (layer 1)", " (layers 2 and 3)", or nothing for a flag of the whole drop.
+std::string layer_names(std::uint32_t layers) {
+  std::vector<int> numbers;
+  for (int j = 0; j < 32; ++j)
+    if ((layers >> j) & 1u) numbers.push_back(j + 1);
+  if (numbers.empty()) return {};
+  std::string out = numbers.size() > 1 ? " (layers " : " (layer ";
+  for (std::size_t k = 0; k < numbers.size(); ++k)
+    out += (k == 0 ? "" : k + 1 == numbers.size() ? " and " : ", ") + std::to_string(numbers[k]);
+  return out + ")";
+}
+
 // A number of the page's data, as the script reads it: about four significant digits, null
 // where the value does not exist.
 std::string datum(double v) {
@@ -185,7 +203,7 @@ LinearAxis linear_axis(double low, double high, int target_steps = 6) {
 // Plot geometry shared by the profiles: x along the route, y from `y_low` to `y_high`.
 struct Frame {
   double width = 960, height = 330;
-  double left = 76, right = 24, top = 28, bottom = 48;
+  double left = 76, right = 32, top = 28, bottom = 48;
   double x_low = 0, x_high = 1;
   double y_low = 0, y_high = 1;
   bool log_y = false;
@@ -218,9 +236,13 @@ void draw_axes(Html& h, const Frame& f, const LinearAxis& xa, std::string_view x
     const std::string x = px(f.x(v));
     h.raw("<line class=\"grid\" x1=\"" + x + "\" y1=\"" + px(f.top) + "\" x2=\"" + x + "\" y2=\"" +
           px(f.plot_bottom()) + "\"/>");
-    h.raw("<text class=\"tick\" x=\"" + x + "\" y=\"" + px(f.plot_bottom() + 16) +
-          "\" text-anchor=\"middle\">")
-        .text(tick_text(v, xa.step))
+    // A label that would reach past the chart's edge is anchored at its end (or start).
+    const std::string label = tick_text(v, xa.step);
+    const double half = 3.4 * static_cast<double>(label.size());
+    const char* anchor = f.x(v) + half > f.width - 2 ? "end" : f.x(v) - half < 2 ? "start" : "middle";
+    h.raw("<text class=\"tick\" x=\"" + x + "\" y=\"" + px(f.plot_bottom() + 16) + "\" text-anchor=\"" +
+          anchor + "\">")
+        .text(label)
         .raw("</text>");
   }
   // Y ticks: decades with 2 and 5 between them on a logarithmic axis.
@@ -278,8 +300,8 @@ void draw_sections(Html& h, const Frame& f, const SurveyLayout& layout) {
 }
 
 std::string position_title(const SurveyLayout& layout) {
-  return layout.positions.from_identifiers ? "Chainage (" + layout.positions.unit + ")"
-                                           : std::string("Station number (equal spacing)");
+  return layout.positions.along_route() ? "Chainage (" + layout.positions.unit + ")"
+                                        : std::string("Station number (equal spacing)");
 }
 
 LinearAxis route_axis(const SurveyLayout& layout) {
@@ -309,6 +331,7 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
   for (const SurveyStation& s : page.stations) {
     if (s.normalised_modulus)
       for (float e : *s.normalised_modulus) take(e);
+    if (s.normalised_adjusted_surface_modulus) take(*s.normalised_adjusted_surface_modulus);
     for (const SurveyDrop& d : s.drops)
       for (float e : d.modulus) take(e);
   }
@@ -336,9 +359,10 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
           .raw("</title></line>");
     }
     // Points as zero-length strokes with round caps: one short path per layer however long the
-    // survey (an open ring, a white dot on a coloured one, for stations with a single drop).
+    // survey (an open ring, a white dot on a coloured one, for stations with a single drop; an
+    // open square for moduli carried to the standard load by the station's trend).
     std::vector<std::pair<double, double>> line;
-    std::string dots, rings, crosses;
+    std::string dots, rings, trend, crosses;
     for (std::size_t i = 0; i < page.stations.size(); ++i) {
       const SurveyStation& s = page.stations[i];
       const double x = layout.positions.position[i];
@@ -346,13 +370,21 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
           drawable((*s.normalised_modulus)[j], true)) {
         const double e = (*s.normalised_modulus)[j];
         line.emplace_back(x, e);
-        dots += "M" + px(f.x(x)) + " " + px(f.y(e)) + "h0";
+        (s.normalised_by == NormalisedBy::kTrend ? trend : dots) +=
+            "M" + px(f.x(x)) + " " + px(f.y(e)) + "h0";
       } else if (s.drops.size() == 1 && j < s.drops[0].modulus.size() &&
                  drawable(s.drops[0].modulus[j], true)) {
         rings += "M" + px(f.x(x)) + " " + px(f.y(s.drops[0].modulus[j])) + "h0";
       }
+      // A cross where a flag concerns this layer (or the drop as a whole).
       for (const SurveyDrop& d : s.drops) {
         if (d.flags.empty() || j >= d.modulus.size() || !drawable(d.modulus[j], true)) continue;
+        bool concerned = false;
+        for (std::size_t k = 0; k < d.flags.size(); ++k) {
+          const std::uint32_t layers = k < d.flag_layers.size() ? d.flag_layers[k] : 0;
+          concerned = concerned || layers == 0 || ((layers >> j) & 1u) != 0;
+        }
+        if (!concerned) continue;
         const double cx = f.x(x), cy = f.y(d.modulus[j]);
         crosses += "M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8";
       }
@@ -370,10 +402,31 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
     if (!rings.empty())
       h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"" + rings + "\"/><path class=\"ring\" d=\"" +
             rings + "\"><title>" + name + ": stations with a single drop</title></path>");
+    if (!trend.empty())
+      h.raw("<path class=\"trend\" stroke=\"" + colour + "\" d=\"" + trend +
+            "\"/><path class=\"trend-inner\" d=\"" + trend + "\"><title>" + name +
+            ": moduli carried to the standard load by the station's trend</title></path>");
     if (!crosses.empty())
-      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"" + crosses + "\"><title>" + name +
-            ": drops with data-check flags</title></path>");
+      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"" + crosses + "\" data-layer=\"" +
+            std::to_string(j + 1) + "\"><title>" + name +
+            ": drops with a data-check flag on this layer</title></path>");
     h.spill();
+  }
+  // The adjusted surface modulus, dashed in the surface layer's colour.
+  if (!page.reference_temperature.empty()) {
+    std::vector<std::pair<double, double>> line;
+    for (std::size_t i = 0; i < page.stations.size(); ++i) {
+      const auto& e = page.stations[i].normalised_adjusted_surface_modulus;
+      if (e && drawable(*e, true)) line.emplace_back(layout.positions.position[i], *e);
+    }
+    std::sort(line.begin(), line.end());
+    std::string points;
+    for (const auto& [x, e] : line)
+      points += px(f.x(x)) + "," + px(f.y(std::clamp(e, f.y_low, f.y_high))) + " ";
+    if (!line.empty())
+      h.raw("<polyline class=\"series adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" points=\"" +
+            points + "\"><title>Layer 1 adjusted to " + escape_html(page.reference_temperature) +
+            "</title></polyline>");
   }
   // Legend.
   double lx = f.left + 8;
@@ -384,6 +437,14 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
         .text(page.layers[j].name)
         .raw("</text>");
     lx += 24 + 7.5 * static_cast<double>(page.layers[j].name.size());
+  }
+  if (!page.reference_temperature.empty()) {
+    h.raw("<line class=\"adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" x1=\"" + px(lx) +
+          "\" y1=\"" + px(f.top + 14) + "\" x2=\"" + px(lx + 18) + "\" y2=\"" + px(f.top + 14) + "\"/>");
+    const std::string label = "Layer 1 adjusted to " + page.reference_temperature;
+    h.raw("<text class=\"legend\" x=\"" + px(lx + 22) + "\" y=\"" + px(f.top + 18) + "\">")
+        .text(label)
+        .raw("</text>");
   }
   h.raw("</svg>");
 }
@@ -443,20 +504,21 @@ th{background:#e8e8e8}th:first-child,td:first-child,.text{text-align:left}
 td.hash{font-family:"Liberation Mono",monospace;font-size:.78rem;word-break:break-all;text-align:left}
 .stopped{border:3px solid var(--warn);background:#fff3e8;padding:.6rem 1rem;font-size:1.1rem}
 .note{color:var(--muted);font-style:italic}
-.fit{display:block;white-space:nowrap}
+.fit{display:block;min-width:14rem}.wide{overflow-x:auto}
 .flag{display:inline-block;border:1px solid var(--warn);color:#8a3a00;border-radius:3px;padding:0 .25rem;margin:0 .1rem;font-size:.8rem}
 svg.chart{width:100%;height:auto;display:block;margin:.4rem 0}
 svg{font-family:inherit}
 svg .plot-area{fill:#fff;stroke:#444;stroke-width:1}
 svg .grid{stroke:#d6d6d6;stroke-width:1}svg .grid.minor{stroke:#ececec}
 svg .tick{font-size:11px;fill:#333}svg .axis-title{font-size:12px;fill:#111}svg .legend{font-size:12px;fill:#111}
-svg .band{fill:#000;fill-opacity:.05}svg .band-label{font-size:11px;fill:#333;font-weight:bold}
+svg .band{fill:#56B4E9;fill-opacity:.22}svg .band-label{font-size:11px;fill:#333;font-weight:bold}
 svg .boundary{stroke:#000;stroke-width:1.2;stroke-dasharray:6 3}
 svg .bound{stroke-width:1;stroke-dasharray:2 4;stroke-opacity:.45}
 svg .series{fill:none;stroke-width:1.5}
 svg .single{fill:#fff;stroke-width:1.5}
 svg .flagged{fill:none;stroke-width:2}
-svg .dots{fill:none;stroke-width:7;stroke-linecap:round}svg .ring{fill:none;stroke:#fff;stroke-width:4;stroke-linecap:round}
+svg .dots{fill:none;stroke-width:7;stroke-linecap:round}svg .trend{fill:none;stroke-width:8;stroke-linecap:square}svg .trend-inner{fill:none;stroke:#fff;stroke-width:4;stroke-linecap:square}svg .adjusted{fill:none;stroke-width:2;stroke-dasharray:7 4}
+td.missing{background:#f6f6f6}td.trend{font-style:italic}td.trend::after{content:" \2248"}.remark{display:block;color:var(--muted);font-size:.8rem}.implausible{text-decoration:underline wavy var(--warn)}svg .ring{fill:none;stroke:#fff;stroke-width:4;stroke-linecap:round}
 svg .poor{fill:none;stroke-width:7;stroke-linecap:square}
 .drop-data{display:none}
 svg .limit{stroke:#D55E00;stroke-width:1.5;stroke-dasharray:8 4}svg .limit-label{font-size:11px;fill:#8a3a00}
@@ -471,11 +533,14 @@ tr.drops-row>td{background:#fafafa;text-align:left}
 @media print{
  body{max-width:none;padding:0;font-size:10pt}
  button.fold,.screen-only{display:none}
- h2{break-after:avoid}
- table,svg,.drop{break-inside:avoid}
+ h2,#positions,#stations>p{break-after:avoid}
+ svg.chart{width:92%}
+ svg,.drop,#run table,#summary table{break-inside:avoid}
+ #station-table{font-size:7pt}#station-table .fit{min-width:0}
  tbody.station{break-inside:avoid}
  th{background:none}
  a{color:inherit;text-decoration:none}
+ .wide{overflow:visible}
 }
 )";
 
@@ -582,8 +647,8 @@ void header(Html& h, const SurveyPage& page, const RunEnd& end) {
         .raw(" station(s) finished before that.</p>");
   }
   h.raw("<dl class=\"meta\">");
-  h.element("dt", "Run date").element("dd", page.run_date.empty() ? "\xE2\x80\x94" : page.run_date);
-  h.element("dt", "Engine").element("dd", page.engine_version.empty() ? "\xE2\x80\x94" : page.engine_version);
+  h.element("dt", "Run date").element("dd", page.run_date.empty() ? "not recorded" : page.run_date);
+  h.element("dt", "Engine").element("dd", page.engine_version.empty() ? "not recorded" : page.engine_version);
   h.raw("</dl></header>");
 
   h.raw("<section id=\"run\"><h2>Run</h2>");
@@ -647,9 +712,7 @@ void summary(Html& h, const SurveyPage& page) {
     const SurveyLayer& layer = page.layers[j];
     h.raw("<tr>").element("td", layer.name).element("td", std::to_string(values.size()));
     if (values.empty()) {
-      h.raw(
-          "<td>\xE2\x80\x94</td><td>\xE2\x80\x94</td><td>\xE2\x80\x94</td><td>\xE2\x80\x94</"
-          "td><td>\xE2\x80\x94</td>");
+      for (int k = 0; k < 5; ++k) missing_cell(h, "no station has a normalised modulus of this layer");
     } else {
       h.element("td", value(sp.mean)).element("td", value(percentile(values, 50)));
       h.element("td", fixed(sp.cov_percent, 1)).element("td", value(percentile(values, 15)));
@@ -665,24 +728,29 @@ void summary(Html& h, const SurveyPage& page) {
 
 void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const ReportOptions& options) {
   h.raw("<section id=\"profiles\"><h2>Profiles along the route</h2>");
-  if (layout.positions.from_identifiers) {
-    h.raw("<p id=\"positions\">Station positions are read from the station identifiers as chainage (" +
-          escape_html(layout.positions.unit) + ").</p>");
+  if (layout.positions.from_table) {
+    h.raw("<p id=\"positions\" data-source=\"station-table\">Station positions are the chainages (" +
+          escape_html(layout.positions.unit) + ") of the station table ")
+        .text(page.station_table)
+        .raw(".</p>");
+  } else if (layout.positions.from_identifiers) {
+    h.raw(
+        "<p id=\"positions\" data-source=\"identifiers\">Station positions are read from the station "
+        "identifiers as chainage (" +
+        escape_html(layout.positions.unit) + ").</p>");
   } else {
     h.raw(
-         "<p id=\"positions\" class=\"note\">Station positions: the stations are drawn in survey order with "
-         "equal "
-         "spacing, because ")
+         "<p id=\"positions\" class=\"note\" data-source=\"survey-order\">Station positions: the stations "
+         "are drawn in survey order with equal spacing, because ")
         .text(layout.positions.note)
         .raw(".</p>");
   }
   modulus_profile(h, page, layout);
   h.raw(
-      "<p class=\"note\">Filled points: moduli at the standard load; open points: stations with a single "
-      "drop; "
-      "crosses: drops with data-check flags; dotted lines: the bounds of each layer; shaded bands: uniform "
-      "sections."
-      "</p>");
+      "<p class=\"note\">Filled points: moduli at the standard load; open squares: moduli carried to the "
+      "standard load by the station's trend of modulus against load; open points: stations with a single "
+      "drop; crosses: drops with a data-check flag on that layer (or on the whole drop); dotted lines: the "
+      "bounds of each layer; shaded bands: uniform sections.</p>");
   rms_profile(h, page, layout);
   h.raw("<p class=\"note\">Squares: drops whose RMS error exceeds the limit.</p></section>");
 
@@ -696,25 +764,40 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
           escape_html(layout.positions.unit));
   h.raw(" per section; neighbours whose means differ by less than " +
         fixed(100 * options.sections.min_relative_difference, 0) + " % are one section.</p>");
+  const std::string at = " (" + layout.positions.unit + ")";
+  const bool adjusted = !page.reference_temperature.empty();
   h.raw("<table id=\"section-table\" data-count=\"" + std::to_string(layout.rows.size()) +
-        "\"><thead><tr><th class=\"text\">Section</th><th>Start</th><th>End</th><th>Stations</th><th>Mean "
-        "response</th>"
-        "<th>CoV (%)</th>");
+        "\"><thead><tr><th class=\"text\">Section</th>");
+  h.element("th", "Start" + at).element("th", "End" + at).element("th", "Stations");
+  h.element("th", "Mean " + layout.response + " (" + layout.response_unit + ")").element("th", "CoV (%)");
   for (const SurveyLayer& layer : page.layers)
-    h.raw("<th>" + escape_html(layer.name) + " mean</th><th>CoV (%)</th>");
+    h.element("th", layer.name + " mean (" + page.units.modulus + ")").element("th", "CoV (%)");
+  if (adjusted)
+    h.element("th",
+              "Layer 1 adjusted to " + page.reference_temperature + ", mean (" + page.units.modulus + ")")
+        .element("th", "CoV (%)");
   h.raw("</tr></thead><tbody>");
   for (std::size_t k = 0; k < layout.rows.size(); ++k) {
     const SectionRow& row = layout.rows[k];
-    h.raw("<tr class=\"section-row\">").element("td", "S" + std::to_string(k + 1));
+    h.raw("<tr class=\"section-row\" data-start=\"" + datum(row.start) + "\" data-end=\"" + datum(row.end) +
+          "\">")
+        .element("td", "S" + std::to_string(k + 1));
     h.element("td", value(row.start))
         .element("td", value(row.end))
         .element("td", std::to_string(row.stations));
     h.element("td", value(row.response.mean)).element("td", fixed(row.response.cov_percent, 1));
-    for (const Spread& sp : row.modulus) {
+    std::vector<Spread> spreads = row.modulus;
+    if (adjusted) spreads.push_back(row.adjusted);
+    for (const Spread& sp : spreads) {
       if (sp.count == 0) {
-        h.raw("<td>\xE2\x80\x94</td><td>\xE2\x80\x94</td>");
+        for (int c = 0; c < 2; ++c) missing_cell(h, "no station of the section has this value");
       } else {
-        h.element("td", value(sp.mean)).element("td", fixed(sp.cov_percent, 1));
+        h.element("td", value(sp.mean));
+        if (sp.count > 1) {
+          h.element("td", fixed(sp.cov_percent, 1));
+        } else {
+          missing_cell(h, "one station: no spread");
+        }
       }
     }
     h.raw("</tr>");
@@ -723,12 +806,6 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   if (layout.rows.empty())
     h.raw("<p class=\"note\">No station has a value of the response: no sections.</p>");
   h.raw("</section>");
-}
-
-void flags_cell(Html& h, const std::vector<std::string>& flags) {
-  h.raw("<td class=\"text\">");
-  for (const std::string& flag : flags) h.element("span", flag, "class=\"flag\"");
-  h.raw("</td>");
 }
 
 void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const BasinSource& basins) {
@@ -773,24 +850,39 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   h.raw(
       "<noscript><p class=\"note\">The drops and their basins are drawn by the page's script, which is "
       "off.</p></noscript>");
-  h.raw("<table id=\"station-table\" data-page=\"")
+  if (!page.reference_temperature.empty())
+    h.raw("<p>E1 adj. norm.: the surface modulus adjusted to ")
+        .text(page.reference_temperature)
+        .raw(", at the standard load.</p>");
+  h.raw("<div class=\"wide\"><table id=\"station-table\" data-page=\"")
       .text(info)
       .raw("\"><thead><tr><th class=\"screen-only\"></th>");
   int col = 1;
   auto heading = [&](const std::string& text) {
     h.raw("<th data-col=\"" + std::to_string(col++) + "\" scope=\"col\">").text(text).raw("</th>");
   };
+  bool any_lane = false, any_gps = false, any_comment = false;
+  for (const SurveyStation& s : page.stations) {
+    any_lane = any_lane || !s.lane.empty();
+    any_gps = any_gps || s.latitude || s.longitude;
+    any_comment = any_comment || !s.comment.empty();
+  }
+  const bool adjusted = !page.reference_temperature.empty();
   heading("Station");
   heading("Position (" + layout.positions.unit + ")");
+  if (any_lane) heading("Lane");
+  if (any_gps) heading("GPS (lat., long.)");
   for (std::size_t j = 0; j < thicknesses; ++j) heading("h" + std::to_string(j + 1) + " (" + u.length + ")");
-  heading("T1 (" + u.temperature + ")");
-  heading("T2 (" + u.temperature + ")");
+  heading("T1 surface (" + u.temperature + ")");
+  heading("T2 air (" + u.temperature + ")");
   for (std::size_t j = 0; j < layers; ++j)
     heading("E" + std::to_string(j + 1) + " norm. (" + u.modulus + ")");
-  heading("K1 / K2 / soil");
+  if (adjusted) heading("E1 adj. norm. (" + u.modulus + ")");
+  heading("Stress law: K1 (" + u.modulus + "), K2, R\xC2\xB2 (%), soil");
   heading("Drops");
   heading("Worst RMS (%)");
-  heading("Flags");
+  heading("Flags and notes");
+  if (any_comment) heading("Comment");
   const int columns = col;
   h.raw("</tr></thead>");
 
@@ -799,45 +891,91 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
     const std::string row_id = "drops-" + std::to_string(i + 1);
     // The script sorts a cell by the number it shows (a long survey's table stays small).
     auto number_cell = [&](double, const std::string& shown) { h.element("td", shown); };
-    h.raw("<tbody class=\"station\" data-order=\"" + std::to_string(i) + "\"><tr class=\"station-row\">");
+    h.raw("<tbody class=\"station\" data-order=\"" + std::to_string(i) +
+          "\"><tr class=\"station-row\" data-position=\"" + datum(layout.positions.position[i]) + "\">");
     h.raw("<td class=\"screen-only\"><button class=\"fold\" aria-expanded=\"false\" aria-controls=\"" +
           row_id + "\">+</button></td>");
     h.element("td", s.id, "class=\"text\"");
     number_cell(layout.positions.position[i], value(layout.positions.position[i]));
+    if (any_lane) h.element("td", s.lane, "class=\"text\"");
+    if (any_gps) {
+      if (s.latitude && s.longitude) {
+        h.element("td", fixed(*s.latitude, 6) + ", " + fixed(*s.longitude, 6), "class=\"text\"");
+      } else {
+        missing_cell(h, "the station table gives no GPS position for this station");
+      }
+    }
     for (std::size_t j = 0; j < thicknesses; ++j) {
       const double t = j < s.thickness.size() ? s.thickness[j] : 0.0;
       number_cell(t, value(t));
     }
     number_cell(s.temperature1, fixed(s.temperature1, 1));
     number_cell(s.temperature2, fixed(s.temperature2, 1));
-    for (std::size_t j = 0; j < layers; ++j) {
-      if (s.normalised_modulus && j < s.normalised_modulus->size()) {
-        number_cell((*s.normalised_modulus)[j], value((*s.normalised_modulus)[j]));
+    const bool trend = s.normalised_by == NormalisedBy::kTrend;
+    auto normalised_cell = [&](std::optional<float> e, const char* absent) {
+      if (e && drawable(*e, true)) {
+        if (trend) {
+          h.raw("<td class=\"trend\" title=\"from the station's trend of modulus against load\">")
+              .text(value(*e))
+              .raw("</td>");
+        } else {
+          number_cell(*e, value(*e));
+        }
       } else {
-        h.raw("<td>\xE2\x80\x94</td>");
+        missing_cell(h, !s.normalisation_note.empty() ? s.normalisation_note : absent);
       }
-    }
-    std::vector<std::string> fits;
-    for (std::size_t j = 0; j < s.soil_type.size(); ++j) {
-      if (j >= s.k1.size() || j >= s.k2.size() || !s.k1[j] || !s.k2[j]) continue;
-      fits.push_back("E" + std::to_string(j + 1) + ": " + value(*s.k1[j]) + " / " + value(*s.k2[j]) + " / " +
-                     s.soil_type[j]);
-    }
+    };
+    for (std::size_t j = 0; j < layers; ++j)
+      normalised_cell(s.normalised_modulus && j < s.normalised_modulus->size()
+                          ? std::optional<float>((*s.normalised_modulus)[j])
+                          : std::nullopt,
+                      "no normalised modulus");
+    if (adjusted) normalised_cell(s.normalised_adjusted_surface_modulus, "no adjusted surface modulus");
     // One line per layer with a fit: the column stays narrow without breaking a fit apart.
     h.raw("<td class=\"text\">");
-    if (fits.empty()) h.text("N/A");
-    for (const std::string& fit : fits) h.element("span", fit, "class=\"fit\"");
+    bool any_fit = false;
+    for (std::size_t j = 0; j < s.soil_type.size(); ++j) {
+      if (j >= s.k1.size() || j >= s.k2.size() || !s.k1[j] || !s.k2[j]) continue;
+      any_fit = true;
+      const bool implausible = j < s.implausible_law.size() && s.implausible_law[j];
+      std::string fit = "E" + std::to_string(j + 1) + ": K1 " + value(*s.k1[j]) + " " + u.modulus + ", K2 " +
+                        value(*s.k2[j]);
+      if (j < s.r_squared.size() && s.r_squared[j]) fit += ", R\xC2\xB2 " + fixed(*s.r_squared[j], 1) + " %";
+      fit += ", " + s.soil_type[j];
+      h.element("span", fit, implausible ? "class=\"fit implausible\"" : "class=\"fit\"");
+      if (implausible) h.element("span", "implausible law: K2 outside its physical range", "class=\"flag\"");
+    }
+    if (!any_fit) h.text("no stress law fitted");
     h.raw("</td>");
     number_cell(static_cast<double>(s.drops.size()), std::to_string(s.drops.size()));
-    double worst = 0;
+    double worst = -1;
     for (const SurveyDrop& d : s.drops)
       if (std::isfinite(d.rms_percent)) worst = std::max(worst, static_cast<double>(d.rms_percent));
-    number_cell(worst, fixed(worst, 2));
+    if (worst >= 0) {
+      number_cell(worst, fixed(worst, 2));
+    } else {
+      missing_cell(h, "no drop has an RMS error");
+    }
+    // Each flag once, with the layers it concerns in any of the drops.
     std::vector<std::string> flags = s.flags;
+    std::vector<std::uint32_t> flag_layers(flags.size(), 0);
     for (const SurveyDrop& d : s.drops)
-      for (const std::string& flag : d.flags)
-        if (std::find(flags.begin(), flags.end(), flag) == flags.end()) flags.push_back(flag);
-    flags_cell(h, flags);
+      for (std::size_t f = 0; f < d.flags.size(); ++f) {
+        const auto at = std::find(flags.begin(), flags.end(), d.flags[f]);
+        const std::uint32_t concerned = f < d.flag_layers.size() ? d.flag_layers[f] : 0;
+        if (at == flags.end()) {
+          flags.push_back(d.flags[f]);
+          flag_layers.push_back(concerned);
+        } else {
+          flag_layers[static_cast<std::size_t>(at - flags.begin())] |= concerned;
+        }
+      }
+    h.raw("<td class=\"text\">");
+    for (std::size_t f = 0; f < flags.size(); ++f)
+      h.element("span", flags[f] + layer_names(flag_layers[f]), "class=\"flag\"");
+    if (!s.normalisation_note.empty()) h.element("span", s.normalisation_note, "class=\"remark\"");
+    h.raw("</td>");
+    if (any_comment) h.element("td", s.comment, "class=\"text\"");
     h.raw("</tr>");
 
     // The drops as data, drawn by the script when the row unfolds:
@@ -879,7 +1017,7 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
     h.spill();
     h.raw("</td></tr></tbody>");
   }
-  h.raw("</table></section>");
+  h.raw("</table></div></section>");
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "results/records.h"
+#include "results/station_table.h"
 #include "run/run_state.h"
 #include "run/station_loop.h"
 #include "survey/survey_data.h"
@@ -58,6 +60,16 @@ class SurveyCollector : public StationAnalysis {
   // Marks the page's flags as checked.
   void annotate_drop(std::size_t station, int drop, std::vector<std::string> flags);
 
+  // The station table the chainages, lanes, GPS positions and comments come from (not owned;
+  // nullptr: none).  Its chainages are carried to the run's length unit.
+  void use_station_table(const results::StationTable* table) { table_ = table; }
+
+  // What the results analysis found for the `record.sequence`-th station: every flag with the
+  // layers and the value that raised it, the adjusted surface moduli, the normalised moduli as
+  // the results obtained them (interpolated, or from the station's trend, or none and why), and
+  // implausible stress-sensitivity laws.  Before or after the station is recorded.
+  void annotate_station(const results::StationRecord& record);
+
   // The page as collected so far, with its counts up to date (the basins of recorded
   // stations are in basins(), not in the page).
   SurveyPage page() const;
@@ -76,10 +88,14 @@ class SurveyCollector : public StationAnalysis {
     std::vector<std::string> flags;
   };
   static void apply(SurveyPage& page, const DropFlags& f);
+  void apply(const results::StationRecord& record);
   void apply_flags(SurveyPage& page) const;
   SurveyPage page_;
   BasinSpool spool_;
   std::vector<DropFlags> flags_;
+  std::vector<results::StationRecord> records_;  // for stations not recorded yet
+  const results::StationTable* table_ = nullptr;
+  bool metric_ = true;
   bool started_ = false;
   int subgrade_ = 0;
 };

@@ -58,6 +58,7 @@ StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string
   if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
   page_->refuse_if_kept(units.kept_files);
   wired_ = true;
+  collector_.use_station_table(options_.station_table);
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
   SurveyPage& header = collector_.header();
   header.run_date = utc_now();
