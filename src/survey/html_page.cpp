@@ -712,7 +712,8 @@ void summary(Html& h, const SurveyPage& page) {
     const SurveyLayer& layer = page.layers[j];
     h.raw("<tr>").element("td", layer.name).element("td", std::to_string(values.size()));
     if (values.empty()) {
-      for (int k = 0; k < 5; ++k) missing_cell(h, "no station has a normalised modulus of this layer");
+      const std::string reason = "no station has a normalised modulus of this layer";
+      h.raw("<td class=\"missing text\" colspan=\"5\" data-reason=\"" + reason + "\">" + reason + "</td>");
     } else {
       h.element("td", value(sp.mean)).element("td", value(percentile(values, 50)));
       h.element("td", fixed(sp.cov_percent, 1)).element("td", value(percentile(values, 15)));
@@ -746,6 +747,22 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
         .raw(".</p>");
   }
   modulus_profile(h, page, layout);
+  // Stations drawn without a normalised modulus, and why (the first reason given).
+  std::size_t without = 0;
+  const SurveyStation* first_without = nullptr;
+  for (const SurveyStation& s : page.stations)
+    if (!s.normalised_modulus && s.drops.size() > 1) {
+      ++without;
+      if (first_without == nullptr) first_without = &s;
+    }
+  if (first_without != nullptr) {
+    h.raw("<p class=\"note\" id=\"not-normalised\">" + std::to_string(without) +
+          " station(s) with several drops have no normalised moduli and no point on the profile; station ")
+        .text(first_without->id + ": " +
+              (first_without->normalisation_note.empty() ? std::string("no reason recorded")
+                                                         : first_without->normalisation_note))
+        .raw(".</p>");
+  }
   h.raw(
       "<p class=\"note\">Filled points: moduli at the standard load; open squares: moduli carried to the "
       "standard load by the station's trend of modulus against load; open points: stations with a single "

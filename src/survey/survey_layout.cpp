@@ -53,6 +53,14 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     out.series_value.push_back(*v);
   }
   out.sections = find_sections(out.series_position, out.series_value, options.sections);
+  // The sections cover the whole route: a station without a value of the response at either
+  // end (a single drop, no normalisation) still lies in the first or the last section.
+  if (!out.sections.empty() && !out.positions.position.empty()) {
+    const auto [low, high] =
+        std::minmax_element(out.positions.position.begin(), out.positions.position.end());
+    out.sections.front().start = std::min(out.sections.front().start, *low);
+    out.sections.back().end = std::max(out.sections.back().end, *high);
+  }
 
   for (std::size_t k = 0; k < out.sections.size(); ++k) {
     const Section& section = out.sections[k];
