@@ -283,14 +283,15 @@ void draw_axes(Html& h, const Frame& f, const LinearAxis& xa, std::string_view x
       .raw("</text>");
 }
 
-// The sections as alternate light bands with their numbers, and their boundaries as lines.
+// The sections as bands with their numbers, and their boundaries as lines.
 void draw_sections(Html& h, const Frame& f, const SurveyLayout& layout) {
   for (std::size_t k = 0; k < layout.rows.size(); ++k) {
     const double x1 = f.x(std::max(layout.rows[k].start, f.x_low));
     const double x2 = f.x(std::min(layout.rows[k].end, f.x_high));
-    if (k % 2 == 1)
-      h.raw("<rect class=\"band\" x=\"" + px(x1) + "\" y=\"" + px(f.top) + "\" width=\"" + px(x2 - x1) +
-            "\" height=\"" + px(f.plot_bottom() - f.top) + "\"/>");
+    // Every section a band, neighbours in two colours, strong enough to see on screen and paper.
+    h.raw(std::string("<rect class=\"band ") + (k % 2 == 1 ? "band-b" : "band-a") + "\" x=\"" + px(x1) +
+          "\" y=\"" + px(f.top) + "\" width=\"" + px(x2 - x1) + "\" height=\"" + px(f.plot_bottom() - f.top) +
+          "\"/>");
     h.raw("<text class=\"band-label\" x=\"" + px((x1 + x2) / 2) + "\" y=\"" + px(f.top - 8) +
           "\" text-anchor=\"middle\">S" + std::to_string(k + 1) + "</text>");
     if (k > 0)
@@ -498,20 +499,20 @@ body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,"Liberation Sans",Ari
 h1{font-size:1.6rem;margin:.2rem 0}h2{font-size:1.25rem;margin:1.6rem 0 .5rem;border-bottom:2px solid var(--ink)}
 .route{font-size:1.15rem;margin:.2rem 0 .6rem}
 .meta{display:grid;grid-template-columns:max-content 1fr;gap:.1rem 1rem;margin:0}.meta dt{color:var(--muted)}.meta dd{margin:0}
-table{border-collapse:collapse;margin:.4rem 0;font-size:.9rem}
+table{border-collapse:collapse;margin:.4rem 0;font-size:.9rem}#station-table{font-size:.8rem}
 th,td{border-bottom:1px solid var(--rule);padding:.2rem .5rem;text-align:right;vertical-align:top}
 th{background:#e8e8e8}th:first-child,td:first-child,.text{text-align:left}
 td.hash{font-family:"Liberation Mono",monospace;font-size:.78rem;word-break:break-all;text-align:left}
 .stopped{border:3px solid var(--warn);background:#fff3e8;padding:.6rem 1rem;font-size:1.1rem}
 .note{color:var(--muted);font-style:italic}
-.fit{display:block;min-width:14rem}.wide{overflow-x:auto}
+.fit{display:block;min-width:11rem}.wide{overflow-x:auto}
 .flag{display:inline-block;border:1px solid var(--warn);color:#8a3a00;border-radius:3px;padding:0 .25rem;margin:0 .1rem;font-size:.8rem}
 svg.chart{width:100%;height:auto;display:block;margin:.4rem 0}
 svg{font-family:inherit}
 svg .plot-area{fill:#fff;stroke:#444;stroke-width:1}
 svg .grid{stroke:#d6d6d6;stroke-width:1}svg .grid.minor{stroke:#ececec}
 svg .tick{font-size:11px;fill:#333}svg .axis-title{font-size:12px;fill:#111}svg .legend{font-size:12px;fill:#111}
-svg .band{fill:#56B4E9;fill-opacity:.22}svg .band-label{font-size:11px;fill:#333;font-weight:bold}
+svg .band-a{fill:#56B4E9;fill-opacity:.20}svg .band-b{fill:#E69F00;fill-opacity:.16}svg .band-label{font-size:11px;fill:#333;font-weight:bold}
 svg .boundary{stroke:#000;stroke-width:1.2;stroke-dasharray:6 3}
 svg .bound{stroke-width:1;stroke-dasharray:2 4;stroke-opacity:.45}
 svg .series{fill:none;stroke-width:1.5}
@@ -780,7 +781,12 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
     h.raw(" and " + escape_html(value(options.sections.min_length)) + " " +
           escape_html(layout.positions.unit));
   h.raw(" per section; neighbours whose means differ by less than " +
-        fixed(100 * options.sections.min_relative_difference, 0) + " % are one section.</p>");
+        fixed(100 * options.sections.min_relative_difference, 0) + " % are one section.");
+  const int minimum = std::max(options.sections.min_stations, 1);
+  if (!layout.series_station.empty() && layout.series_station.size() < static_cast<std::size_t>(2 * minimum))
+    h.raw(" Only " + std::to_string(layout.series_station.size()) +
+          " station(s) have a value of the response, too few to cut the route: it is one section.");
+  h.raw("</p>");
   const std::string at = " (" + layout.positions.unit + ")";
   const bool adjusted = !page.reference_temperature.empty();
   h.raw("<table id=\"section-table\" data-count=\"" + std::to_string(layout.rows.size()) +
