@@ -5,7 +5,8 @@ headless browser takes to open it, against the length of the survey.
 Writes surveys of the metric example's stations (every drop), cycled under new identifiers
 10 m apart, runs the engine on each once with --html and once without, and opens the page in
 headless chromium (no network) REPEAT times, reporting the median wall time until the page's
-script has run (the DOM is dumped only after the load event).
+script has run (the DOM is dumped only after the load event), beside the time the same browser
+takes for a page of one line (its start-up) and the machine's load average.
 
     bench/page_scale.py [BUILD_DIR] [--stations N[,N...]] [--repeat R] [--jobs J]
 """
@@ -60,7 +61,7 @@ def run_engine(folder, html):
     return usage.ru_maxrss / 1024, time.monotonic() - start
 
 
-def open_in_browser(page, folder):
+def open_in_browser(page, folder, marker='data-script="ready"'):
     isolate = ["unshare", "-n"] if subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0 else []
     times = []
     for r in range(int(options["--repeat"])):
@@ -71,11 +72,18 @@ def open_in_browser(page, folder):
                                         "--proxy-server=127.0.0.1:9", "--user-data-dir=" + profile, "--dump-dom",
                                         "file://" + page], capture_output=True, text=True, timeout=300)
         elapsed = time.monotonic() - start
-        if 'data-script="ready"' not in out.stdout:
+        if marker not in out.stdout:
             sys.exit("the page's script did not run in the browser")
         times.append(elapsed)
     return statistics.median(times)
 
+
+with tempfile.TemporaryDirectory() as folder:
+    empty = os.path.join(folder, "empty.html")
+    with open(empty, "w") as f:
+        f.write("<!DOCTYPE html><html><body>start-up</body></html>")
+    print("chromium start-up (a page of one line): %.1f s (median of %s); load average %.1f" % (
+        open_in_browser(empty, folder, "start-up"), options["--repeat"], os.getloadavg()[0]), flush=True)
 
 for n in [int(v) for v in options["--stations"].split(",")]:
     with tempfile.TemporaryDirectory() as folder:
@@ -92,6 +100,6 @@ for n in [int(v) for v in options["--stations"].split(",")]:
         size = os.path.getsize(page) / (1024 * 1024)
         opened = open_in_browser(page, folder)
         print("%6d stations: page %6.1f MiB; peak memory %6.1f MiB with --html, %6.1f MiB without; "
-              "engine %5.1f s with, %5.1f s without; opens in chromium in %4.1f s (median of %s)" % (
-                  n, size, page_memory, plain_memory, page_time, plain_time, opened, options["--repeat"]),
-              flush=True)
+              "engine %5.1f s with, %5.1f s without; opens in chromium in %4.1f s (median of %s; "
+              "load average %.1f)" % (n, size, page_memory, plain_memory, page_time, plain_time, opened,
+                                      options["--repeat"], os.getloadavg()[0]), flush=True)

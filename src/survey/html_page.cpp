@@ -505,7 +505,7 @@ th{background:#e8e8e8}th:first-child,td:first-child,.text{text-align:left}
 td.hash{font-family:"Liberation Mono",monospace;font-size:.78rem;word-break:break-all;text-align:left}
 .stopped{border:3px solid var(--warn);background:#fff3e8;padding:.6rem 1rem;font-size:1.1rem}
 .note{color:var(--muted);font-style:italic}
-.fit{display:block;min-width:11rem}.wide{overflow-x:auto}
+.fit{display:block;min-width:11rem}.wide{overflow-x:auto;content-visibility:auto;contain-intrinsic-size:auto 40rem}
 .flag{display:inline-block;border:1px solid var(--warn);color:#8a3a00;border-radius:3px;padding:0 .25rem;margin:0 .1rem;font-size:.8rem}
 svg.chart{width:100%;height:auto;display:block;margin:.4rem 0}
 svg{font-family:inherit}
@@ -534,14 +534,14 @@ tr.drops-row>td{background:#fafafa;text-align:left}
 @media print{
  body{max-width:none;padding:0;font-size:10pt}
  button.fold,.screen-only{display:none}
- h2,#positions,#stations>p{break-after:avoid}
- svg.chart{width:92%}
+ h2,#stations>p{break-after:avoid}
+ svg.chart{width:78%}td.hash{font-size:6.5pt}#run table,#summary table{font-size:8pt}
  svg,.drop,#run table,#summary table{break-inside:avoid}
  #station-table{font-size:7pt}#station-table .fit{min-width:0}
  tbody.station{break-inside:avoid}
  th{background:none}
  a{color:inherit;text-decoration:none}
- .wide{overflow:visible}
+ .wide{overflow:visible;content-visibility:visible}
 }
 )";
 
