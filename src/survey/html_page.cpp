@@ -919,11 +919,17 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
     h.raw("<td class=\"screen-only\"><button class=\"fold\" aria-expanded=\"false\" aria-controls=\"" +
           row_id + "\">+</button></td>");
     h.element("td", s.id, "class=\"text\"");
-    number_cell(layout.positions.position[i], value(layout.positions.position[i]));
+    // A chainage to the centimetre (or hundredth of a foot), without trailing zeros.
+    std::string chainage = fixed(layout.positions.position[i], layout.positions.along_route() ? 2 : 0);
+    if (chainage.find('.') != std::string::npos) {
+      chainage.erase(chainage.find_last_not_of('0') + 1);
+      if (chainage.back() == '.') chainage.pop_back();
+    }
+    number_cell(layout.positions.position[i], chainage);
     if (any_lane) h.element("td", s.lane, "class=\"text\"");
     if (any_gps) {
       if (s.latitude && s.longitude) {
-        h.element("td", fixed(*s.latitude, 6) + ", " + fixed(*s.longitude, 6), "class=\"text\"");
+        h.element("td", fixed(*s.latitude, 5) + ", " + fixed(*s.longitude, 5), "class=\"text\"");
       } else {
         missing_cell(h, "the station table gives no GPS position for this station");
       }
