@@ -509,7 +509,7 @@ td.hash{font-family:"Liberation Mono",monospace;font-size:.78rem;word-break:brea
 .flag{display:inline-block;border:1px solid var(--warn);color:#8a3a00;border-radius:3px;padding:0 .25rem;margin:0 .1rem;font-size:.8rem}
 svg.chart{width:100%;height:auto;display:block;margin:.4rem 0}
 svg{font-family:inherit}
-svg .plot-area{fill:#fff;stroke:#444;stroke-width:1}
+svg .plot-area{fill:none;stroke:#444;stroke-width:1}svg.chart{background:#fff}
 svg .grid{stroke:#d6d6d6;stroke-width:1}svg .grid.minor{stroke:#ececec}
 svg .tick{font-size:11px;fill:#333}svg .axis-title{font-size:12px;fill:#111}svg .legend{font-size:12px;fill:#111}
 svg .band-a{fill:#56B4E9;fill-opacity:.20}svg .band-b{fill:#E69F00;fill-opacity:.16}svg .band-label{font-size:11px;fill:#333;font-weight:bold}
