@@ -148,8 +148,7 @@ int main(int argc, char** argv) {
   basinfit::results::ResultsAnalysis::Invocation invocation{std::vector<std::string>(argv, argv + argc), jobs,
                                                             std::chrono::system_clock::now(),
                                                             std::chrono::steady_clock::now()};
-  // The results analysis runs for the results folder, and for the survey page, which shows its
-  // data checks and input digests (without --results it writes no files).
+  // The station table is read before anything is touched: a malformed one stops the run here.
   std::optional<basinfit::results::StationTable> station_table;
   if (!station_table_file.empty()) {
     try {
@@ -161,6 +160,8 @@ int main(int argc, char** argv) {
     results_options.station_table = &*station_table;
     survey_options.station_table = &*station_table;
   }
+  // The results analysis runs for the results folder, and for the survey page, which shows its
+  // data checks and input digests (without --results it writes no files).
   std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
   if (!results_options.directory.empty() || !survey_options.html_file.empty())
     analysis = std::make_unique<basinfit::results::ResultsAnalysis>(results_options);
