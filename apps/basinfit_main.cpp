@@ -11,9 +11,11 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "basinfit_version.h"
+#include "common/input_error.h"
 #include "plot/basin_plot.h"
 #include "plot/graphics_window.h"
 #include "plot/image_canvas.h"
@@ -85,6 +87,12 @@ int main(int argc, char** argv) {
          "route (default 0: at least three stations)")
       ->check(CLI::NonNegativeNumber)
       ->type_name("LENGTH");
+  std::string station_table_file;
+  app.add_option("--station-table", station_table_file,
+                 "Chainage, lane, GPS position and comment of each test point, from the station table FILE "
+                 "of a run folder (CSV: station,chainage,chainage_unit,lane,latitude,longitude,comment); "
+                 "used by --results (stations.csv) and --html (positions along the route)")
+      ->type_name("FILE");
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line on standard error");
   basinfit::results::ResultsOptions results_options;
@@ -142,6 +150,18 @@ int main(int argc, char** argv) {
   basinfit::results::ResultsAnalysis::Invocation invocation{std::vector<std::string>(argv, argv + argc), jobs,
                                                             std::chrono::system_clock::now(),
                                                             std::chrono::steady_clock::now()};
+  // The station table is read before anything is touched: a malformed one stops the run here.
+  std::optional<basinfit::results::StationTable> station_table;
+  if (!station_table_file.empty()) {
+    try {
+      station_table = basinfit::results::StationTable::read(station_table_file);
+    } catch (const basinfit::InputError& e) {
+      std::cerr << "basinfit: " << e.what() << '\n';
+      return e.exit_status();
+    }
+    results_options.station_table = &*station_table;
+    survey_options.station_table = &*station_table;
+  }
   // The results analysis runs for the results folder, and for the survey page, which shows its
   // data checks and input digests (without --results it writes no files).
   std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
@@ -208,13 +228,7 @@ int main(int argc, char** argv) {
         for (const basinfit::results::RecordedFile& recorded : analysis->inputs())
           if (recorded.name == input.name && recorded.digest) input.sha256 = recorded.digest->sha256;
       analysis->add_listener([&collector](const basinfit::results::StationRecord& station) {
-        for (const basinfit::results::DropRecord& drop : station.drops) {
-          std::vector<std::string> names;
-          for (const basinfit::results::FlagDescription& flag : basinfit::results::drop_flags())
-            if ((drop.flags & static_cast<std::uint32_t>(flag.flag)) != 0) names.emplace_back(flag.name);
-          collector.annotate_drop(static_cast<std::size_t>(station.sequence - 1), drop.drop,
-                                  std::move(names));
-        }
+        collector.annotate_station(station);
       });
     }
     wiring.analysis = analyses.wiring();

@@ -273,6 +273,16 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
   for (int j = 2; j <= layers; ++j) stations.push_back("coefficient_of_determination_L" + std::to_string(j));
   stations.push_back("implausible_law_layers");
   for (int j = 2; j <= layers; ++j) stations.push_back("law_note_L" + std::to_string(j));
+  // From a station table: the position along the route in the run's length unit, and the lane
+  // and GPS position where the table gives them.
+  if (const StationTable* table = options_.station_table) {
+    stations.push_back(std::string("chainage_") + (s.metric() ? "m" : "ft"));
+    if (table->any_lane()) stations.push_back("lane");
+    if (table->any_position()) {
+      stations.push_back("latitude");
+      stations.push_back("longitude");
+    }
+  }
   CsvTable(*stations_).header(stations);
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
 }
@@ -375,6 +385,18 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
     if (station.implausible_law[j]) append_item(implausible, std::to_string(j + 1));
   row.field(implausible);
   for (std::size_t j = 1; j < layers; ++j) row.field(station.law_note[j]);
+  if (const StationTable* table = options_.station_table) {
+    const StationTableRow* point = table->find(station.id);
+    const double to_run_unit = table->unit() == (station.metric ? "m" : "ft") ? 1.0
+                               : station.metric                               ? 0.3048
+                                                                              : 1 / 0.3048;
+    point != nullptr ? row.number(point->chainage * to_run_unit) : row.empty();
+    if (table->any_lane()) point != nullptr ? row.field(point->lane) : row.empty();
+    if (table->any_position())
+      for (const auto& degrees : {point != nullptr ? point->latitude : std::nullopt,
+                                  point != nullptr ? point->longitude : std::nullopt})
+        degrees ? row.number(*degrees) : row.empty();
+  }
   stations.row(row);
   // A station reaches the tables whole, so an interrupted run leaves complete rows only.
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
@@ -414,7 +436,10 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
                    {"load_levels", levels},
                    {"sensor_precision",
                     {{"absolute", precision_.absolute}, {"relative_percent", precision_.relative * 100.0}}},
-                   {"multistart", options_.multistart}};
+                   {"multistart", options_.multistart},
+                   {"station_table", options_.station_table != nullptr
+                                         ? nlohmann::json(options_.station_table->file())
+                                         : nlohmann::json(nullptr)}};
     if (sections_) run.options["sections"] = sections;
     run.counts = counts_;
     run_record_->truncate();

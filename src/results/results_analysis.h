@@ -22,6 +22,7 @@
 #include "results/data_checks.h"
 #include "results/records.h"
 #include "results/run_record.h"
+#include "results/station_table.h"
 #include "results/uncertainty.h"
 #include "run/startup.h"
 #include "run/station_loop.h"
@@ -33,6 +34,8 @@ struct ResultsOptions {
   std::vector<double> load_levels;       // nominal drop levels in the survey's load unit; empty: the usual
   std::vector<double> sensor_precision;  // {absolute in microns or mils, percent}; empty: 2 microns + 0.3 %
   int multistart = 0;                    // side fits per drop
+  // Chainage, lane and GPS position of each test point, appended to stations.csv (not owned).
+  const StationTable* station_table = nullptr;
 };
 
 // The results file names inside the results folder.

@@ -1,14 +1,17 @@
 #include "survey/chainage.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace basinfit::survey {
 namespace {
 
 constexpr double kFeetPerMetre = 1.0 / 0.3048;
-constexpr double kFeetPerMile = 5280.0;
+constexpr double kLongestRouteMetres = 1.0e6;
+constexpr double kLargestSpacingJump = 100;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -67,43 +70,94 @@ std::optional<double> parse_chainage(std::string_view id, bool metric) {
   }
   bool decimal = false;
   const auto value = read_number(id, decimal);
+  (void)decimal;
   if (!value) return std::nullopt;
   if (kilometres) return *value * 1000.0 * to_run_units;
-  if (decimal) return metric ? *value * 1000.0 : *value * kFeetPerMile;
   return *value;
 }
 
-StationPositions station_positions(const std::vector<std::string>& ids, bool metric) {
+std::string implausible_positions(const std::vector<double>& position, const std::vector<std::string>& ids,
+                                  bool metric) {
+  if (position.size() < 2) return {};
+  const auto [low, high] = std::minmax_element(position.begin(), position.end());
+  const double longest = metric ? kLongestRouteMetres : kLongestRouteMetres * kFeetPerMetre;
+  const auto length = [&](double v) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.6g %s", v, metric ? "m" : "ft");
+    return std::string(buffer);
+  };
+  if (*high - *low > longest)
+    return "their positions span " + length(*high - *low) + ", more than the 1,000 km any survey covers";
+  for (std::size_t i = 2; i < position.size(); ++i) {
+    const double before = std::fabs(position[i - 1] - position[i - 2]);
+    const double after = std::fabs(position[i] - position[i - 1]);
+    const double small = std::min(before, after), large = std::max(before, after);
+    if (large > kLargestSpacingJump * small)
+      return "the spacing jumps from " + length(before) + " to " + length(after) + " at \"" +
+             (i < ids.size() ? ids[i] : std::to_string(i + 1)) + "\", more than a factor of 100";
+  }
+  return {};
+}
+
+namespace {
+
+// Why positions do not run strictly one way (empty when they do).
+std::string not_one_way(const std::vector<double>& position, const std::vector<std::string>& ids,
+                        const std::string& source) {
+  if (position.size() < 2) return {};
+  const bool up = position[1] > position[0];
+  for (std::size_t i = 1; i < position.size(); ++i) {
+    const bool step_up = position[i] > position[i - 1];
+    if (position[i] == position[i - 1] || step_up != up)
+      return "the chainages " + source + " do not run one way along the route (at \"" + ids[i] + "\")";
+  }
+  return {};
+}
+
+}  // namespace
+
+StationPositions station_positions(const std::vector<std::string>& ids, bool metric,
+                                   const std::vector<std::optional<double>>& chainages,
+                                   const std::string& table) {
   StationPositions out;
   out.position.reserve(ids.size());
-  for (const std::string& id : ids) {
-    const auto position = parse_chainage(id, metric);
-    if (!position) {
-      out.note = "the station identifier \"" + id + "\" does not read as a chainage";
-      break;
-    }
-    out.position.push_back(*position);
-  }
-  if (out.note.empty() && out.position.size() >= 2) {
-    const bool up = out.position[1] > out.position[0];
-    for (std::size_t i = 1; i < out.position.size(); ++i) {
-      const bool step_up = out.position[i] > out.position[i - 1];
-      if (out.position[i] == out.position[i - 1] || step_up != up) {
-        out.note = "the chainages of the station identifiers do not run one way along the route (at \"" +
-                   ids[i] + "\")";
+  if (!chainages.empty()) {
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      if (i >= chainages.size() || !chainages[i]) {
+        out.note = "the station table " + table + " has no row for the station \"" + ids[i] + "\"";
         break;
       }
+      out.position.push_back(*chainages[i]);
     }
+    if (out.note.empty()) out.note = not_one_way(out.position, ids, "of the station table " + table);
+    if (out.note.empty()) {
+      const std::string why = implausible_positions(out.position, ids, metric);
+      if (!why.empty()) out.note = "the chainages of the station table " + table + " cannot be right: " + why;
+    }
+    out.from_table = out.note.empty() && !ids.empty();
+  } else {
+    for (const std::string& id : ids) {
+      const auto position = parse_chainage(id, metric);
+      if (!position) {
+        out.note = "the station identifier \"" + id + "\" does not read as a chainage";
+        break;
+      }
+      out.position.push_back(*position);
+    }
+    if (out.note.empty()) out.note = not_one_way(out.position, ids, "of the station identifiers");
+    if (out.note.empty()) {
+      const std::string why = implausible_positions(out.position, ids, metric);
+      if (!why.empty()) out.note = "the station identifiers read as chainages cannot be right: " + why;
+    }
+    out.from_identifiers = out.note.empty() && !ids.empty();
   }
-  if (out.note.empty() && !ids.empty()) {
-    out.from_identifiers = true;
+  if (out.along_route()) {
     out.unit = metric ? "m" : "ft";
     return out;
   }
   out.position.clear();
   for (std::size_t i = 0; i < ids.size(); ++i) out.position.push_back(static_cast<double>(i + 1));
   out.unit = "station";
-  out.from_identifiers = false;
   if (out.note.empty()) out.note = "there are no stations";
   return out;
 }

@@ -1,8 +1,11 @@
 #pragma once
-// The survey page: one self-contained HTML file (inline style sheet, inline SVG charts drawn
-// here, one small inline script for sorting and folding; nothing fetched from anywhere) with
-// the run's header, the survey summary, the modulus and fit-quality profiles with the uniform
-// sections, and one row per station that unfolds to its drops and their basins.
+// The survey page: one self-contained HTML file (inline style sheet, inline SVG profiles drawn
+// here, one small inline script for sorting, folding and drawing the basins; nothing fetched
+// from anywhere) with the run's header, the survey summary, the modulus and fit-quality
+// profiles with the uniform sections, and one row per station that unfolds to its drops and
+// their basins.  A drop's numbers and basin travel as compact data in its station's hidden
+// drop row, drawn by the script when the row unfolds, so the page grows by about a kilobyte
+// per station; it is written piece by piece, never held whole in memory.
 //
 // Everything that comes from input files is written as text: `<`, `>`, `&` and both quotes
 // are escaped wherever they appear, in text and in attributes.
@@ -10,6 +13,8 @@
 // A run that stops early still gets its page, and the page says so at its top: the writer is
 // told at the end whether the run completed and, when not, why it stopped.
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +34,17 @@ struct RunEnd {
 // Text safe inside HTML text and attribute values.
 std::string escape_html(std::string_view text);
 
-// The whole page.
+// Where the page's text goes, piece by piece.
+using PageSink = std::function<void(std::string_view)>;
+// The basins of the drops of the `station`-th station (from 0), one per drop, for a page whose
+// stations do not hold their own (a run keeps them on disk until the page is written).
+using BasinSource = std::function<std::vector<SurveyBasin>(std::size_t station)>;
+
+// Writes the whole page to `sink`; the basins come from `basins` when given, else from the
+// drops themselves.
+void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end, const PageSink& sink,
+                const BasinSource& basins = {});
+// The whole page as one string.
 std::string render_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
 
 // The page's file: opened before the run touches anything (created when missing, nothing
@@ -42,7 +57,8 @@ class SurveyPageFile {
   void refuse_if_kept(const KeptFiles* kept);
   ~SurveyPageFile();
   const std::string& name() const { return file_.name(); }
-  void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
+  void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
+             const BasinSource& basins = {});
   // Leaves no page behind when this run created the file (a run that never started).
   void abandon();
 

@@ -120,8 +120,8 @@ bool prepare(ProfileChart& chart, std::string_view title, int points, int scale,
 }
 
 std::string route_title(const SurveyLayout& layout) {
-  return layout.positions.from_identifiers ? "Chainage (" + layout.positions.unit + ")"
-                                           : std::string("Station number");
+  return layout.positions.along_route() ? "Chainage (" + layout.positions.unit + ")"
+                                        : std::string("Station number");
 }
 
 }  // namespace

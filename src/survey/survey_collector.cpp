@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "report/report_words.h"
+#include "results/data_checks.h"
 #include "run/regression.h"
 
 namespace basinfit::survey {
@@ -108,10 +110,17 @@ void settings_from_state(const RunSettings& s, SurveyPage& page) {
   rows.push_back({"Tolerances", "RMS " + number(s.rms_tolerance) + " %, modulus " +
                                     number(s.modulus_tolerance) + " %, at most " +
                                     std::to_string(s.max_iterations) + " iterations"});
+  // The reference temperature is kept in degrees F; a metric run reads it in degrees C.
+  page.reference_temperature.clear();
+  if (s.temperature_adjustment == 1) {
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%.3g",
+        s.metric() ? (s.reference_temperature - 32.0) / 1.8 : static_cast<double>(s.reference_temperature));
+    page.reference_temperature = std::string(text) + " " + u.temperature;
+  }
   rows.push_back({"Surface modulus", s.temperature_adjustment == 1
-                                         ? "adjusted to " + number(s.reference_temperature) +
-                                               " \xC2\xB0"
-                                               "F"
+                                         ? "adjusted to " + page.reference_temperature
                                          : std::string("not adjusted for temperature")});
 }
 
@@ -130,19 +139,32 @@ SurveyStation station_from_state(const RunState& state) {
     out.thickness.push_back(st.thickness[j]);
   out.temperature1 = st.temperature1;
   out.temperature2 = st.temperature2;
+  const std::string standard = number(standard_load(s)) + " " + (s.metric() ? "N" : "lbf");
   if (drops > 1) {
     const StationStatistics& stats = r.statistics;
     std::vector<float> normalised(stats.normalized_modulus.begin(),
                                   stats.normalized_modulus.begin() + static_cast<std::ptrdiff_t>(layers));
     // A station whose loads do not bracket the standard load has no normalised moduli.
-    if (std::all_of(normalised.begin(), normalised.end(), [](float e) { return e > 0; }))
+    if (std::all_of(normalised.begin(), normalised.end(), [](float e) { return e > 0; })) {
       out.normalised_modulus = std::move(normalised);
+      if (s.temperature_adjustment == 1 && stats.normalized_adjusted_modulus > 0)
+        out.normalised_adjusted_surface_modulus = stats.normalized_adjusted_modulus;
+    } else {
+      out.normalisation_note =
+          "no normalised moduli: the drops' loads do not bracket the standard load " + standard;
+    }
+  } else {
+    out.normalisation_note =
+        "no normalised moduli: a single drop (normalising needs drops around " + standard + ")";
   }
   for (std::size_t j = 0; j < layers; ++j) {
     const int soil = drops > 1 ? r.statistics.soil_type[j] : 0;
     out.soil_type.emplace_back(soil_type_word(soil));
     out.k1.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k1[j]) : std::nullopt);
     out.k2.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k2[j]) : std::nullopt);
+    out.r_squared.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.r_squared[j])
+                                                 : std::nullopt);
+    out.implausible_law.push_back(false);
   }
   out.normalised_centre_deflection = normalised_centre_deflection(s, st);
 
@@ -154,6 +176,7 @@ SurveyStation station_from_state(const RunState& state) {
     drop.modulus.assign(copy.modulus[i].begin(),
                         copy.modulus[i].begin() + static_cast<std::ptrdiff_t>(layers));
     drop.rms_percent = r.rms_error[i];
+    if (s.temperature_adjustment == 1) drop.adjusted_surface_modulus = copy.adjusted_surface_modulus[i];
     drop.convergence_code = r.convergence_code[i];
     const auto words = convergence_text(drop.convergence_code);
     drop.convergence_words =
@@ -169,8 +192,69 @@ SurveyStation station_from_state(const RunState& state) {
   return out;
 }
 
+BasinSpool::BasinSpool() : file_(std::tmpfile()) {}
+
+BasinSpool::~BasinSpool() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void BasinSpool::store(SurveyStation& station) {
+  std::vector<SurveyBasin> basins;
+  for (SurveyDrop& drop : station.drops) basins.push_back(std::move(drop.basin));
+  for (SurveyDrop& drop : station.drops) drop.basin = SurveyBasin{};
+  if (file_ != nullptr) {
+    start_.push_back(std::ftell(file_));
+    bool written = start_.back() >= 0;
+    const auto put = [&](const std::vector<float>& values) {
+      const auto n = static_cast<std::uint32_t>(values.size());
+      written = written && std::fwrite(&n, sizeof n, 1, file_) == 1 &&
+                (n == 0 || std::fwrite(values.data(), sizeof(float), n, file_) == n);
+    };
+    const auto count = static_cast<std::uint32_t>(basins.size());
+    written = written && std::fwrite(&count, sizeof count, 1, file_) == 1;
+    for (const SurveyBasin& b : basins) {
+      put(b.offset);
+      put(b.measured);
+      put(b.calculated);
+      put(b.residual_percent);
+    }
+    if (written) return;
+    // The temporary file failed (its folder is full): every basin from here on stays in
+    // memory, the ones already stored are read back into it.
+    std::vector<std::vector<SurveyBasin>> earlier;
+    start_.pop_back();
+    for (std::size_t i = 0; i < start_.size(); ++i) earlier.push_back(load(i));
+    std::fclose(file_);
+    file_ = nullptr;
+    held_ = std::move(earlier);
+  }
+  held_.push_back(std::move(basins));
+}
+
+std::vector<SurveyBasin> BasinSpool::load(std::size_t index) const {
+  if (file_ == nullptr) return index < held_.size() ? held_[index] : std::vector<SurveyBasin>{};
+  std::vector<SurveyBasin> basins;
+  if (index >= start_.size() || std::fflush(file_) != 0 || std::fseek(file_, start_[index], SEEK_SET) != 0)
+    return basins;
+  const auto get = [&](std::vector<float>& values) {
+    std::uint32_t n = 0;
+    if (std::fread(&n, sizeof n, 1, file_) != 1 || n > kMaxSensors) return false;
+    values.resize(n);
+    return n == 0 || std::fread(values.data(), sizeof(float), n, file_) == n;
+  };
+  std::uint32_t count = 0;
+  if (std::fread(&count, sizeof count, 1, file_) != 1 || count > kMaxDrops) return basins;
+  basins.resize(count);
+  for (SurveyBasin& b : basins)
+    if (!get(b.offset) || !get(b.measured) || !get(b.calculated) || !get(b.residual_percent)) break;
+  std::fseek(file_, 0, SEEK_END);
+  return basins;
+}
+
 void SurveyCollector::begin(const RunState& state) {
   settings_from_state(state.settings, page_);
+  metric_ = state.settings.metric();
+  if (table_ != nullptr) page_.station_table = table_->file();
   subgrade_ = subgrade_layer(state.settings);
   started_ = true;
 }
@@ -183,24 +267,234 @@ std::unique_ptr<StationAnalysis::Result> SurveyCollector::analyse(const RunState
 
 void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> result) {
   auto* collected = dynamic_cast<CollectedStation*>(result.get());
-  page_.stations.push_back(collected != nullptr ? std::move(collected->station) : station_from_state(state));
+  SurveyStation station = collected != nullptr ? std::move(collected->station) : station_from_state(state);
+  for (const SurveyDrop& drop : station.drops)
+    for (const float r : drop.basin.residual_percent)
+      if (std::isfinite(r))
+        page_.largest_residual_percent = std::max(page_.largest_residual_percent, std::fabs(r));
+  if (table_ != nullptr) {
+    if (const results::StationTableRow* row = table_->find(station.id)) {
+      constexpr double kFeetPerMetre = 1.0 / 0.3048;
+      const bool table_metric = table_->unit() == "m";
+      station.chainage = row->chainage * (table_metric == metric_ ? 1.0
+                                          : metric_               ? 1 / kFeetPerMetre
+                                                                  : kFeetPerMetre);
+      station.lane = row->lane;
+      station.latitude = row->latitude;
+      station.longitude = row->longitude;
+      station.comment = row->comment;
+    }
+  }
+  spool_.store(station);
+  page_.stations.push_back(std::move(station));
+  for (std::size_t k = 0; k < records_.size(); ++k)
+    if (static_cast<std::size_t>(records_[k].sequence) == page_.stations.size()) {
+      apply(records_[k]);
+      records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(k));
+      break;
+    }
+  // Flags that came before the station: applied now, so only those of stations still to come
+  // wait.
+  const std::size_t index = page_.stations.size() - 1;
+  const auto mine = [&](const DropFlags& f) { return f.station == index; };
+  for (const DropFlags& f : flags_)
+    if (mine(f)) apply(page_, f);
+  flags_.erase(std::remove_if(flags_.begin(), flags_.end(), mine), flags_.end());
 }
 
 void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<std::string> flags) {
   page_.flags_checked = true;
-  flags_.push_back({station, drop, std::move(flags)});
+  DropFlags f{station, drop, std::move(flags)};
+  if (station < page_.stations.size()) {
+    apply(page_, f);
+  } else {
+    flags_.push_back(std::move(f));
+  }
+}
+
+void SurveyCollector::annotate_station(const results::StationRecord& record) {
+  page_.flags_checked = true;
+  if (record.sequence >= 1 && static_cast<std::size_t>(record.sequence) <= page_.stations.size()) {
+    apply(record);
+  } else {
+    records_.push_back(record);
+  }
+}
+
+namespace {
+
+std::string layer_list(std::uint32_t layers) {
+  std::vector<int> numbers;
+  for (int j = 0; j < kMaxLayers; ++j)
+    if ((layers >> j) & 1u) numbers.push_back(j + 1);
+  std::string out = numbers.size() > 1 ? "layers " : "layer ";
+  for (std::size_t k = 0; k < numbers.size(); ++k)
+    out += (k == 0 ? "" : k + 1 == numbers.size() ? " and " : ", ") + std::to_string(numbers[k]);
+  return out;
+}
+
+std::string rounded(double v, int digits = 3) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*g", digits, v);
+  return text;
+}
+
+// What raised a flag, in words, with the value and the limit where there is one.
+std::string flag_reason(results::DropFlag flag, std::uint32_t layers, const results::DropRecord& drop,
+                        const SurveyPage& page) {
+  using namespace results;
+  const CheckLimits limits = CheckLimits::for_units(page.units.metric);
+  const SurveyUnits& u = page.units;
+  std::string out;
+  switch (flag) {
+    case kPoorlyDetermined:
+    case kModulusAtBound:
+      for (int j = 0; j < kMaxLayers; ++j) {
+        if (((layers >> j) & 1u) == 0) continue;
+        if (!out.empty()) out += "; ";
+        const auto jj = static_cast<std::size_t>(j);
+        if (flag == kPoorlyDetermined) {
+          out += "layer " + std::to_string(j + 1) + ": standard error " +
+                 rounded(drop.uncertainty.standard_error_percent[jj]) + " % (limit " +
+                 rounded(limits.standard_error_limit_percent) + " %)";
+        } else {
+          const float e = drop.modulus[jj];
+          const SurveyLayer* layer = jj < page.layers.size() ? &page.layers[jj] : nullptr;
+          const bool upper = layer != nullptr && layer->upper_bound && layer->lower_bound &&
+                             std::fabs(e - *layer->upper_bound) < std::fabs(e - *layer->lower_bound);
+          out += "layer " + std::to_string(j + 1) + ": " + rounded(e, 4) + " " + u.modulus + " at its " +
+                 (upper ? "upper" : "lower") + " bound";
+        }
+      }
+      return out;
+    case kNotSeparable:
+      return layer_list(layers) + ": correlation " + rounded(drop.uncertainty.max_correlation) + " (limit " +
+             rounded(limits.correlation_limit) + ")";
+    case kRmsHigh:
+      return "RMS error " + rounded(drop.rms_percent) + " % (limit " + rounded(page.rms_limit_percent) +
+             " %)";
+    case kNotConverged:
+      return "convergence code " + std::to_string(drop.convergence_code);
+    case kLoadOffLevel:
+      return "load " + rounded(drop.load, 5) + " " + u.load + ", more than " +
+             rounded(100 * limits.load_tolerance) + " % from every nominal level";
+    case kDeflectionNotPositive:
+      for (const SensorRecord& sensor : drop.sensors)
+        if (!(sensor.measured > 0))
+          return "sensor " + std::to_string(sensor.sensor) + " reads " + rounded(sensor.measured) + " " +
+                 u.deflection;
+      return "a deflection is not positive";
+    case kBasinNotDecreasing:
+      for (std::size_t k = 1; k < drop.sensors.size(); ++k)
+        if (drop.sensors[k].measured > drop.sensors[k - 1].measured)
+          return "sensor " + std::to_string(drop.sensors[k].sensor) + " reads " +
+                 rounded(drop.sensors[k].measured) + " " + u.deflection + ", more than sensor " +
+                 std::to_string(drop.sensors[k - 1].sensor) + " nearer the load (" +
+                 rounded(drop.sensors[k - 1].measured) + ")";
+      return "a deflection exceeds the one nearer the load";
+    case kNonUnique:
+      return "a side fit with RMS error " + rounded(drop.multistart.best_rms_percent) + " % differs by " +
+             rounded(drop.multistart.best_max_difference_percent) + " % in a modulus";
+    case kUncertaintyFailed:
+      return "the model failed near the fitted moduli";
+  }
+  return out;
+}
+
+// The layers a flag of a drop concerns, from the values the results hold, for records that do
+// not name them: the layers whose standard error exceeds its limit, the correlated pair, the
+// moduli within the margin of a bound.  0 for a flag of the drop as a whole.
+std::uint32_t layers_concerned(results::DropFlag flag, const results::DropRecord& drop,
+                               const SurveyPage& page) {
+  const results::CheckLimits limits = results::CheckLimits::for_units(page.units.metric);
+  std::uint32_t layers = 0;
+  for (std::size_t j = 0; j < page.layers.size() && j < static_cast<std::size_t>(kMaxLayers); ++j) {
+    const SurveyLayer& layer = page.layers[j];
+    if (flag == results::kPoorlyDetermined) {
+      const double se = drop.uncertainty.standard_error_percent[j];
+      if (!results::missing(se) && se > limits.standard_error_limit_percent) layers |= 1u << j;
+    } else if (flag == results::kModulusAtBound && layer.lower_bound && layer.upper_bound) {
+      const float e = drop.modulus[j];
+      if (e <= *layer.lower_bound * (1 + limits.bound_margin) ||
+          e >= *layer.upper_bound * (1 - limits.bound_margin))
+        layers |= 1u << j;
+    }
+  }
+  if (flag == results::kNotSeparable)
+    for (const int layer : drop.uncertainty.correlated_layers)
+      if (layer >= 1 && layer <= kMaxLayers) layers |= 1u << (layer - 1);
+  return layers;
+}
+
+}  // namespace
+
+void SurveyCollector::apply(const results::StationRecord& record) {
+  SurveyStation& station = page_.stations[static_cast<std::size_t>(record.sequence - 1)];
+  const std::size_t layers = page_.layers.size();
+  // The results' normalisation where they carry one (interpolated as the reports, or from the
+  // station's trend); otherwise the page keeps the reports' own.
+  if (record.normalisation != results::Normalisation::kNone || !record.normalisation_note.empty()) {
+    station.normalisation_note = record.normalisation_note;
+    station.normalised_modulus.reset();
+    station.normalised_adjusted_surface_modulus.reset();
+    if (record.normalisation != results::Normalisation::kNone) {
+      std::vector<float> e;
+      for (std::size_t j = 0; j < layers; ++j) e.push_back(static_cast<float>(record.normalised_modulus[j]));
+      station.normalised_modulus = std::move(e);
+      station.normalised_by = record.normalisation == results::Normalisation::kTrend
+                                  ? NormalisedBy::kTrend
+                                  : NormalisedBy::kInterpolation;
+      if (!results::missing(record.normalised_adjusted_surface_modulus))
+        station.normalised_adjusted_surface_modulus =
+            static_cast<float>(record.normalised_adjusted_surface_modulus);
+    }
+  }
+  station.implausible_law.assign(layers, false);
+  for (std::size_t j = 0; j < layers && j < record.implausible_law.size(); ++j)
+    station.implausible_law[j] = record.implausible_law[j];
+  for (const results::DropRecord& d : record.drops) {
+    for (SurveyDrop& drop : station.drops) {
+      if (drop.number != d.drop) continue;
+      drop.flags.clear();
+      drop.flag_layers.clear();
+      drop.flag_reasons.clear();
+      for (const results::FlagDescription& flag : results::drop_flags()) {
+        if ((d.flags & static_cast<std::uint32_t>(flag.flag)) == 0) continue;
+        std::uint32_t concerned = 0;
+        for (std::size_t j = 0; j < layers; ++j)
+          if ((d.layer_flags[j] & static_cast<std::uint32_t>(flag.flag)) != 0) concerned |= 1u << j;
+        if (concerned == 0) concerned = layers_concerned(flag.flag, d, page_);
+        drop.flags.emplace_back(flag.name);
+        drop.flag_layers.push_back(concerned);
+        drop.flag_reasons.push_back(flag_reason(flag.flag, concerned, d, page_));
+      }
+      if (!results::missing(d.adjusted_surface_modulus))
+        drop.adjusted_surface_modulus = d.adjusted_surface_modulus;
+    }
+  }
+}
+
+void SurveyCollector::apply(SurveyPage& page, const DropFlags& f) {
+  if (f.station >= page.stations.size()) return;
+  for (SurveyDrop& drop : page.stations[f.station].drops)
+    if (drop.number == f.drop) drop.flags = f.flags;
+}
+
+void SurveyCollector::apply_flags(SurveyPage& page) const {
+  for (const DropFlags& f : flags_) apply(page, f);
+  page.convergence_counts = count_convergence(page.stations);
+  page.flag_counts = count_flags(page.stations);
 }
 
 SurveyPage SurveyCollector::page() const {
   SurveyPage page = page_;
-  for (const DropFlags& f : flags_) {
-    if (f.station >= page.stations.size()) continue;
-    for (SurveyDrop& drop : page.stations[f.station].drops)
-      if (drop.number == f.drop) drop.flags = f.flags;
-  }
-  page.convergence_counts = count_convergence(page.stations);
-  page.flag_counts = count_flags(page.stations);
+  apply_flags(page);
   return page;
+}
+
+const SurveyPage& SurveyCollector::finished_page() {
+  apply_flags(page_);
+  return page_;
 }
 
 }  // namespace basinfit::survey

@@ -1,6 +1,7 @@
 #include "survey/survey_layout.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <optional>
 
@@ -9,8 +10,12 @@ namespace basinfit::survey {
 SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options) {
   SurveyLayout out;
   std::vector<std::string> ids;
-  for (const SurveyStation& s : page.stations) ids.push_back(s.id);
-  out.positions = station_positions(ids, page.units.metric);
+  std::vector<std::optional<double>> chainages;
+  for (const SurveyStation& s : page.stations) {
+    ids.push_back(s.id);
+    if (!page.station_table.empty()) chainages.push_back(s.chainage);
+  }
+  out.positions = station_positions(ids, page.units.metric, chainages, page.station_table);
 
   const int layer_count = static_cast<int>(page.layers.size());
   int layer = options.sections_by.layer >= 0 ? options.sections_by.layer : options.subgrade_layer;
@@ -20,7 +25,8 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
       if (s.normalised_centre_deflection) return *s.normalised_centre_deflection;
       return std::nullopt;
     }
-    if (s.normalised_modulus && static_cast<std::size_t>(layer) < s.normalised_modulus->size())
+    if (s.normalised_modulus && static_cast<std::size_t>(layer) < s.normalised_modulus->size() &&
+        std::isfinite((*s.normalised_modulus)[static_cast<std::size_t>(layer)]))
       return (*s.normalised_modulus)[static_cast<std::size_t>(layer)];
     return std::nullopt;
   };
@@ -47,6 +53,14 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     out.series_value.push_back(*v);
   }
   out.sections = find_sections(out.series_position, out.series_value, options.sections);
+  // The sections cover the whole route: a station without a value of the response at either
+  // end (a single drop, no normalisation) still lies in the first or the last section.
+  if (!out.sections.empty() && !out.positions.position.empty()) {
+    const auto [low, high] =
+        std::minmax_element(out.positions.position.begin(), out.positions.position.end());
+    out.sections.front().start = std::min(out.sections.front().start, *low);
+    out.sections.back().end = std::max(out.sections.back().end, *high);
+  }
 
   for (std::size_t k = 0; k < out.sections.size(); ++k) {
     const Section& section = out.sections[k];
@@ -55,7 +69,7 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     row.end = section.end;
     const bool last = k + 1 == out.sections.size();
     std::vector<std::vector<double>> moduli(page.layers.size());
-    std::vector<double> response;
+    std::vector<double> response, adjusted;
     for (std::size_t i = 0; i < page.stations.size(); ++i) {
       const double x = out.positions.position[i];
       if (x < section.start || (last ? x > section.end : x >= section.end)) continue;
@@ -63,11 +77,13 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
       const SurveyStation& s = page.stations[i];
       if (s.normalised_modulus)
         for (std::size_t j = 0; j < moduli.size() && j < s.normalised_modulus->size(); ++j)
-          moduli[j].push_back((*s.normalised_modulus)[j]);
+          if (std::isfinite((*s.normalised_modulus)[j])) moduli[j].push_back((*s.normalised_modulus)[j]);
       if (const auto v = value_of(s)) response.push_back(*v);
+      if (s.normalised_adjusted_surface_modulus) adjusted.push_back(*s.normalised_adjusted_surface_modulus);
     }
     for (const auto& values : moduli) row.modulus.push_back(spread(values));
     row.response = spread(response);
+    row.adjusted = spread(adjusted);
     out.rows.push_back(std::move(row));
   }
   return out;

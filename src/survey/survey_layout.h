@@ -30,6 +30,7 @@ struct SectionRow {
   double end = 0;
   int stations = 0;             // every station within the section's ground
   std::vector<Spread> modulus;  // normalised moduli per layer
+  Spread adjusted;              // normalised adjusted surface moduli
   Spread response;              // the sectioned response
 };
 

@@ -59,6 +59,7 @@ StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string
   if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
   page_->refuse_if_kept(units.kept_files);
   wired_ = true;
+  collector_.use_station_table(options_.station_table);
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
   SurveyPage& header = collector_.header();
   header.run_date = utc_now();
@@ -85,7 +86,7 @@ int SurveyReport::finish(int status, std::ostream& errors) {
     page_->abandon();
     return status;
   }
-  SurveyPage page = collector_.page();
+  const SurveyPage& page = collector_.finished_page();
   ReportOptions report;
   report.sections_by = options_.sections_by;
   report.sections.min_length = options_.min_section_length;
@@ -111,7 +112,8 @@ int SurveyReport::finish(int status, std::ostream& errors) {
                                  : " The last station finished is " + page.stations.back().id + ".");
   }
   try {
-    page_->write(page, report, end);
+    const BasinSpool& spool = collector_.basins();
+    page_->write(page, report, end, [&spool](std::size_t station) { return spool.load(station); });
     if (!options_.plot_dir.empty()) {
       kept_.add(options_.html_file, "survey page", identity_of_name(options_.html_file));
       write_profile_charts(page, lay_out_survey(page, report), options_.plot_dir, &kept_);

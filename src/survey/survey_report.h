@@ -34,6 +34,8 @@ struct SurveyReportOptions {
   std::string plot_dir;  // empty: no profile charts
   SectionsBy sections_by;
   double min_section_length = 0;
+  // Chainages, lanes, GPS positions and comments of the test points (not owned; may be null).
+  const results::StationTable* station_table = nullptr;
 };
 
 // Passes everything on to another stream and keeps the last line written.

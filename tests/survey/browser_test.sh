@@ -6,7 +6,8 @@
 #     unfolding the first row works (checked by a probe script added to a copy of the page,
 #     which also records any error event or console.error into the DOM);
 #   - a screenshot is not blank: many distinct colours and the layer colour of the profile;
-#   - printing to PDF works and the PDF's text holds the route title.
+#   - printing to PDF works, the PDF's text holds the route title, and its first page already
+#     holds the modulus profile.
 # Usage: browser_test.sh BASINFIT SOURCE_DIR
 set -euo pipefail
 basinfit="$1"
@@ -101,5 +102,8 @@ browser --no-pdf-header-footer --print-to-pdf="$work/page.pdf" "file://$work/pag
 route=$(sed -n 1p "$example/deflections.dat" | sed 's/[[:space:]]*$//')
 pdftotext page.pdf page.txt
 grep -qF "$route" page.txt || fail "the PDF does not hold the route title '$route'"
+# The first printed page carries the modulus profile rather than ending half empty before it.
+pdftotext -f 1 -l 1 page.pdf page1.txt
+grep -q "Normalised modulus" page1.txt || fail "the first printed page does not reach the modulus profile"
 
 echo "browser test: $rows station rows, $section_rows section rows, $colours colours, PDF with the route title"

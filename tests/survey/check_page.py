@@ -12,9 +12,19 @@ Options:
   --complete        the page carries no notice that the run stopped
   --stopped         the page carries that notice
   --text STRING     STRING appears as text (may repeat)
+  --drops N         the stations' drop data (the JSON the script draws from) hold N drops in all
+  --basin A,B,...   every drop's calculated basin is exactly these deflections
+  --positions A,B,...  the station rows lie at exactly these positions along the route
+  --within LOW,HIGH    every station position lies within LOW..HIGH
+  --source NAME        the positions come from NAME (station-table, identifiers, survey-order)
+  --flags-name-layers  every flag of a layer (poorly_determined, not_separable, modulus_at_bound)
+                       in the station table names its layer(s)
+Always: no cell shows a bare dash; every empty cell of a missing value carries its reason; the
+section rows tile the route without gaps and hold every station position.
 Exit status 0 when every check passes; otherwise each failure is printed.
 """
 import argparse
+import json
 import math
 import re
 import sys
@@ -55,6 +65,15 @@ class PageChecker(HTMLParser):
         self.stopped_notice = False
         self.in_style = False
         self.in_script = False
+        self.in_data = False
+        self.drop_data = []
+        self.positions = []
+        self.sections = []
+        self.position_source = None
+        self.cells = []  # (text, attributes, line) of every td
+        self.flag_texts = []
+        self.in_cell = None
+        self.in_flag = None
 
     def where(self):
         line, column = self.getpos()
@@ -86,6 +105,19 @@ class PageChecker(HTMLParser):
             self.section_rows += 1
         if tag == "table" and dict(attrs).get("id") == "section-table":
             self.section_count_attribute = int(dict(attrs).get("data-count", "-1"))
+        a = dict(attrs)
+        if tag == "tr" and "station-row" in classes and "data-position" in a:
+            self.positions.append(float(a["data-position"]))
+        if tag == "tr" and "section-row" in classes and "data-start" in a:
+            self.sections.append((float(a["data-start"]), float(a["data-end"])))
+        if a.get("id") == "positions":
+            self.position_source = a.get("data-source")
+        if tag == "td":
+            self.in_cell = ["", a, self.where()]
+            self.cells.append(self.in_cell)
+        if tag == "span" and "flag" in classes:
+            self.in_flag = [""]
+            self.flag_texts.append(self.in_flag)
         if dict(attrs).get("id") == "run-stopped":
             self.stopped_notice = True
         if tag == "script":
@@ -99,6 +131,9 @@ class PageChecker(HTMLParser):
             self.stack.append((tag, self.where()))
         self.in_style = tag == "style"
         self.in_script = tag == "script"
+        self.in_data = "drop-data" in (dict(attrs).get("class") or "").split()
+        if self.in_data:
+            self.drop_data.append("")
 
     def handle_startendtag(self, tag, attrs):
         self.check_element(tag, attrs, True)
@@ -106,6 +141,11 @@ class PageChecker(HTMLParser):
     def handle_endtag(self, tag):
         self.in_style = False
         self.in_script = False
+        self.in_data = False
+        if tag == "td":
+            self.in_cell = None
+        if tag == "span":
+            self.in_flag = None
         if not self.stack:
             self.errors.append(f"{self.where()}: </{tag}> closes nothing")
             return
@@ -119,7 +159,13 @@ class PageChecker(HTMLParser):
         if self.in_script and re.search(r"fetch\s*\(|XMLHttpRequest|import\s*\(|https?:|WebSocket|\.src\s*=",
                                         data):
             self.errors.append(f"{self.where()}: the script reaches outside the page")
-        if not self.in_script and not self.in_style:
+        if self.in_cell is not None:
+            self.in_cell[0] += data
+        if self.in_flag is not None:
+            self.in_flag[0] += data
+        if self.in_data:
+            self.drop_data[-1] += data
+        elif not self.in_script and not self.in_style:
             self.text.append(data)
 
 
@@ -131,6 +177,12 @@ def main():
     parser.add_argument("--complete", action="store_true")
     parser.add_argument("--stopped", action="store_true")
     parser.add_argument("--text", action="append", default=[])
+    parser.add_argument("--drops", type=int)
+    parser.add_argument("--basin")
+    parser.add_argument("--positions")
+    parser.add_argument("--within")
+    parser.add_argument("--source")
+    parser.add_argument("--flags-name-layers", action="store_true")
     args = parser.parse_args()
 
     with open(args.page, encoding="utf-8") as f:
@@ -156,6 +208,55 @@ def main():
         errors.append("the page says the run stopped")
     if args.stopped and not checker.stopped_notice:
         errors.append("the page does not say that the run stopped")
+    drops = []
+    for k, data in enumerate(checker.drop_data):
+        try:
+            offsets, station_drops = json.loads(data)
+            for d in station_drops:
+                number, load, moduli, adjusted, rms, convergence, flags, measured, calculated = d
+                if offsets is not None and not (len(measured) == len(calculated) == len(offsets)):
+                    errors.append(f"drop data of station {k + 1}: sensors differ in number")
+                drops.append(d)
+        except (ValueError, TypeError) as e:
+            errors.append(f"drop data of station {k + 1} do not read: {e}")
+    if args.drops is not None and len(drops) != args.drops:
+        errors.append(f"{len(drops)} drops in the drop data, expected {args.drops}")
+    if args.basin is not None:
+        expected = [float(v) for v in args.basin.split(",")]
+        for d in drops:
+            if d[8] != expected:
+                errors.append(f"drop {d[0]}: calculated basin {d[8]}, expected {expected}")
+                break
+    for text, attributes, where in checker.cells:
+        if text.strip() in ("\u2014", "-", "\u2013"):
+            errors.append(f"{where}: a cell shows a bare dash")
+        if "missing" in (attributes.get("class") or "").split() and not attributes.get("data-reason"):
+            errors.append(f"{where}: an empty cell without its reason")
+    if args.flags_name_layers:
+        for (text,) in checker.flag_texts:
+            if text.split(" ")[0] in ("poorly_determined", "not_separable", "modulus_at_bound") and "(layer" not in text:
+                errors.append(f"the flag {text!r} names no layer")
+    if args.positions is not None:
+        expected = [float(v) for v in args.positions.split(",")]
+        if len(expected) != len(checker.positions) or any(
+                abs(a - b) > 1e-6 * max(1, abs(b)) for a, b in zip(checker.positions, expected)):
+            errors.append(f"positions {checker.positions}, expected {expected}")
+    if args.within is not None:
+        low, high = (float(v) for v in args.within.split(","))
+        outside = [p for p in checker.positions if not low <= p <= high]
+        if outside:
+            errors.append(f"positions outside {low}..{high}: {outside[:5]}")
+    if args.source is not None and checker.position_source != args.source:
+        errors.append(f"positions from {checker.position_source}, expected {args.source}")
+    if checker.sections:
+        for (s1, e1), (s2, e2) in zip(checker.sections, checker.sections[1:]):
+            if abs(e1 - s2) > 1e-6 * max(1, abs(e1)):
+                errors.append(f"sections do not tile the route: one ends at {e1}, the next starts at {s2}")
+        first, last = checker.sections[0][0], checker.sections[-1][1]
+        for p in checker.positions:
+            if not min(first, last) - 1e-6 <= p <= max(first, last) + 1e-6:
+                errors.append(f"station position {p} lies outside the sections {first}..{last}")
+                break
     text = "".join(checker.text)
     for expected in args.text:
         if expected not in text:

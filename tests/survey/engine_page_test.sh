@@ -6,7 +6,10 @@
 #     text, never as markup, and the page is well formed with nothing outside it;
 #   - a run that stops on bad input leaves a page that says so and holds only the finished stations;
 #   - the page never replaces an input or a report;
-#   - every way of choosing the sections gives a valid page; a bad choice is a usage error.
+#   - every way of choosing the sections gives a valid page; a bad choice is a usage error;
+#   - a station table places the stations (read back from the page and from stations.csv),
+#     impossible chainages fall back to survey order with the reason, and a malformed table stops
+#     the run before anything is touched, naming the file and the line.
 # Usage: engine_page_test.sh BASINFIT SOURCE_DIR
 set -euo pipefail
 basinfit="$1"
@@ -148,5 +151,48 @@ done
 status=0
 "$basinfit" -q --html choices/page.html --sections-by surface choices/control.txt 2>/dev/null || status=$?
 [ "$status" -eq 2 ] || fail "--sections-by surface gave exit status $status, expected 2"
+
+# 6. The station table.
+copy_example table
+ids=$(awk 'NR > 1 && NF == 8 {print $1}' table/deflections.dat)
+{
+  echo "station,chainage,chainage_unit,lane,latitude,longitude,comment"
+  k=0
+  for id in $ids; do
+    echo "$id,$(awk -v k=$k 'BEGIN {printf "%.2f", 7.6 + 25 * k}'),m,'-L1,51.5,-0.1$k,\"cracked, '=cmd'\""
+    k=$((k + 1))
+  done
+} > table/station-table.csv
+expected=$(awk 'NR > 1 {split($0, f, ","); printf "%s%s", sep, f[2]; sep = ","}' table/station-table.csv)
+"$basinfit" -q --station-table table/station-table.csv --results table/results --html table/page.html \
+  table/control.txt || fail "run with a station table failed"
+python3 "$check" table/page.html --stations 12 --positions "$expected" --source station-table \
+  --flags-name-layers --text=-L1 --text "cracked, '=cmd'" >/dev/null ||
+  fail "the page does not place the stations at the table's chainages"
+python3 - table/results/stations.csv "$expected" <<'PY2' || fail "stations.csv does not hold the table's chainages"
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="")))
+assert [float(r["chainage_m"]) for r in rows] == [float(v) for v in sys.argv[2].split(",")], rows[0]
+assert all(r["lane"].lstrip("'") == "-L1" and r["latitude"] == "51.5" for r in rows), rows[0]
+PY2
+grep -q '"station_table": ".*station-table.csv"' table/results/run.json || fail "run.json does not record the station table"
+# Chainages no survey can have: drawn in survey order, with the reason.
+control "$work/table"
+sed -i '13s/,[0-9.]*,m,/,2000000,m,/' table/station-table.csv
+"$basinfit" -q --station-table table/station-table.csv --html table/page.html table/control.txt ||
+  fail "run with an impossible station table failed"
+python3 "$check" table/page.html --source survey-order >/dev/null || fail "impossible chainages were drawn"
+grep -q "cannot be right" table/page.html || fail "the page does not say why the chainages are not used"
+# A malformed table stops the run before anything is touched.
+control "$work/table"
+cp table/summary.txt table/summary.orig
+sed -i '4s/,[0-9.]*,m,/,12 m,m,/' table/station-table.csv
+status=0
+"$basinfit" -q --station-table table/station-table.csv --html table/page.html table/control.txt 2> table/stderr.txt ||
+  status=$?
+[ "$status" -eq 1 ] || fail "a malformed station table gave exit status $status, expected 1"
+grep -q "station-table.csv, line 4" table/stderr.txt || fail "the message does not name file and line: $(cat table/stderr.txt)"
+[ -e table/control.txt ] || fail "the control file was consumed although the table is malformed"
+cmp -s table/summary.txt table/summary.orig || fail "a report was touched although the table is malformed"
 
 echo "engine page test: passed"

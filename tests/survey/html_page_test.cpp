@@ -153,16 +153,18 @@ TEST(SurveyPage, RowsSectionsAndMarksFollowTheData) {
   const std::string html = render_page(page, options, RunEnd{});
   EXPECT_EQ(count(html, "class=\"station-row\""), 30);
   EXPECT_EQ(count(html, "class=\"section-row\""), 3);
-  EXPECT_EQ(count(html, "class=\"basin\""), 29 * 3 + 1);
+  EXPECT_EQ(count(html, "class=\"drop-data\""), 30);
   // Flagged drops: a cross per layer; the one-drop station: an open point per layer.
-  EXPECT_EQ(count(html, "class=\"flagged\""), 2 * 3);
-  EXPECT_EQ(count(html, "class=\"single\""), 3);
+  EXPECT_EQ(count(html, "l8 8m0 -8l-8 8"), 2 * 3);
+  EXPECT_EQ(count(html, "class=\"ring\""), 3);
   EXPECT_EQ(count(html, "class=\"poor\""), 1);
   EXPECT_EQ(count(html, "class=\"bound\""), 6);
   EXPECT_NE(html.find("rms_high</td><td>2</td>"), std::string::npos);
   EXPECT_NE(html.find("Modulus Tolerance Satisfied</td><td>88</td>"), std::string::npos);
   EXPECT_EQ(html.find("id=\"run-stopped\""), std::string::npos);
-  EXPECT_EQ(checker_messages(html, "--stations 30 --sections 3 --complete"), "");
+  // Every drop's data reads back as the basin it came from.
+  EXPECT_EQ(
+      checker_messages(html, "--stations 30 --sections 3 --complete --drops 88 --basin 395,305,198,121"), "");
 
   // Equal spacing when an identifier is not a chainage, and the page says so.
   SurveyPage renamed = page;

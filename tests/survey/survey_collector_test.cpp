@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "report/report_words.h"
+#include "survey/html_page.h"
 
 namespace basinfit::survey {
 namespace {
@@ -163,6 +164,97 @@ TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
   ASSERT_EQ(flagged.flag_counts.size(), 3u);
   EXPECT_EQ(flagged.flag_counts[0].name, "rms_high");
   EXPECT_EQ(flagged.flag_counts[0].count, 2);
+
+  // The basins wait outside the page and come back exactly as the station gave them.
+  EXPECT_TRUE(flagged.stations[2].drops[1].basin.measured.empty());
+  const SurveyStation direct = station_from_state(state);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::vector<SurveyBasin> basins = collector.basins().load(i);
+    ASSERT_EQ(basins.size(), 2u);
+    for (std::size_t d = 0; d < 2; ++d) {
+      EXPECT_EQ(basins[d].offset, direct.drops[d].basin.offset);
+      EXPECT_EQ(basins[d].measured, direct.drops[d].basin.measured);
+      EXPECT_EQ(basins[d].calculated, direct.drops[d].basin.calculated);
+      EXPECT_EQ(basins[d].residual_percent, direct.drops[d].basin.residual_percent);
+    }
+  }
+  EXPECT_TRUE(collector.basins().load(4).empty());
+}
+
+}  // namespace
+}  // namespace basinfit::survey
+
+namespace basinfit::survey {
+namespace {
+
+// What the results analysis found, fed by hand: each flag names the layers and the value that
+// raised it, and the page draws a cross only on those layers; moduli carried to the standard
+// load by the station's trend are marked; a station without them says why.
+TEST(SurveyCollector, ResultsRecordsNameLayersValuesAndNormalisation) {
+  RunState state = three_layer_run();
+  SurveyCollector collector;
+  collector.begin(state);
+  results::StationRecord trend;
+  trend.sequence = 1;
+  trend.normalisation = results::Normalisation::kTrend;
+  trend.normalisation_note = "from the trend of modulus against load, 0.1 kN from the standard load";
+  trend.normalised_modulus = {3200, 320, 64, results::kMissing, results::kMissing};
+  trend.implausible_law[2] = true;
+  results::DropRecord first;
+  first.drop = 1;
+  first.flags = results::kPoorlyDetermined;
+  first.layer_flags[0] = results::kPoorlyDetermined;
+  first.uncertainty.standard_error_percent = {34.5, 3, 2, results::kMissing, results::kMissing};
+  first.rms_percent = 3.25f;
+  results::DropRecord second;
+  second.drop = 2;
+  second.flags = results::kNotSeparable;
+  second.uncertainty.max_correlation = 0.975;
+  second.uncertainty.correlated_layers = {1, 2};  // named by the values alone: no layer flags
+  trend.drops = {first, second};
+  results::StationRecord none;
+  none.sequence = 2;
+  none.normalisation_note = "the loads 40.1 to 59.8 kN lie more than 2 kN from the standard load";
+  // The first record comes before its station, the second after.
+  collector.annotate_station(trend);
+  for (const char* id : {"1+000", "1+050", "1+100"}) {
+    two_drop_station(state, id);
+    collector.record(state, collector.analyse(state));
+  }
+  collector.annotate_station(none);
+  const SurveyPage page = collector.page();
+
+  const SurveyStation& a = page.stations[0];
+  ASSERT_TRUE(a.normalised_modulus.has_value());
+  EXPECT_EQ(*a.normalised_modulus, (std::vector<float>{3200, 320, 64}));
+  EXPECT_EQ(a.normalised_by, NormalisedBy::kTrend);
+  EXPECT_EQ(a.implausible_law, (std::vector<bool>{false, false, true}));
+  const SurveyDrop& d1 = a.drops[0];
+  ASSERT_EQ(d1.flags, (std::vector<std::string>{"poorly_determined"}));
+  EXPECT_EQ(d1.flag_layers, (std::vector<std::uint32_t>{1}));
+  EXPECT_NE(d1.flag_reasons[0].find("layer 1: standard error 34.5 %"), std::string::npos)
+      << d1.flag_reasons[0];
+  const SurveyDrop& d2 = a.drops[1];
+  EXPECT_EQ(d2.flag_layers, std::vector<std::uint32_t>{0b011});
+  EXPECT_NE(d2.flag_reasons[0].find("layers 1 and 2: correlation 0.975"), std::string::npos)
+      << d2.flag_reasons[0];
+  EXPECT_FALSE(page.stations[1].normalised_modulus.has_value());
+  EXPECT_EQ(page.stations[1].normalisation_note, none.normalisation_note);
+  // A station the results say nothing about keeps the reports' own normalisation.
+  EXPECT_EQ(*page.stations[2].normalised_modulus, (std::vector<float>{3050, 305, 61}));
+
+  ReportOptions options;
+  options.subgrade_layer = 2;
+  const std::string html = render_page(page, options, RunEnd{});
+  EXPECT_NE(html.find("poorly_determined (layer 1)"), std::string::npos);
+  EXPECT_NE(html.find("not_separable (layers 1 and 2)"), std::string::npos);
+  EXPECT_NE(html.find("implausible law"), std::string::npos);
+  EXPECT_NE(html.find("class=\"trend\""), std::string::npos);
+  // Crosses only on the layers the flags concern: none on the subgrade.
+  EXPECT_NE(html.find("data-layer=\"1\""), std::string::npos);
+  EXPECT_NE(html.find("data-layer=\"2\""), std::string::npos);
+  EXPECT_EQ(html.find("data-layer=\"3\""), std::string::npos);
+  EXPECT_NE(html.find("data-reason=\"" + none.normalisation_note + "\""), std::string::npos);
 }
 
 }  // namespace
