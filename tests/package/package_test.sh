@@ -121,10 +121,11 @@ for tool in basinfit basinfit-import basinfit-model; do
 done
 installed basinfit-import "$doc/examples/pddx/survey.pdx" --structure "$doc/examples/pddx/structure.csv" \
   --out route12 >"$work/import.out" || fail "basinfit-import of the installed example failed"
-grep -qx 'cd route12 && basinfit --keep-control control.txt' "$work/import.out" ||
+grep -qx "cd route12 && basinfit --keep-control --station-table $work/user/route12/station-table.csv control.txt" \
+  "$work/import.out" ||
   fail "the importer does not print the installed engine's command: $(tail -n 1 "$work/import.out")"
 cp -r "$work/user/route12" "$work/built"
-installed sh -c 'cd route12 && basinfit --keep-control --results results --html survey.html control.txt' ||
+installed sh -c 'cd route12 && basinfit --keep-control --station-table station-table.csv --results results --html survey.html control.txt' ||
   fail "the installed engine failed on the example"
 
 # One version everywhere: the run record and the page say the tools' version.
@@ -135,7 +136,7 @@ grep -q "<meta name=\"generator\" content=\"basinfit $version " "$work/user/rout
   fail "the survey page does not name basinfit $version"
 
 # The installed engine gives the same reports and results as the one of this build.
-(cd "$work/built" && "$build/apps/basinfit" --keep-control --results results control.txt) ||
+(cd "$work/built" && "$build/apps/basinfit" --keep-control --station-table station-table.csv --results results control.txt) ||
   fail "the build's engine failed on the example"
 for file in detail.txt summary.txt results/drops.csv results/sensors.csv results/stations.csv; do
   cmp -s "$work/built/$file" "$work/user/route12/$file" || fail "$file differs between the installed and the built engine"
