@@ -1,5 +1,7 @@
 #include "network/batch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -181,8 +183,12 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
       const ManifestEntry& s = manifest.surveys[pending[p].index];
       SurveyRecord record = pending[p].record;
       try {
-        const fs::path partial = options.out / "surveys" / ("." + s.name + ".partial");
-        fs::remove_all(partial);
+        // A folder of this process's own: an engine left running by a killed batch may still
+        // write into the folder of the earlier attempt, which is removed here.
+        const std::string stem = "." + s.name + ".partial.";
+        for (const auto& entry : fs::directory_iterator(options.out / "surveys"))
+          if (entry.path().filename().string().rfind(stem, 0) == 0) fs::remove_all(entry.path());
+        const fs::path partial = options.out / "surveys" / (stem + std::to_string(::getpid()));
         fs::create_directories(partial);
         record.started_at = utc_now();
         const SurveyOutcome outcome = executor.execute(s, partial, engine_jobs);
