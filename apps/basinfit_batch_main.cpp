@@ -13,6 +13,7 @@
 #include "network/batch.h"
 #include "network/database.h"
 #include "network/geopackage.h"
+#include "network/network_page.h"
 #include "network/process.h"
 #include "network/slurm.h"
 #include "run/station_scheduler.h"
@@ -88,7 +89,10 @@ int main(int argc, char** argv) {
   slurm->add_flag("--submit", submit, "Submit both jobs with sbatch and print their job ids");
 
   std::string report_dir, html_file;
-  CLI::App* report = app.add_subcommand("report", "Write the network page of DIR");
+  CLI::App* report = app.add_subcommand(
+      "report",
+      "Write the network page of DIR: a table of the surveys with their status, stations, drops, share of "
+      "flagged drops, per-layer median normalised moduli and a link to each survey page");
   report->add_option("DIR", report_dir, "Output folder of a batch")->required();
   report->add_option("--html", html_file, "The page to write")->required()->type_name("FILE");
 
@@ -187,7 +191,10 @@ int main(int argc, char** argv) {
       std::cerr << "\n";
       return 0;
     }
-    if (*report) return fail("report: the network page is not built yet", 2);
+    if (*report) {
+      net::write_network_page(fs::absolute(report_dir), fs::absolute(html_file));
+      return 0;
+    }
   } catch (const basinfit::InputError& e) {
     return fail(e.what(), e.exit_status());
   } catch (const net::DatabaseError& e) {

@@ -188,6 +188,33 @@ TEST_F(LocalBatch, RunningAgainSkipsTheRecordedRerunsTheFailedAndDuplicatesNothi
   write_file(folder_->path() / "english" / "general.dat", general);
 }
 
+TEST_F(LocalBatch, NetworkPageMediansAreThoseOfEachSurveyPage) {
+  const fs::path page = folder_->path() / "network.html";
+  const auto report = run_program(batch_path(), {"report", out().string(), "--html", page.string()});
+  ASSERT_EQ(report.exit_status, 0) << report.err;
+  const std::string html = read_file(page);
+  for (const std::string survey : {"metric", "english", "route12-pddx"}) {
+    SCOPED_TRACE(survey);
+    const auto start = html.find("<tr id=\"survey-" + survey + "\"");
+    ASSERT_NE(start, std::string::npos);
+    const std::string row = html.substr(start, html.find("</tr>", start) - start);
+    EXPECT_NE(row.find("<a href=\"out/surveys/" + survey + "/survey.html\">"), std::string::npos) << row;
+    // The survey page's own layer statistics (every example station has several drops).
+    const std::string own = read_file(out() / "surveys" / survey / "survey.html");
+    const std::string unit = survey == "english" ? " ksi" : " MPa";
+    for (int layer = 1; layer <= 3; ++layer) {
+      std::smatch m;
+      const std::regex median("<td>Layer " + std::to_string(layer) +
+                              "</td><td>[0-9]+</td><td>[^<]*</td><td>([^<]*)</td>");
+      ASSERT_TRUE(std::regex_search(own, m, median)) << "layer " << layer;
+      EXPECT_NE(row.find("<td>" + m[1].str() + unit + "</td>"), std::string::npos)
+          << "layer " << layer << ": " << m[1] << " in " << row;
+    }
+  }
+  for (const std::string survey : {"badrecord", "unreadable"})
+    EXPECT_NE(html.find("<tr id=\"survey-" + survey + "\" class=\"failed\">"), std::string::npos) << survey;
+}
+
 TEST(NetworkManifest, AMalformedManifestIsRefusedBeforeAnythingRunsNamingRowAndColumn) {
   const struct {
     const char* text;
