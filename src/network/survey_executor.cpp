@@ -198,11 +198,15 @@ SurveyOutcome ImportAndEngineExecutor::execute(const ManifestEntry& s, const std
   for (std::string& a : engine_arguments(s, jobs)) argv.push_back(std::move(a));
   const ProcessResult run = run_process(argv, folder, false);
   outcome.exit_status = run.exit_status;
+  // The engine's standard error goes into the record whole (its last 4000 characters), for a
+  // survey that ran as for one that failed: notes and warnings are part of its story.
+  outcome.message = std::string(imp::trim(run.err));
+  if (outcome.message.size() > 4000)
+    outcome.message = "..." + outcome.message.substr(outcome.message.size() - 4000);
   if (run.exit_status != 0) {
     outcome.stage = "engine";
-    const std::string line = last_line(run.err);
-    outcome.message =
-        line.empty() ? "the engine ended with exit status " + std::to_string(run.exit_status) : line;
+    if (last_line(run.err).empty())
+      outcome.message = "the engine ended with exit status " + std::to_string(run.exit_status);
     return outcome;
   }
   try {
