@@ -95,6 +95,21 @@ int main(int argc, char** argv) {
       "flagged drops, per-layer median normalised moduli and a link to each survey page");
   report->add_option("DIR", report_dir, "Output folder of a batch")->required();
   report->add_option("--html", html_file, "The page to write")->required()->type_name("FILE");
+  std::vector<std::string> compare;
+  net::NetworkPageOptions page_options;
+  report
+      ->add_option("--compare", compare,
+                   "Two surveys of one route whose subgrade moduli the page compares station by station, "
+                   "matched by chainage")
+      ->delimiter(',')
+      ->expected(2)
+      ->type_name("A,B");
+  report
+      ->add_option("--tolerance", page_options.tolerance,
+                   "Farthest a station of B may lie from one of A to match it, in the surveys' chainage unit "
+                   "(default 10)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("LENGTH");
 
   std::string export_dir, gpkg_file;
   CLI::App* exp = app.add_subcommand(
@@ -192,7 +207,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*report) {
-      net::write_network_page(fs::absolute(report_dir), fs::absolute(html_file));
+      if (compare.size() == 2) page_options.first = compare[0], page_options.second = compare[1];
+      net::write_network_page(fs::absolute(report_dir), fs::absolute(html_file), page_options);
       return 0;
     }
   } catch (const basinfit::InputError& e) {

@@ -3,14 +3,17 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/input_error.h"
 #include "network/database.h"
 #include "network/survey_executor.h"
+#include "survey/chainage.h"
 
 namespace basinfit::network {
 namespace {
@@ -61,7 +64,87 @@ struct SurveyRow {
   long stations = 0, drops = 0, flagged = 0;
   std::vector<std::string> medians;  // per layer, "" when none
   std::string unit;
+  int layers = 0;
+  // Per station: chainage (where known) and the subgrade's normalised modulus.
+  std::vector<std::pair<std::optional<double>, double>> profile;
+  std::vector<std::string> station_names;
 };
+
+// The stations' chainage: the chainage column where the results carry one, else read from the
+// identifier as the survey page does.
+void read_profile(sqlite3* h, SurveyRow& row) {
+  if (row.layers == 0) return;
+  const bool metric = row.unit == "MPa";
+  const std::string modulus = "\"E" + std::to_string(row.layers) + "_norm_" + row.unit + "\"";
+  const std::string chainage = metric ? "chainage_m" : "chainage_ft";
+  const std::string sql = "SELECT station, " + chainage + ", " + modulus +
+                          " FROM stations WHERE survey = ? AND " + modulus + " IS NOT NULL ORDER BY \"row\"";
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
+  sqlite3_bind_text(s, 1, row.survey.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    const std::string station = text_of(s, 0);
+    std::optional<double> at;
+    if (sqlite3_column_type(s, 1) != SQLITE_NULL)
+      at = sqlite3_column_double(s, 1);
+    else
+      at = survey::parse_chainage(station, metric);
+    row.profile.emplace_back(at, sqlite3_column_double(s, 2));
+    row.station_names.push_back(station);
+  }
+  sqlite3_finalize(s);
+}
+
+constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00"};
+
+std::string number(double v, const char* format = "%.1f") {
+  char text[32];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+// The subgrade profiles of the surveys of one route over each other, linear axes.
+std::string profile_chart(const std::string& route, const std::vector<const SurveyRow*>& surveys) {
+  double x0 = 1e300, x1 = -1e300, y1 = 0;
+  for (const SurveyRow* r : surveys)
+    for (const auto& [at, e] : r->profile) {
+      x0 = std::min(x0, *at);
+      x1 = std::max(x1, *at);
+      y1 = std::max(y1, e);
+    }
+  if (x1 <= x0) x1 = x0 + 1;
+  y1 = y1 > 0 ? y1 * 1.1 : 1;
+  const double left = 70, top = 20, width = 820, height = 240;
+  const auto px = [&](double x) { return left + (x - x0) / (x1 - x0) * width; };
+  const auto py = [&](double y) { return top + height - y / y1 * height; };
+  std::string svg =
+      "<svg class=\"chart\" viewBox=\"0 0 960 330\" role=\"img\" aria-label=\"Subgrade profiles of " +
+      escaped(route) +
+      "\"><rect x=\"70\" y=\"20\" width=\"820\" height=\"240\" fill=\"none\" stroke=\"#999\"/>";
+  for (int i = 0; i <= 4; ++i) {
+    const double y = y1 * i / 4, x = x0 + (x1 - x0) * i / 4;
+    svg += "<text x=\"64\" y=\"" + number(py(y) + 4) + "\" text-anchor=\"end\" font-size=\"12\">" +
+           number(y, "%.4g") + "</text><text x=\"" + number(px(x)) +
+           "\" y=\"278\" text-anchor=\"middle\" font-size=\"12\">" + number(x, "%.6g") + "</text>";
+  }
+  svg += "<text x=\"480\" y=\"300\" text-anchor=\"middle\" font-size=\"13\">Chainage (" +
+         std::string(surveys.front()->unit == "MPa" ? "m" : "ft") +
+         ")</text>"
+         "<text x=\"16\" y=\"140\" transform=\"rotate(-90 16 140)\" text-anchor=\"middle\" font-size=\"13\">"
+         "Subgrade normalised modulus (" +
+         surveys.front()->unit + ")</text>";
+  for (std::size_t k = 0; k < surveys.size(); ++k) {
+    const char* colour = kColours[k % 6];
+    svg += "<polyline class=\"series\" fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(colour) +
+           "\" points=\"";
+    for (const auto& [at, e] : surveys[k]->profile) svg += number(px(*at)) + "," + number(py(e)) + " ";
+    svg += "\"><title>" + escaped(surveys[k]->survey) + "</title></polyline>";
+    svg += "<text x=\"" + number(900 - 0.0) + "\" y=\"" + number(36 + 16.0 * static_cast<double>(k)) +
+           "\" text-anchor=\"end\" font-size=\"12\" fill=\"" + colour + "\">" + escaped(surveys[k]->survey) +
+           "</text>";
+  }
+  return svg + "</svg>";
+}
 
 constexpr const char* kStyle =
     "body{font-family:'Liberation Sans',Arial,sans-serif;margin:24px;color:#222}"
@@ -71,7 +154,8 @@ constexpr const char* kStyle =
 
 }  // namespace
 
-void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file) {
+void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
+                        const NetworkPageOptions& options) {
   Database db(out / "results.sqlite");
   sqlite3* h = db.handle();
   std::vector<SurveyRow> rows;
@@ -94,6 +178,9 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
                       sqlite3_column_int64(s, 6),
                       sqlite3_column_int64(s, 7),
                       {},
+                      {},
+                      0,
+                      {},
                       {}});
     sqlite3_finalize(s);
   }
@@ -115,8 +202,9 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
         }
       }
       row.medians.push_back(values.empty() ? std::string() : significant(median(values)));
-      if (!values.empty()) layers = std::max(layers, j);
+      if (!values.empty()) layers = std::max(layers, j), row.layers = j;
     }
+    read_profile(h, row);
   }
 
   const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
@@ -160,8 +248,66 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
     }
     html += "<td class=\"text\">" + escaped(r.message) + "</td></tr>";
   }
+  html += "</tbody></table>";
+
+  // Routes surveyed more than once: every survey of the route placed along the chainage.
+  std::vector<std::string> routes;
+  for (const SurveyRow& r : rows)
+    if (r.status == "ok" && !r.route.empty() &&
+        std::find(routes.begin(), routes.end(), r.route) == routes.end())
+      routes.push_back(r.route);
+  std::string profiles;
+  for (const std::string& route : routes) {
+    std::vector<const SurveyRow*> same;
+    for (const SurveyRow& r : rows)
+      if (r.status == "ok" && r.route == route && !r.profile.empty() &&
+          std::all_of(r.profile.begin(), r.profile.end(),
+                      [](const auto& p) { return p.first.has_value(); }) &&
+          (same.empty() || same.front()->unit == r.unit))
+        same.push_back(&r);
+    if (same.size() >= 2) profiles += "<h3>" + escaped(route) + "</h3>" + profile_chart(route, same);
+  }
+  if (!profiles.empty())
+    html += "<section id=\"profiles\"><h2>Routes surveyed more than once</h2>" + profiles + "</section>";
+
+  if (!options.first.empty()) {
+    const auto find = [&](const std::string& name) -> const SurveyRow* {
+      for (const SurveyRow& r : rows)
+        if (r.survey == name && r.status == "ok") return &r;
+      throw InputError(name, 0, "not a survey of this network that ran");
+    };
+    const SurveyRow& a = *find(options.first);
+    const SurveyRow& b = *find(options.second);
+    if (a.unit != b.unit) throw InputError(b.survey, 0, "in other units than " + a.survey);
+    html += "<section id=\"difference\"><h2>" + escaped(b.survey) + " against " + escaped(a.survey) +
+            "</h2><table id=\"difference-table\"><thead><tr><th>Chainage</th><th class=\"text\">Station (" +
+            escaped(a.survey) + ")</th><th class=\"text\">Station (" + escaped(b.survey) + ")</th><th>" +
+            escaped(a.survey) + " (" + a.unit + ")</th><th>" + escaped(b.survey) + " (" + a.unit +
+            ")</th><th>Difference (" + a.unit + ")</th><th>Difference (%)</th></tr></thead><tbody>";
+    long unmatched = 0;
+    for (std::size_t i = 0; i < a.profile.size(); ++i) {
+      const auto& [at, e] = a.profile[i];
+      std::size_t best = b.profile.size();
+      double distance = options.tolerance;
+      for (std::size_t k = 0; k < b.profile.size(); ++k)
+        if (at && b.profile[k].first && std::abs(*b.profile[k].first - *at) <= distance)
+          distance = std::abs(*b.profile[k].first - *at), best = k;
+      if (best == b.profile.size()) {
+        ++unmatched;
+        continue;
+      }
+      const double other = b.profile[best].second;
+      html += "<tr><td>" + number(*at, "%.6g") + "</td><td class=\"text\">" + escaped(a.station_names[i]) +
+              "</td><td class=\"text\">" + escaped(b.station_names[best]) + "</td><td>" + significant(e) +
+              "</td><td>" + significant(other) + "</td><td>" + significant(other - e) + "</td><td>" +
+              number(e != 0 ? 100 * (other - e) / e : 0) + "</td></tr>";
+    }
+    html += "</tbody></table><p class=\"note\" id=\"unmatched\">" + std::to_string(unmatched) +
+            " stations of " + escaped(a.survey) + " without a station of " + escaped(b.survey) + " within " +
+            number(options.tolerance, "%.6g") + " of their chainage.</p></section>";
+  }
   html +=
-      "</tbody></table><p class=\"note\">Medians over the stations of each survey; moduli normalised to the "
+      "<p class=\"note\">Medians over the stations of each survey; moduli normalised to the "
       "reference temperature and load as in each survey's stations table.</p></body></html>\n";
 
   const std::filesystem::path temporary = file.parent_path() / ("." + file.filename().string() + ".partial");

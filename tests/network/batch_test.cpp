@@ -211,6 +211,22 @@ TEST_F(LocalBatch, NetworkPageMediansAreThoseOfEachSurveyPage) {
           << "layer " << layer << ": " << m[1] << " in " << row;
     }
   }
+  // The same survey from two sources: one route, profiles over each other, every station
+  // matched by chainage with no difference.
+  const auto compared = run_program(batch_path(), {"report", out().string(), "--html", page.string(),
+                                                   "--compare", "metric,route12-pddx", "--tolerance", "5"});
+  ASSERT_EQ(compared.exit_status, 0) << compared.err;
+  const std::string both = read_file(page);
+  const auto chart = both.find("<section id=\"profiles\">");
+  ASSERT_NE(chart, std::string::npos);
+  EXPECT_NE(both.find("<title>metric</title></polyline>", chart), std::string::npos);
+  EXPECT_NE(both.find("<title>route12-pddx</title></polyline>", chart), std::string::npos);
+  const std::regex matched(
+      "<tr><td>[0-9.]+</td><td class=\"text\">([0-9]+)</td><td "
+      "class=\"text\">\\1</td><td>([^<]+)</td><td>\\2</td><td>0</td><td>0.0</td></tr>");
+  EXPECT_EQ(std::distance(std::sregex_iterator(both.begin(), both.end(), matched), std::sregex_iterator()),
+            12);
+  EXPECT_NE(both.find("0 stations of metric without a station of route12-pddx within 5"), std::string::npos);
   for (const std::string survey : {"badrecord", "unreadable"})
     EXPECT_NE(html.find("<tr id=\"survey-" + survey + "\" class=\"failed\">"), std::string::npos) << survey;
 }
