@@ -1,0 +1,222 @@
+// basinfit-batch: a network of FWD surveys from one manifest: every survey imported and
+// backcalculated into its own folder and one results database, on this machine or as a
+// Slurm job array.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "common/input_error.h"
+#include "network/batch.h"
+#include "network/database.h"
+#include "network/geopackage.h"
+#include "network/network_page.h"
+#include "network/process.h"
+#include "network/slurm.h"
+#include "run/station_scheduler.h"
+
+namespace {
+
+namespace net = basinfit::network;
+namespace fs = std::filesystem;
+
+const char* const kDescription =
+    "Runs a network of FWD surveys from one manifest: each survey is imported (device files) and\n"
+    "backcalculated into DIR/surveys/NAME/ (reports, log, results tables, run.json, survey.html),\n"
+    "and its results go into the database DIR/results.sqlite.  Running the same manifest again\n"
+    "skips the surveys already recorded with the same input files, options and engine.\n"
+    "\n"
+    "MANIFEST: a CSV file with a header row, one survey per row; columns name, source (a run\n"
+    "folder with control.txt, or device files separated by ';'), structure, and optionally\n"
+    "format, units, source_units, route, title, skip_seating, seeds, max_iterations,\n"
+    "station_prefix, station_format, section, test_date, lane (as basinfit-import), load_levels\n"
+    "(';'-separated), multistart, sections_by, min_section_length (as basinfit).  Paths are\n"
+    "relative to the manifest.\n"
+    "Exit status: 0 success, 1 a survey failed or a malformed input, 2 usage or file error.";
+
+int fail(const std::string& message, int status) {
+  std::cerr << "basinfit-batch: " << message << "\n";
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{kDescription, "basinfit-batch"};
+  app.require_subcommand(1);
+
+  std::string manifest_file, out_dir;
+  int jobs = basinfit::available_cores();
+  std::string shard_text;
+  CLI::App* run = app.add_subcommand("run", "Run the surveys of MANIFEST into DIR");
+  run->add_option("MANIFEST", manifest_file, "The manifest (CSV)")->required();
+  run->add_option("--out", out_dir, "Output folder (created when missing)")->required()->type_name("DIR");
+  run->add_option("-j,--jobs", jobs,
+                  "Worker threads shared by the surveys and their stations (default: the processors this "
+                  "process may use)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
+  run->add_option("--shard", shard_text,
+                  "Run only shard I of N (I from 0), balanced by drops, into DIR/shards/I.sqlite")
+      ->type_name("I/N");
+
+  std::string merge_dir;
+  CLI::App* merge = app.add_subcommand("merge", "Fold the shard databases of DIR into DIR/results.sqlite");
+  merge->add_option("DIR", merge_dir, "Output folder of the shards")->required();
+
+  net::SlurmOptions slurm_options;
+  std::string slurm_manifest, slurm_out;
+  bool submit = false;
+  CLI::App* slurm = app.add_subcommand(
+      "slurm", "Write a Slurm job array (task i runs shard i/N) and a merge job held until the array ends");
+  slurm->add_option("MANIFEST", slurm_manifest, "The manifest (CSV)")->required();
+  slurm->add_option("--out", slurm_out, "Output folder, on a file system every node sees")
+      ->required()
+      ->type_name("DIR");
+  slurm->add_option("--tasks", slurm_options.tasks, "Array tasks (shards)")
+      ->required()
+      ->check(CLI::Range(1, 100000))
+      ->type_name("N");
+  slurm->add_option("--partition", slurm_options.partition, "Slurm partition")->type_name("P");
+  slurm->add_option("--time", slurm_options.time, "Time limit of each task, as sbatch takes it")
+      ->type_name("T");
+  slurm->add_option("--cpus-per-task", slurm_options.cpus_per_task, "Processors of each task (its --jobs)")
+      ->check(CLI::Range(1, 4096))
+      ->type_name("C");
+  slurm->add_flag("--submit", submit, "Submit both jobs with sbatch and print their job ids");
+
+  std::string report_dir, html_file;
+  CLI::App* report = app.add_subcommand(
+      "report",
+      "Write the network page of DIR: a table of the surveys with their status, stations, drops, share of "
+      "flagged drops, per-layer median normalised moduli and a link to each survey page");
+  report->add_option("DIR", report_dir, "Output folder of a batch")->required();
+  report->add_option("--html", html_file, "The page to write")->required()->type_name("FILE");
+  std::vector<std::string> compare;
+  net::NetworkPageOptions page_options;
+  report
+      ->add_option("--compare", compare,
+                   "Two surveys of one route whose subgrade moduli the page compares station by station, "
+                   "matched by chainage")
+      ->delimiter(',')
+      ->expected(2)
+      ->type_name("A,B");
+  report
+      ->add_option("--tolerance", page_options.tolerance,
+                   "Farthest a station of B may lie from one of A to match it, in the surveys' chainage unit "
+                   "(default 10)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("LENGTH");
+
+  std::string export_dir, gpkg_file;
+  CLI::App* exp = app.add_subcommand(
+      "export", "Write the stations with a position as a GeoPackage point layer 'stations' (WGS 84)");
+  exp->add_option("DIR", export_dir, "Output folder of a batch")->required();
+  exp->add_option("--geopackage", gpkg_file, "The GeoPackage to write")->required()->type_name("FILE");
+
+  if (argc < 2) {
+    std::cerr << app.help();
+    return 2;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+
+  try {
+    if (*run) {
+      net::BatchOptions options;
+      options.out = fs::absolute(out_dir);
+      options.jobs = jobs;
+      if (!shard_text.empty()) {
+        const auto slash = shard_text.find('/');
+        int index = -1, count = 0;
+        try {
+          if (slash == std::string::npos) throw std::invalid_argument("");
+          std::size_t used = 0;
+          index = std::stoi(shard_text.substr(0, slash), &used);
+          count = std::stoi(shard_text.substr(slash + 1));
+        } catch (const std::exception&) {
+          index = -1;
+        }
+        if (index < 0 || count < 1 || index >= count)
+          return fail("--shard: expected I/N with 0 <= I < N, found '" + shard_text + "'", 2);
+        options.shard = net::Shard{index, count};
+      }
+      if (isatty(STDERR_FILENO)) options.progress = &std::cerr;
+      const net::Manifest manifest = net::read_manifest(manifest_file);
+      net::ImportAndEngineExecutor executor(net::own_executable().parent_path() / "basinfit");
+      const net::BatchSummary summary = net::run_batch(manifest, options, executor);
+      std::cerr << summary.line() << "\n";
+      return summary.failed.empty() ? 0 : 1;
+    }
+    if (*merge) {
+      const net::MergeOutcome outcome = net::merge_shards(fs::absolute(merge_dir));
+      std::string line = "basinfit-batch: merged " + std::to_string(outcome.copied) + " surveys";
+      for (const auto& [what, list] :
+           {std::pair{"missing", &outcome.missing}, {"incomplete", &outcome.incomplete}})
+        if (!list->empty()) {
+          line += std::string("; shards ") + what + ":";
+          for (int i : *list) line += " " + std::to_string(i);
+        }
+      std::cerr << line << "\n";
+      return outcome.missing.empty() && outcome.incomplete.empty() ? 0 : 1;
+    }
+    if (*slurm) {
+      const net::Manifest manifest = net::read_manifest(slurm_manifest);
+      slurm_options.manifest = manifest.file;
+      slurm_options.out = fs::absolute(slurm_out);
+      slurm_options.batch = net::own_executable();
+      net::write_shard_plan(slurm_options.out, manifest,
+                            net::plan_shards(net::survey_sizes(manifest), slurm_options.tasks));
+      const net::SlurmScripts scripts = net::write_slurm_scripts(slurm_options);
+      if (!submit) {
+        std::cout << "id=$(sbatch --parsable " << net::shell_word(scripts.array.string()) << ")\n"
+                  << "sbatch --parsable --dependency=afterany:\"$id\" "
+                  << net::shell_word(scripts.merge.string()) << "\n";
+        return 0;
+      }
+      const auto sbatch = [](const std::vector<std::string>& args) {
+        std::vector<std::string> argv{"/bin/sh", "-c", "exec sbatch \"$@\"", "sbatch"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const net::ProcessResult r = net::run_process(argv, {}, true);
+        std::string id = r.out.substr(0, r.out.find_first_of(";\n"));
+        if (r.exit_status != 0 || id.empty())
+          throw basinfit::InputError("sbatch", 0, r.err.empty() ? "failed" : r.err,
+                                     basinfit::InputError::Kind::kFileSystem);
+        return id;
+      };
+      const std::string array_id = sbatch({"--parsable", scripts.array.string()});
+      const std::string merge_id =
+          sbatch({"--parsable", "--dependency=afterany:" + array_id, scripts.merge.string()});
+      std::cout << "array " << array_id << "\nmerge " << merge_id << "\n";
+      return 0;
+    }
+    if (*exp) {
+      const net::ExportOutcome outcome =
+          net::export_geopackage(fs::path(export_dir) / "results.sqlite", fs::path(gpkg_file));
+      std::cerr << "basinfit-batch: " << outcome.written << " stations written";
+      if (outcome.without_position > 0)
+        std::cerr << "; note: " << outcome.without_position << " stations without a position left out";
+      std::cerr << "\n";
+      return 0;
+    }
+    if (*report) {
+      if (compare.size() == 2) page_options.first = compare[0], page_options.second = compare[1];
+      net::write_network_page(fs::absolute(report_dir), fs::absolute(html_file), page_options);
+      return 0;
+    }
+  } catch (const basinfit::InputError& e) {
+    return fail(e.what(), e.exit_status());
+  } catch (const net::DatabaseError& e) {
+    return fail(e.what(), 2);
+  } catch (const fs::filesystem_error& e) {
+    return fail(e.what(), 2);
+  }
+  return 0;
+}

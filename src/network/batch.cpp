@@ -1,0 +1,276 @@
+#include "network/batch.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <ostream>
+#include <thread>
+
+#include "common/input_error.h"
+#include "import/structure.h"
+#include "network/database.h"
+#include "network/process.h"
+
+namespace basinfit::network {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The survey's record before it runs: what it was made from, and the key that says whether
+// a recorded result still holds.
+SurveyRecord describe(const ManifestEntry& s, const SurveyExecutor& executor) {
+  SurveyRecord r;
+  r.survey = s.name;
+  r.options = s.options_text();
+  r.engine_version = executor.engine_version();
+  r.engine_revision = executor.engine_revision();
+  nlohmann::ordered_json sources = nlohmann::ordered_json::array();
+  std::string key = "engine " + r.engine_version + " " + r.engine_revision + "\noptions " + r.options + "\n";
+  try {
+    for (const fs::path& file : survey_input_files(s)) {
+      std::string digest;
+      try {
+        digest = file_sha256(file);
+      } catch (const InputError&) {
+        digest = "unreadable";
+      }
+      sources.push_back({{"path", file.string()}, {"sha256", digest}});
+      key += file.string() + " " + digest + "\n";
+    }
+  } catch (const InputError& e) {
+    key += std::string("unreadable ") + e.what() + "\n";
+  }
+  r.sources = sources.dump();
+  if (!s.structure.empty()) {
+    r.structure = s.structure.string();
+    try {
+      r.structure_sha256 = file_sha256(s.structure);
+    } catch (const InputError&) {
+      r.structure_sha256 = "unreadable";
+    }
+    key += "structure " + r.structure + " " + r.structure_sha256 + "\n";
+  }
+  r.input_key = text_sha256(key);
+  return r;
+}
+
+// Puts a finished folder in the place of the survey's folder: the old one is first moved
+// aside, so the place never holds a half-written folder.
+void move_into_place(const fs::path& partial, const fs::path& final_folder) {
+  const fs::path old = final_folder.parent_path() / ("." + final_folder.filename().string() + ".old");
+  fs::remove_all(old);
+  std::error_code ec;
+  if (fs::exists(final_folder, ec)) fs::rename(final_folder, old);
+  fs::rename(partial, final_folder);
+  fs::remove_all(old);
+}
+
+}  // namespace
+
+std::string BatchSummary::line() const {
+  std::string text = "basinfit-batch: " + std::to_string(surveys) + " surveys: " + std::to_string(ran) +
+                     " run, " + std::to_string(skipped) + " already done, " + std::to_string(failed.size()) +
+                     " failed";
+  for (std::size_t i = 0; i < failed.size() && i < 3; ++i) text += (i ? "; " : " (") + failed[i].first;
+  if (!failed.empty()) text += failed.size() > 3 ? "; ...)" : ")";
+  return text;
+}
+
+fs::path database_path(const fs::path& out, const std::optional<Shard>& shard) {
+  return shard ? out / "shards" / (std::to_string(shard->index) + ".sqlite") : out / "results.sqlite";
+}
+
+std::vector<long> survey_sizes(const Manifest& manifest) {
+  std::vector<long> sizes;
+  for (const ManifestEntry& s : manifest.surveys) sizes.push_back(survey_size(s));
+  return sizes;
+}
+
+std::vector<std::vector<std::size_t>> plan_shards(const std::vector<long>& sizes, int count) {
+  std::vector<std::size_t> order(sizes.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+  std::vector<std::vector<std::size_t>> plan(static_cast<std::size_t>(count));
+  std::vector<long> load(static_cast<std::size_t>(count), 0);
+  for (std::size_t survey : order) {
+    const auto lightest = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    plan[lightest].push_back(survey);
+    load[lightest] += sizes[survey];
+  }
+  for (auto& shard : plan) std::sort(shard.begin(), shard.end());
+  return plan;
+}
+
+void write_shard_plan(const fs::path& out, const Manifest& manifest,
+                      const std::vector<std::vector<std::size_t>>& plan) {
+  nlohmann::ordered_json json;
+  json["manifest"] = manifest.file.string();
+  json["shards"] = plan.size();
+  json["surveys"] = nlohmann::ordered_json::array();
+  for (const auto& shard : plan) {
+    nlohmann::ordered_json names = nlohmann::ordered_json::array();
+    for (std::size_t i : shard) names.push_back(manifest.surveys[i].name);
+    json["surveys"].push_back(names);
+  }
+  fs::create_directories(out / "shards");
+  // Every array task writes the same plan: through a private temporary name and a rename.
+  const fs::path temporary = out / "shards" / (".plan.json." + std::to_string(::getpid()));
+  {
+    std::ofstream file(temporary, std::ios::trunc);
+    file << json.dump(2) << "\n";
+    if (!file.flush())
+      throw InputError(temporary.string(), 0, "cannot be written", InputError::Kind::kFileSystem);
+  }
+  fs::rename(temporary, out / "shards" / "plan.json");
+}
+
+BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor) {
+  const std::vector<long> sizes = survey_sizes(manifest);
+  std::vector<std::size_t> selection(manifest.surveys.size());
+  std::iota(selection.begin(), selection.end(), std::size_t{0});
+  if (options.shard) {
+    const auto plan = plan_shards(sizes, options.shard->count);
+    write_shard_plan(options.out, manifest, plan);
+    selection = plan[static_cast<std::size_t>(options.shard->index)];
+  }
+  fs::create_directories(options.out / "surveys");
+  Database db(database_path(options.out, options.shard));
+  if (options.shard) {
+    nlohmann::json names = nlohmann::json::array();
+    for (std::size_t i : selection) names.push_back(manifest.surveys[i].name);
+    db.set_meta("shard", std::to_string(options.shard->index) + "/" + std::to_string(options.shard->count));
+    db.set_meta("planned", names.dump());
+    db.set_meta("complete", "0");
+  }
+
+  BatchSummary summary;
+  summary.surveys = static_cast<int>(selection.size());
+  struct Pending {
+    std::size_t index;
+    SurveyRecord record;
+  };
+  std::vector<Pending> pending;
+  for (std::size_t i : selection) {
+    const ManifestEntry& s = manifest.surveys[i];
+    SurveyRecord record = describe(s, executor);
+    const auto recorded = db.recorded(s.name);
+    std::error_code ec;
+    if (recorded && recorded->status == "ok" && recorded->input_key == record.input_key &&
+        fs::is_directory(options.out / "surveys" / s.name, ec)) {
+      ++summary.skipped;
+      continue;
+    }
+    pending.push_back({i, std::move(record)});
+  }
+  // The biggest surveys first, so that the last to finish are small ones.
+  std::stable_sort(pending.begin(), pending.end(),
+                   [&](const Pending& a, const Pending& b) { return sizes[a.index] > sizes[b.index]; });
+
+  const int workers = std::max(1, std::min(options.jobs, static_cast<int>(pending.size())));
+  const int engine_jobs = std::max(1, options.jobs / workers);
+  std::mutex mutex;  // the database, the summary and the progress line
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr fault;
+  int done = 0;
+  const auto work = [&] {
+    for (std::size_t p = next++; p < pending.size(); p = next++) {
+      const ManifestEntry& s = manifest.surveys[pending[p].index];
+      SurveyRecord record = pending[p].record;
+      try {
+        // A folder of this process's own: an engine left running by a killed batch may still
+        // write into the folder of the earlier attempt, which is removed here.
+        const std::string stem = "." + s.name + ".partial.";
+        for (const auto& entry : fs::directory_iterator(options.out / "surveys"))
+          if (entry.path().filename().string().rfind(stem, 0) == 0) fs::remove_all(entry.path());
+        const fs::path partial = options.out / "surveys" / (stem + std::to_string(::getpid()));
+        fs::create_directories(partial);
+        record.started_at = utc_now();
+        const SurveyOutcome outcome = executor.execute(s, partial, engine_jobs);
+        std::vector<LoadedTable> tables;
+        record.status = outcome.ok ? "ok" : "failed";
+        record.stage = outcome.stage;
+        record.exit_status = outcome.exit_status;
+        record.message = outcome.message;
+        record.route = outcome.route;
+        if (outcome.ok) {
+          try {
+            tables = read_result_tables(partial);
+            for (const LoadedTable& t : tables) {
+              if (t.table->table == "stations") record.stations = static_cast<int>(t.rows.size());
+              if (t.table->table == "drops") record.drops = static_cast<int>(t.rows.size());
+            }
+          } catch (const InputError& e) {
+            tables.clear();
+            record.status = "failed";
+            record.stage = "load";
+            record.message = e.what();
+          }
+        }
+        move_into_place(partial, options.out / "surveys" / s.name);
+        record.finished_at = utc_now();
+        std::lock_guard lock(mutex);
+        db.record_survey(record, tables);
+        ++summary.ran;
+        if (record.status != "ok") summary.failed.emplace_back(s.name, record.message);
+        ++done;
+        if (options.progress)
+          *options.progress << "\rbasinfit-batch: " << done << "/" << pending.size() << " surveys run, "
+                            << summary.failed.size() << " failed" << std::flush;
+      } catch (...) {
+        std::lock_guard lock(mutex);
+        if (!fault) fault = std::current_exception();
+        next = pending.size();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 1; t < workers; ++t) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+  if (options.progress && !pending.empty()) *options.progress << "\n";
+  if (fault) std::rethrow_exception(fault);
+
+  // Surveys skipped as done may still have failed earlier only if their key changed, which
+  // reruns them; the failures to report are this run's.
+  if (options.shard) db.set_meta("complete", "1");
+  return summary;
+}
+
+MergeOutcome merge_shards(const fs::path& out) {
+  const fs::path plan_file = out / "shards" / "plan.json";
+  nlohmann::json plan;
+  try {
+    plan = nlohmann::json::parse(import::read_bytes(plan_file.string()));
+  } catch (const nlohmann::json::exception& e) {
+    throw InputError(plan_file.string(), 0, std::string("not a shard plan: ") + e.what());
+  }
+  MergeOutcome outcome;
+  Database db(out / "results.sqlite");
+  const int count = plan.at("shards").get<int>();
+  for (int i = 0; i < count; ++i) {
+    const fs::path shard = database_path(out, Shard{i, count});
+    std::error_code ec;
+    if (!fs::exists(shard, ec)) {
+      outcome.missing.push_back(i);
+      continue;
+    }
+    {
+      Database shard_db(shard);
+      bool complete = shard_db.meta("complete") == std::optional<std::string>("1");
+      const std::vector<std::string> recorded = shard_db.surveys();
+      for (const auto& name : plan.at("surveys").at(static_cast<std::size_t>(i)))
+        if (!std::binary_search(recorded.begin(), recorded.end(), name.get<std::string>())) complete = false;
+      if (!complete) outcome.incomplete.push_back(i);
+    }
+    outcome.copied += db.merge_from(shard);
+  }
+  return outcome;
+}
+
+}  // namespace basinfit::network

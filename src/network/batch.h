@@ -1,0 +1,58 @@
+#pragma once
+// A batch over a network's manifest: surveys side by side, each into its own folder under
+// DIR/surveys/ and into one results database; shards for a cluster and their merge.
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network/manifest.h"
+#include "network/survey_executor.h"
+
+namespace basinfit::network {
+
+struct Shard {
+  int index = 0;  // 0 .. count-1
+  int count = 1;
+};
+
+struct BatchOptions {
+  std::filesystem::path out;
+  int jobs = 1;                      // worker threads shared by the surveys and their stations
+  std::optional<Shard> shard;        // run only this shard, into DIR/shards/INDEX.sqlite
+  std::ostream* progress = nullptr;  // a terminal for the progress line, or nothing
+};
+
+struct BatchSummary {
+  int surveys = 0;  // in this run's selection
+  int ran = 0;
+  int skipped = 0;  // already recorded with the same inputs, options and engine
+  std::vector<std::pair<std::string, std::string>> failed;  // survey, message
+  std::string line() const;                                 // the one-line summary
+};
+
+BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor);
+
+// Shards of a manifest balanced by size: surveys in decreasing size (manifest order among
+// equals), each to the shard with the least size so far (the lowest index among equals).
+std::vector<std::vector<std::size_t>> plan_shards(const std::vector<long>& sizes, int count);
+std::vector<long> survey_sizes(const Manifest& manifest);
+
+// DIR/shards/plan.json: the shard count and each shard's surveys.
+void write_shard_plan(const std::filesystem::path& out, const Manifest& manifest,
+                      const std::vector<std::vector<std::size_t>>& plan);
+
+struct MergeOutcome {
+  int copied = 0;               // surveys copied into results.sqlite
+  std::vector<int> missing;     // shards without a database
+  std::vector<int> incomplete;  // shards whose run did not finish every planned survey
+};
+
+// Folds DIR/shards/*.sqlite into DIR/results.sqlite; merging a shard twice adds nothing.
+MergeOutcome merge_shards(const std::filesystem::path& out);
+
+std::filesystem::path database_path(const std::filesystem::path& out, const std::optional<Shard>& shard);
+
+}  // namespace basinfit::network

@@ -1,0 +1,17 @@
+#pragma once
+// The stations of a network as a GeoPackage point layer (WGS 84 longitude and latitude), for
+// GIS programs: survey, station, chainage, lane, normalised moduli, flagged drops and flags.
+
+#include <filesystem>
+
+namespace basinfit::network {
+
+struct ExportOutcome {
+  long written = 0;           // stations with a position
+  long without_position = 0;  // left out
+};
+
+// Reads DIR/results.sqlite (surveys recorded as ok) and writes `file` through a temporary name.
+ExportOutcome export_geopackage(const std::filesystem::path& database, const std::filesystem::path& file);
+
+}  // namespace basinfit::network

@@ -1,0 +1,48 @@
+#pragma once
+// The manifest of a network: one row per survey, read from a CSV file with a header row.
+//
+//   name       unique; letters, digits, '.', '_' and '-' (it names the survey's folder)
+//   source     a run folder holding control.txt, or device files separated by ';' (LTPP tables
+//              may be given as their folder)
+//   structure  the pavement structure file (required for device files)
+// and optional columns, empty meaning the default of the tool named:
+//   import:  format, units, source_units, route, title, skip_seating, seeds, max_iterations,
+//            station_prefix, station_format, section, test_date, lane   (as basinfit-import)
+//   results: load_levels (';'-separated), multistart                    (as basinfit --results)
+//   page:    sections_by, min_section_length                            (as basinfit --html)
+// Relative paths are taken relative to the manifest's folder.  Every value is checked when the
+// manifest is read, so a malformed manifest is refused before any survey runs.
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace basinfit::network {
+
+struct ManifestEntry {
+  std::string name;
+  std::vector<std::filesystem::path> sources;  // absolute
+  std::filesystem::path structure;             // absolute, or empty
+  bool run_folder = false;                     // the source is a run folder with its control file
+  // The option columns given for this survey, in the order of the option table: (column, value).
+  std::vector<std::pair<std::string, std::string>> options;
+  int row = 0;  // line of the manifest
+
+  const std::string* option(const std::string& column) const;
+  // The options as one canonical text ("column=value;..."), part of the survey's resume key.
+  std::string options_text() const;
+};
+
+struct Manifest {
+  std::filesystem::path file;
+  std::vector<ManifestEntry> surveys;
+};
+
+// Throws InputError naming the manifest, the line and the column on any malformed row.
+Manifest read_manifest(const std::filesystem::path& file);
+
+// The names of the option columns, in table order.
+std::vector<std::string> manifest_option_columns();
+
+}  // namespace basinfit::network

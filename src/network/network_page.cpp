@@ -1,0 +1,323 @@
+#include "network/network_page.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/input_error.h"
+#include "network/database.h"
+#include "network/survey_executor.h"
+#include "survey/chainage.h"
+
+namespace basinfit::network {
+namespace {
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string text_of(sqlite3_stmt* s, int i) {
+  const unsigned char* t = sqlite3_column_text(s, i);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+// Four significant digits, as the survey page shows moduli.
+std::string significant(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct SurveyRow {
+  std::string survey, route, status, stage, message;
+  long stations = 0, drops = 0, flagged = 0;
+  std::vector<std::string> medians;  // per layer, "" when none
+  std::string unit;
+  int layers = 0;
+  // Per station: chainage (where known) and the subgrade's normalised modulus.
+  std::vector<std::pair<std::optional<double>, double>> profile;
+  std::vector<std::string> station_names;
+};
+
+// The stations' chainage: the chainage column where the results carry one, else read from the
+// identifier as the survey page does.
+void read_profile(sqlite3* h, SurveyRow& row) {
+  if (row.layers == 0) return;
+  const bool metric = row.unit == "MPa";
+  const std::string modulus = "\"E" + std::to_string(row.layers) + "_norm_" + row.unit + "\"";
+  const std::string chainage = metric ? "chainage_m" : "chainage_ft";
+  const std::string sql = "SELECT station, " + chainage + ", " + modulus +
+                          " FROM stations WHERE survey = ? AND " + modulus + " IS NOT NULL ORDER BY \"row\"";
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
+  sqlite3_bind_text(s, 1, row.survey.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    const std::string station = text_of(s, 0);
+    std::optional<double> at;
+    if (sqlite3_column_type(s, 1) != SQLITE_NULL)
+      at = sqlite3_column_double(s, 1);
+    else
+      at = survey::parse_chainage(station, metric);
+    row.profile.emplace_back(at, sqlite3_column_double(s, 2));
+    row.station_names.push_back(station);
+  }
+  sqlite3_finalize(s);
+}
+
+constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00"};
+
+std::string number(double v, const char* format = "%.1f") {
+  char text[32];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+// The subgrade profiles of the surveys of one route over each other, linear axes.
+std::string profile_chart(const std::string& route, const std::vector<const SurveyRow*>& surveys) {
+  double x0 = 1e300, x1 = -1e300, y1 = 0;
+  for (const SurveyRow* r : surveys)
+    for (const auto& [at, e] : r->profile) {
+      x0 = std::min(x0, *at);
+      x1 = std::max(x1, *at);
+      y1 = std::max(y1, e);
+    }
+  if (x1 <= x0) x1 = x0 + 1;
+  y1 = y1 > 0 ? y1 * 1.1 : 1;
+  const double left = 70, top = 20, width = 820, height = 240;
+  const auto px = [&](double x) { return left + (x - x0) / (x1 - x0) * width; };
+  const auto py = [&](double y) { return top + height - y / y1 * height; };
+  std::string svg =
+      "<svg class=\"chart\" viewBox=\"0 0 960 330\" role=\"img\" aria-label=\"Subgrade profiles of " +
+      escaped(route) +
+      "\"><rect x=\"70\" y=\"20\" width=\"820\" height=\"240\" fill=\"none\" stroke=\"#999\"/>";
+  for (int i = 0; i <= 4; ++i) {
+    const double y = y1 * i / 4, x = x0 + (x1 - x0) * i / 4;
+    svg += "<text x=\"64\" y=\"" + number(py(y) + 4) + "\" text-anchor=\"end\" font-size=\"12\">" +
+           number(y, "%.4g") + "</text><text x=\"" + number(px(x)) +
+           "\" y=\"278\" text-anchor=\"middle\" font-size=\"12\">" + number(x, "%.6g") + "</text>";
+  }
+  svg += "<text x=\"480\" y=\"300\" text-anchor=\"middle\" font-size=\"13\">Chainage (" +
+         std::string(surveys.front()->unit == "MPa" ? "m" : "ft") +
+         ")</text>"
+         "<text x=\"16\" y=\"140\" transform=\"rotate(-90 16 140)\" text-anchor=\"middle\" font-size=\"13\">"
+         "Subgrade normalised modulus (" +
+         surveys.front()->unit + ")</text>";
+  for (std::size_t k = 0; k < surveys.size(); ++k) {
+    const char* colour = kColours[k % 6];
+    svg += "<polyline class=\"series\" fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(colour) +
+           "\" points=\"";
+    for (const auto& [at, e] : surveys[k]->profile) svg += number(px(*at)) + "," + number(py(e)) + " ";
+    svg += "\"><title>" + escaped(surveys[k]->survey) + "</title></polyline>";
+    svg += "<text x=\"" + number(900 - 0.0) + "\" y=\"" + number(36 + 16.0 * static_cast<double>(k)) +
+           "\" text-anchor=\"end\" font-size=\"12\" fill=\"" + colour + "\">" + escaped(surveys[k]->survey) +
+           "</text>";
+  }
+  return svg + "</svg>";
+}
+
+constexpr const char* kStyle =
+    "body{font-family:'Liberation Sans',Arial,sans-serif;margin:24px;color:#222}"
+    "table{border-collapse:collapse;font-size:14px}th,td{border-bottom:1px solid #ccc;padding:4px 10px;"
+    "text-align:right}th{background:#f0f0f0}td.text,th.text{text-align:left}"
+    "tr.failed td{background:#fdecea}.note{color:#555;font-size:13px}";
+
+}  // namespace
+
+void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
+                        const NetworkPageOptions& options) {
+  Database db(out / "results.sqlite");
+  sqlite3* h = db.handle();
+  std::vector<SurveyRow> rows;
+  int layers = 0;
+  {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(
+        h,
+        "SELECT survey, route, status, stage, message, stations, drops, (SELECT count(*) FROM drops d "
+        "WHERE d.survey = surveys.survey AND d.flags IS NOT NULL AND d.flags <> '') FROM surveys "
+        "ORDER BY survey",
+        -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+      rows.push_back({text_of(s, 0),
+                      text_of(s, 1),
+                      text_of(s, 2),
+                      text_of(s, 3),
+                      text_of(s, 4),
+                      sqlite3_column_int64(s, 5),
+                      sqlite3_column_int64(s, 6),
+                      sqlite3_column_int64(s, 7),
+                      {},
+                      {},
+                      0,
+                      {},
+                      {}});
+    sqlite3_finalize(s);
+  }
+  for (SurveyRow& row : rows) {
+    for (int j = 1; j <= 5; ++j) {
+      std::vector<double> values;
+      for (const char* unit : {"MPa", "ksi"}) {
+        const std::string sql = "SELECT \"E" + std::to_string(j) + "_norm_" + unit +
+                                "\" FROM stations WHERE survey = ? AND \"E" + std::to_string(j) + "_norm_" +
+                                unit + "\" IS NOT NULL";
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
+        sqlite3_bind_text(s, 1, row.survey.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(s) == SQLITE_ROW) values.push_back(sqlite3_column_double(s, 0));
+        sqlite3_finalize(s);
+        if (!values.empty()) {
+          row.unit = unit;
+          break;
+        }
+      }
+      row.medians.push_back(values.empty() ? std::string() : significant(median(values)));
+      if (!values.empty()) layers = std::max(layers, j), row.layers = j;
+    }
+    read_profile(h, row);
+  }
+
+  const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Network of surveys</title>"
+      "<style>" +
+      std::string(kStyle) + "</style></head><body><h1>Network of surveys</h1>";
+  long failed = 0;
+  for (const SurveyRow& r : rows) failed += r.status != "ok";
+  html += "<p id=\"counts\"><strong>" + std::to_string(rows.size()) + "</strong> surveys, <strong>" +
+          std::to_string(failed) + "</strong> failed.</p>";
+  html +=
+      "<table id=\"surveys\"><thead><tr><th class=\"text\">Survey</th><th class=\"text\">Route</th>"
+      "<th class=\"text\">Status</th><th>Stations</th><th>Drops</th><th>Flagged drops (%)</th>";
+  for (int j = 1; j <= layers; ++j)
+    html += "<th>Layer " + std::to_string(j) + " median normalised modulus</th>";
+  html += "<th class=\"text\">Message</th></tr></thead><tbody>";
+  for (const SurveyRow& r : rows) {
+    const std::filesystem::path page = out / "surveys" / r.survey / kSurveyPage;
+    std::error_code ec;
+    std::string name = escaped(r.survey);
+    if (r.status == "ok" && std::filesystem::exists(page, ec))
+      name = "<a href=\"" +
+             escaped(std::filesystem::absolute(page).lexically_relative(folder).generic_string()) + "\">" +
+             name + "</a>";
+    html += "<tr id=\"survey-" + escaped(r.survey) + "\"" + (r.status == "ok" ? "" : " class=\"failed\"") +
+            "><td class=\"text\">" + name + "</td><td class=\"text\">" + escaped(r.route) +
+            "</td><td class=\"text\">" +
+            escaped(r.status == "ok" ? r.status : r.status + " (" + r.stage + ")") + "</td>";
+    if (r.status == "ok") {
+      char share[32];
+      std::snprintf(share, sizeof share, "%.1f",
+                    r.drops > 0 ? 100.0 * static_cast<double>(r.flagged) / r.drops : 0.0);
+      html += "<td>" + std::to_string(r.stations) + "</td><td>" + std::to_string(r.drops) + "</td><td>" +
+              share + "</td>";
+      for (int j = 0; j < layers; ++j)
+        html += "<td>" + (r.medians[j].empty() ? std::string() : r.medians[j] + " " + r.unit) + "</td>";
+    } else {
+      html += "<td></td><td></td><td></td>";
+      for (int j = 0; j < layers; ++j) html += "<td></td>";
+    }
+    html += "<td class=\"text\">" + escaped(r.message) + "</td></tr>";
+  }
+  html += "</tbody></table>";
+
+  // Routes surveyed more than once: every survey of the route placed along the chainage.
+  std::vector<std::string> routes;
+  for (const SurveyRow& r : rows)
+    if (r.status == "ok" && !r.route.empty() &&
+        std::find(routes.begin(), routes.end(), r.route) == routes.end())
+      routes.push_back(r.route);
+  std::string profiles;
+  for (const std::string& route : routes) {
+    std::vector<const SurveyRow*> same;
+    for (const SurveyRow& r : rows)
+      if (r.status == "ok" && r.route == route && !r.profile.empty() &&
+          std::all_of(r.profile.begin(), r.profile.end(),
+                      [](const auto& p) { return p.first.has_value(); }) &&
+          (same.empty() || same.front()->unit == r.unit))
+        same.push_back(&r);
+    if (same.size() >= 2) profiles += "<h3>" + escaped(route) + "</h3>" + profile_chart(route, same);
+  }
+  if (!profiles.empty())
+    html += "<section id=\"profiles\"><h2>Routes surveyed more than once</h2>" + profiles + "</section>";
+
+  if (!options.first.empty()) {
+    const auto find = [&](const std::string& name) -> const SurveyRow* {
+      for (const SurveyRow& r : rows)
+        if (r.survey == name && r.status == "ok") return &r;
+      throw InputError(name, 0, "not a survey of this network that ran");
+    };
+    const SurveyRow& a = *find(options.first);
+    const SurveyRow& b = *find(options.second);
+    if (a.unit != b.unit) throw InputError(b.survey, 0, "in other units than " + a.survey);
+    html += "<section id=\"difference\"><h2>" + escaped(b.survey) + " against " + escaped(a.survey) +
+            "</h2><table id=\"difference-table\"><thead><tr><th>Chainage</th><th class=\"text\">Station (" +
+            escaped(a.survey) + ")</th><th class=\"text\">Station (" + escaped(b.survey) + ")</th><th>" +
+            escaped(a.survey) + " (" + a.unit + ")</th><th>" + escaped(b.survey) + " (" + a.unit +
+            ")</th><th>Difference (" + a.unit + ")</th><th>Difference (%)</th></tr></thead><tbody>";
+    long unmatched = 0;
+    for (std::size_t i = 0; i < a.profile.size(); ++i) {
+      const auto& [at, e] = a.profile[i];
+      std::size_t best = b.profile.size();
+      double distance = options.tolerance;
+      for (std::size_t k = 0; k < b.profile.size(); ++k)
+        if (at && b.profile[k].first && std::abs(*b.profile[k].first - *at) <= distance)
+          distance = std::abs(*b.profile[k].first - *at), best = k;
+      if (best == b.profile.size()) {
+        ++unmatched;
+        continue;
+      }
+      const double other = b.profile[best].second;
+      html += "<tr><td>" + number(*at, "%.6g") + "</td><td class=\"text\">" + escaped(a.station_names[i]) +
+              "</td><td class=\"text\">" + escaped(b.station_names[best]) + "</td><td>" + significant(e) +
+              "</td><td>" + significant(other) + "</td><td>" + significant(other - e) + "</td><td>" +
+              number(e != 0 ? 100 * (other - e) / e : 0) + "</td></tr>";
+    }
+    html += "</tbody></table><p class=\"note\" id=\"unmatched\">" + std::to_string(unmatched) +
+            " stations of " + escaped(a.survey) + " without a station of " + escaped(b.survey) + " within " +
+            number(options.tolerance, "%.6g") + " of their chainage.</p></section>";
+  }
+  html +=
+      "<p class=\"note\">Medians over the stations of each survey; moduli normalised to the "
+      "reference temperature and load as in each survey's stations table.</p></body></html>\n";
+
+  const std::filesystem::path temporary = file.parent_path() / ("." + file.filename().string() + ".partial");
+  {
+    std::ofstream page(temporary, std::ios::binary | std::ios::trunc);
+    page << html;
+    if (!page.flush())
+      throw InputError(temporary.string(), 0, "cannot be written", InputError::Kind::kFileSystem);
+  }
+  std::filesystem::rename(temporary, file);
+}
+
+}  // namespace basinfit::network

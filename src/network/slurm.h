@@ -1,0 +1,30 @@
+#pragma once
+// A network on a Slurm cluster: a job array whose task i runs shard i/N into its own shard
+// database, and a merge job that waits for the whole array (afterany) and folds the shards.
+
+#include <filesystem>
+#include <string>
+
+namespace basinfit::network {
+
+struct SlurmOptions {
+  std::filesystem::path manifest;  // absolute
+  std::filesystem::path out;       // absolute
+  std::filesystem::path batch;     // the basinfit-batch executable the jobs run
+  int tasks = 1;
+  std::string partition;
+  std::string time;
+  int cpus_per_task = 1;
+};
+
+struct SlurmScripts {
+  std::filesystem::path array;  // DIR/slurm/array.sh
+  std::filesystem::path merge;  // DIR/slurm/merge.sh
+};
+
+SlurmScripts write_slurm_scripts(const SlurmOptions& options);
+
+// Quotes a word for a POSIX shell.
+std::string shell_word(const std::string& word);
+
+}  // namespace basinfit::network

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# A one-machine Slurm cluster for basinfit-batch: munged, slurmctld and slurmd started on
+# localhost with a private configuration, key, ports and state in a temporary folder; a 3-task
+# array and its merge job submitted through `basinfit-batch slurm --submit`; the merged database
+# compared with a local batch's; then a task cancelled with scancel, its shard named missing by
+# the merge, rerun alone and merged.  Every daemon started here is stopped by its process id.
+# Usage: slurm_cluster.sh BUILD_APPS_DIR SOURCE_DIR.  Exit 77: skipped (Slurm not installed).
+set -uo pipefail
+apps="$1"
+source_dir="$2"
+batch="$apps/basinfit-batch"
+
+for program in munged slurmctld slurmd sbatch squeue scancel sinfo setpriv python3; do
+  if ! command -v "$program" >/dev/null 2>&1; then
+    echo "skipped: $program is not installed (scripts/install-deps installs slurm-wlm and munge)"
+    exit 77
+  fi
+done
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: the test cluster's daemons need root"
+  exit 77
+fi
+
+work="$(mktemp -d)"
+chmod 755 "$work"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAILED: $*"
+  for log in "$work"/slurm/*.log "$work"/munge/munged.log; do [ -f "$log" ] && { echo "== $log"; tail -20 "$log"; }; done
+  exit 1
+}
+# Waits up to $2 seconds for the command $1 to succeed.
+wait_for() {
+  for _ in $(seq 1 $(( $2 * 5 ))); do eval "$1" && return 0; sleep 0.2; done
+  return 1
+}
+
+# The network: the two bundled run folders, the PDDX example and a second copy of the metric one.
+mkdir -p "$work/net"
+for example in metric english; do
+  mkdir -p "$work/net/$example"
+  cp "$source_dir/examples/$example/"*.dat "$work/net/$example/"
+  printf '9\nstandard.dat\ngeneral.dat\ndeflections.dat\ndetail.txt\nsummary.txt\nrun.log\n' >"$work/net/$example/control.txt"
+done
+cp "$source_dir/examples/pddx/survey.pdx" "$source_dir/examples/pddx/structure.csv" "$work/net/"
+printf 'name,source,structure\nmetric,metric,\nenglish,english,\nroute12,survey.pdx,structure.csv\nmetric-again,metric,\n' \
+  >"$work/net/network.csv"
+"$batch" run "$work/net/network.csv" --out "$work/local" -j 2 || fail "the local batch"
+
+# munge with a key of its own; its socket in a folder every user may enter.
+mkdir -p "$work/munge" "$work/munge-socket"
+head -c 1024 /dev/urandom >"$work/munge/munge.key"
+chown -R munge:munge "$work/munge" "$work/munge-socket"
+chmod 700 "$work/munge"
+chmod 755 "$work/munge-socket"
+chmod 400 "$work/munge/munge.key"
+socket="$work/munge-socket/munge.socket"
+setpriv --reuid=munge --regid=munge --init-groups munged -F --socket="$socket" --key-file="$work/munge/munge.key" \
+  --pid-file="$work/munge/munged.pid" --log-file="$work/munge/munged.log" --seed-file="$work/munge/seed" &
+pids+=($!)
+wait_for "[ -S '$socket' ]" 20 || fail "munged did not start"
+
+# Slurm on ports of its own, so another cluster on this machine is left alone.
+port=$(( 20000 + RANDOM % 20000 ))
+mkdir -p "$work/slurm/state" "$work/slurm/spool"
+export SLURM_CONF="$work/slurm/slurm.conf"
+cat >"$SLURM_CONF" <<CONF
+ClusterName=basinfit-test
+SlurmctldHost=localhost
+SlurmctldPort=$port
+SlurmdPort=$(( port + 1 ))
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+AuthInfo=socket=$socket
+CredType=cred/munge
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+MpiDefault=none
+StateSaveLocation=$work/slurm/state
+SlurmdSpoolDir=$work/slurm/spool
+SlurmctldPidFile=$work/slurm/slurmctld.pid
+SlurmdPidFile=$work/slurm/slurmd.pid
+SlurmctldLogFile=$work/slurm/slurmctld.log
+SlurmdLogFile=$work/slurm/slurmd.log
+ReturnToService=2
+NodeName=localhost NodeAddr=127.0.0.1 CPUs=2 RealMemory=1000 State=UNKNOWN
+PartitionName=debug Nodes=localhost Default=YES MaxTime=INFINITE State=UP
+CONF
+slurmctld -D -c >/dev/null 2>&1 &
+pids+=($!)
+slurmd -D -N localhost >/dev/null 2>&1 &
+pids+=($!)
+wait_for "sinfo -h -o %t 2>/dev/null | grep -q idle" 60 || fail "the node did not come up"
+
+# Waits (bounded) until no job of the given ids is pending, running or completing.
+wait_jobs() {
+  wait_for "[ -z \"\$(squeue -h -j $1 -t PD,R,CG,CF 2>/dev/null)\" ]" 300 || fail "jobs $1 did not finish"
+}
+
+# A database as text, clock columns left out.
+dump() {
+  python3 - "$1" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+for table, order in [("surveys", "survey"), ("stations", "survey, row"), ("drops", "survey, row"),
+                     ("sensors", "survey, row"), ("sections", "survey, row")]:
+    cursor = db.execute(f"SELECT * FROM {table} ORDER BY {order}")
+    names = [d[0] for d in cursor.description]
+    for row in cursor:
+        print(table, [v for n, v in zip(names, row) if n not in ("started_at", "finished_at")])
+PY
+}
+dump "$work/local/results.sqlite" >"$work/local.txt"
+
+# The whole array and its merge.
+ids=$("$batch" slurm "$work/net/network.csv" --out "$work/cluster" --tasks 3 --submit) || fail "submitting: $ids"
+array=$(echo "$ids" | awk '/^array/ {print $2}')
+merge=$(echo "$ids" | awk '/^merge/ {print $2}')
+[ -n "$array" ] && [ -n "$merge" ] || fail "no job ids in: $ids"
+wait_jobs "$array,$merge"
+dump "$work/cluster/results.sqlite" >"$work/cluster.txt"
+cmp -s "$work/local.txt" "$work/cluster.txt" || fail "the merged database differs from the local batch's: $(diff "$work/local.txt" "$work/cluster.txt" | head -5)"
+echo "array $array and merge $merge: the merged database equals the local batch's"
+
+# A task cancelled before it runs: the merge names its shard, a rerun of that task completes it.
+ids=$("$batch" slurm "$work/net/network.csv" --out "$work/cancelled" --tasks 3 --submit) || fail "submitting: $ids"
+array=$(echo "$ids" | awk '/^array/ {print $2}')
+merge=$(echo "$ids" | awk '/^merge/ {print $2}')
+scancel "${array}_2"
+wait_jobs "$array,$merge"
+grep -q "shards missing: 2" "$work/cancelled/slurm/merge-$merge.out" ||
+  fail "the merge did not name the cancelled shard: $(cat "$work/cancelled/slurm/merge-$merge.out")"
+rerun=$(sbatch --parsable --array=2 "$work/cancelled/slurm/array.sh") || fail "resubmitting task 2"
+wait_jobs "$rerun"
+"$batch" merge "$work/cancelled" || fail "the merge after the rerun"
+dump "$work/cancelled/results.sqlite" >"$work/cancelled.txt"
+cmp -s "$work/local.txt" "$work/cancelled.txt" || fail "after the rerun the database differs from the local batch's"
+echo "task ${array}_2 cancelled, named missing by merge $merge, rerun as $rerun and merged"
