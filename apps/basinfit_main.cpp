@@ -183,7 +183,11 @@ int main(int argc, char** argv) {
   if (!results_options.directory.empty()) {
     sections = std::make_unique<basinfit::survey::SectionsTable>(basinfit::survey::SectionsTableOptions{
         survey_options.sections_by, survey_options.min_section_length});
-    if (!survey) sections_collector = std::make_unique<basinfit::survey::SurveyCollector>();
+    if (!survey) {
+      sections_collector = std::make_unique<basinfit::survey::SurveyCollector>();
+      // The sections follow the same positions as on the page: the station table's chainages.
+      sections_collector->use_station_table(survey_options.station_table);
+    }
   }
 
   basinfit::CompositeAnalysis analyses;

@@ -26,10 +26,6 @@ const std::vector<Pattern> kStationColumns = {
     {"station_no", T::kInteger},
     {"line", T::kInteger},
     {"drops", T::kInteger},
-    {"chainage_{chainage}", T::kReal},
-    {"lane", T::kText},
-    {"latitude", T::kReal},
-    {"longitude", T::kReal},
     {"H{a}_{length}", T::kReal},
     {"temperature1_{temperature}", T::kReal},
     {"temperature2_{temperature}", T::kReal},
@@ -44,6 +40,15 @@ const std::vector<Pattern> kStationColumns = {
     {"K2_L{k}", T::kReal},
     {"R2_L{k}", T::kReal},
     {"soil_type_L{k}", T::kText},
+    {"normalisation", T::kText},
+    {"normalisation_note", T::kText},
+    {"coefficient_of_determination_L{k}", T::kReal},
+    {"implausible_law_layers", T::kText},
+    {"law_note_L{k}", T::kText},
+    {"chainage_{chainage}", T::kReal},
+    {"lane", T::kText},
+    {"latitude", T::kReal},
+    {"longitude", T::kReal},
 };
 
 const std::vector<Pattern> kDropColumns = {
@@ -69,6 +74,14 @@ const std::vector<Pattern> kDropColumns = {
     {"multistart_best_rms_percent", T::kReal},
     {"multistart_max_difference_percent", T::kReal},
     {"flags", T::kText},
+    {"normalisation", T::kText},
+    {"poorly_determined_layers", T::kText},
+    {"poorly_determined_se_percent", T::kText},
+    {"not_separable_layers", T::kText},
+    {"not_separable_correlation", T::kText},
+    {"modulus_at_bound_layers", T::kText},
+    {"modulus_at_bound_moduli_{modulus}", T::kText},
+    {"modulus_at_bound_bounds_{modulus}", T::kText},
 };
 
 const std::vector<Pattern> kSensorColumns = {
@@ -83,8 +96,21 @@ const std::vector<Pattern> kSensorColumns = {
     {"weighted_residual", T::kReal},
 };
 
-// The uniform sections' table has no fixed columns yet: its CSV columns go into `extra`.
-const std::vector<Pattern> kSectionColumns = {};
+// The uniform sections: positions in the run's length unit along the route, or in stations
+// when the survey is drawn in survey order; the response is a modulus or a deflection.
+const std::vector<Pattern> kSectionColumns = {
+    {"section", T::kInteger},
+    {"start_{chainage}", T::kReal},
+    {"end_{chainage}", T::kReal},
+    {"start_station", T::kReal},
+    {"end_station", T::kReal},
+    {"stations", T::kInteger},
+    {"response_mean_{modulus}", T::kReal},
+    {"response_mean_{deflection}", T::kReal},
+    {"response_cov_percent", T::kReal},
+    {"E{j}_norm_mean_{modulus}", T::kReal},
+    {"E{j}_norm_cov_percent", T::kReal},
+};
 
 struct UnitWords {
   const char *length, *load, *deflection, *modulus, *temperature, *chainage;

@@ -162,7 +162,10 @@ SurveyStation station_from_state(const RunState& state) {
     out.soil_type.emplace_back(soil_type_word(soil));
     out.k1.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k1[j]) : std::nullopt);
     out.k2.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.k2[j]) : std::nullopt);
-    out.r_squared.push_back(has_stress_fit(soil) ? std::optional<float>(r.statistics.r_squared[j])
+    // The reports' figure is 100 sqrt(SSR / SST), the correlation in percent; the page shows the
+    // coefficient of determination itself, the share of the spread of log E the law explains.
+    const float correlation = r.statistics.r_squared[j] / 100.0f;
+    out.r_squared.push_back(has_stress_fit(soil) ? std::optional<float>(100.0f * correlation * correlation)
                                                  : std::nullopt);
     out.implausible_law.push_back(false);
   }

@@ -105,7 +105,7 @@ struct SurveyStation {
   std::vector<std::optional<float>> k1;
   std::vector<std::optional<float>> k2;
   std::vector<std::string> soil_type;
-  std::vector<std::optional<float>> r_squared;  // measure of fit of the law, percent
+  std::vector<std::optional<float>> r_squared;  // coefficient of determination of the law, percent
   std::vector<bool> implausible_law;            // K2 outside its physically plausible range
   std::vector<std::string> flags;               // station-level flags (empty when none)
   std::vector<SurveyDrop> drops;
