@@ -25,14 +25,39 @@ TextFile TextFile::load(const std::string& path) {
   std::string text;
   int error = 0;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool stated = ::fstat(fd, &st) == 0;
+  std::string kind = stated ? file_kind(st.st_mode) : std::string("file");
+  Sha256 sha;
+  // What makes the file unusable as an input: too large, or a record without end.
+  std::string refusal;
+  if (stated && S_ISDIR(st.st_mode)) {
     error = EISDIR;
+  } else if (stated && S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) > kMaxInputFileBytes) {
+    refusal = "the file holds " + std::to_string(st.st_size) + " bytes, more than the " +
+              std::to_string(kMaxInputFileBytes >> 20) + " MiB an input file of this system may hold";
   } else {
     char buffer[65536];
+    std::size_t record_start = 0;  // offset in `text` of the record being read
+    int line = 1;
     while (true) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n > 0) {
+        const std::size_t from = text.size();
         text.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t at = text.find('\n', from); at != std::string::npos; at = text.find('\n', at + 1)) {
+          record_start = at + 1;
+          ++line;
+        }
+        if (text.size() - record_start > kMaxRecordBytes) {
+          refusal = "line " + std::to_string(line) + " runs beyond " + std::to_string(kMaxRecordBytes >> 10) +
+                    " KiB without a line end, which no record of this system does";
+          break;
+        }
+        if (text.size() > kMaxInputFileBytes) {
+          refusal = "the file holds more than the " + std::to_string(kMaxInputFileBytes >> 20) +
+                    " MiB an input file of this system may hold";
+          break;
+        }
       } else if (n == 0) {
         break;
       } else if (errno != EINTR) {
@@ -48,8 +73,12 @@ TextFile TextFile::load(const std::string& path) {
   if (error != 0)
     throw InputError(path, 0, std::string("cannot read the file: ") + std::strerror(error),
                      InputError::Kind::kFileSystem);
+  if (!refusal.empty()) throw InputError(path, 0, refusal + ": not an input file");
+  sha.update(text);
   TextFile file(path, text);
   file.identity_ = identity;
+  file.digest_ = sha.finish();
+  file.kind_ = std::move(kind);
   return file;
 }
 

@@ -56,7 +56,6 @@ bool SurveyReport::open(std::ostream& errors) {
 
 StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string& engine_version) {
   if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
-  page_->refuse_if_kept(units.kept_files);
   wired_ = true;
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
   SurveyPage& header = collector_.header();
@@ -103,7 +102,9 @@ int SurveyReport::finish(int status, std::ostream& errors) {
     if (!last.empty() && last.back() != '.') last += '.';
     end.stop_reason =
         "The run ended with exit status " + std::to_string(status) +
-        (status == 1 ? " (an input error)" : " (a file-system error)") +
+        (status == 1    ? " (an input error)"
+         : status > 128 ? " (interrupted)"
+                        : " (a file-system error)") +
         (last.empty() ? std::string(".") : ": " + last) +
         (!collector_.started()   ? " The settings were never read."
          : page.stations.empty() ? " No station was finished."

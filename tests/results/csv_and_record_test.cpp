@@ -78,12 +78,21 @@ TEST(RunRecord, Sha256OfPublishedTestVectors) {
   };
   for (const auto& v : vectors) {
     e2e::write_file(folder / "file", v.text);
-    const std::optional<FileDigest> digest = digest_file((folder / "file").string());
-    ASSERT_TRUE(digest);
-    EXPECT_EQ(digest->sha256, v.digest);
-    EXPECT_EQ(digest->size, v.text.size());
+    const RecordedFile recorded = recorded_file("file", (folder / "file").string());
+    ASSERT_TRUE(recorded.digest);
+    EXPECT_EQ(recorded.digest->sha256, v.digest);
+    EXPECT_EQ(recorded.digest->size, v.text.size());
+    // The bytes as read give the same digest (the long line is no input file).
+    if (v.text.size() > kMaxRecordBytes) continue;
+    const RecordedFile read = recorded_input("file", TextFile::load((folder / "file").string()));
+    ASSERT_TRUE(read.digest);
+    EXPECT_EQ(read.digest->sha256, v.digest);
   }
-  EXPECT_FALSE(digest_file((folder / "missing").string()));
+  EXPECT_FALSE(recorded_file("file", (folder / "missing").string()).digest);
+  // A device is named as such and never read.
+  const RecordedFile zero = recorded_file("file", "/dev/zero");
+  EXPECT_EQ(zero.kind, "character device");
+  EXPECT_FALSE(zero.digest);
 }
 
 TEST(RunRecord, FloatsAreTheirShortestDecimalsAndTimesAreUtc) {
