@@ -60,7 +60,12 @@ void stop_between_stations_on_interrupt() {
   action.sa_handler = request_stop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND | SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    // A signal the caller ignores (a job started in the background by a shell) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace

@@ -61,10 +61,6 @@ std::string decode(std::string_view text, Keep keep) {
 
 }  // namespace
 
-std::string valid_utf8(std::string_view text) {
-  return decode(text, [](char32_t) { return true; });
-}
-
 std::string printable_utf8(std::string_view text) {
   return decode(text, [](char32_t c) {
     if (c == '\t' || c == '\n' || c == '\r') return true;

@@ -9,14 +9,10 @@
 
 namespace basinfit {
 
-// `text` as valid UTF-8: every byte that does not begin a well-formed sequence (overlong forms,
-// surrogates and values beyond U+10FFFF included) becomes U+FFFD, one per byte, and everything
-// well formed is kept byte for byte.
-std::string valid_utf8(std::string_view text);
-
-// Like valid_utf8, and also replaces the characters a page or a caption must not hold as text
-// (the C0 controls other than tab, line feed and carriage return, DEL, and the C1 controls
-// U+0080-U+009F) by U+FFFD.
+// `text` as valid UTF-8 without control characters: every byte that does not begin a
+// well-formed sequence (overlong forms, surrogates and values beyond U+10FFFF included), and
+// every control character but tab, line feed and carriage return (the C0 controls, DEL and the
+// C1 controls U+0080-U+009F), becomes U+FFFD; everything else is kept byte for byte.
 std::string printable_utf8(std::string_view text);
 
 }  // namespace basinfit

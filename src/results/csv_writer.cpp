@@ -34,7 +34,7 @@ void CsvRow::separate() {
 }
 
 CsvRow& CsvRow::field(std::string_view raw) {
-  const std::string text = valid_utf8(raw);
+  const std::string text = printable_utf8(raw);
   // Text that a spreadsheet would run as a formula is written after a single quote, inside
   // quotes; so is text that already begins with a quote before such a character, so that a
   // reader that strips one quote before a formula character gets every field back.

@@ -4,7 +4,8 @@
 // locale-free in the shortest form that reads back to the same value; a missing value (NaN) is
 // an empty field and an unbounded one is "inf".
 //
-// Text fields (identifiers, words) are made valid UTF-8 (U+FFFD for bytes that are not) and
+// Text fields (identifiers, words) are made valid UTF-8 (U+FFFD for bytes that are not, and for
+// control characters other than tab, line feed and carriage return) and
 // are kept from running as spreadsheet formulas: one that begins with '=', '+', '-', '@', a tab
 // or a carriage return -- or with a single quote before one of those -- is written with a
 // leading single quote inside a quoted field ("'=1+2").  A reader strips one leading quote from
