@@ -40,6 +40,27 @@ TEST(CsvRow, QuotesOnlyWhatNeedsQuotingAndDoublesQuotes) {
   EXPECT_EQ(row.text(), "a,,3,0.5,");
 }
 
+TEST(CsvRow, TextThatASpreadsheetWouldRunIsQuotedBehindASingleQuote) {
+  const struct {
+    std::string field, written;
+  } cases[] = {
+      {"=1+2", "\"'=1+2\""},
+      {"+K12", "\"'+K12\""},
+      {"-1100", "\"'-1100\""},
+      {"@SUM(A1)", "\"'@SUM(A1)\""},
+      {"\tK1", "\"'\tK1\""},
+      {"\rK1", "\"'\rK1\""},
+      {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
+      {"'=x", "\"''=x\""},  // the reader's one stripped quote gives it back
+      {"'K1", "'K1"},
+      {"K-1", "K-1"},
+      {"1+100", "1+100"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CsvRow().field(c.field).text(), c.written) << c.field;
+  // Numbers stay plain numbers.
+  EXPECT_EQ(CsvRow().number(-2.5f).number(-3).text(), "-2.5,-3");
+}
+
 TEST(CsvRow, NumbersAreShortestAndReadBackExactly) {
   EXPECT_EQ(number_text(0.1f), "0.1");
   EXPECT_EQ(number_text(0.1), "0.1");
