@@ -125,6 +125,8 @@ TEST(HostileCompanions, EveryOutputIsCheckedFirstNothingHangsAndEveryRecordTells
                  "\"sha256\": \"[0-9a-f]{64}\"")))
              << record;
        }},
+      {"page on a pipe that nobody reads", "mkfifo pipe && \"$B\" -q --html pipe control.txt", 2,
+       "pipe: cannot create the survey page: a pipe that nobody reads", true},
       // The results folder and the page are checked with every other output, before anything is emptied.
       {"results folder is a file", "\"$B\" -q --results standard.dat control.txt", 2,
        "standard.dat: cannot create the results folder", true},
