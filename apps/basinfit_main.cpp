@@ -287,6 +287,7 @@ int main(int argc, char** argv) {
       analysis->set_load_levels(basinfit::results::load_levels_in_unit(load_levels, settings.metric()));
     };
   if (analysis) stop_between_stations_on_interrupt();
+  options.digest_inputs = analysis != nullptr;
   options.control_file = control_file;
   options.terminal = &std::cout;
   options.errors = survey ? &survey->watch(std::cerr) : &std::cerr;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,7 +13,7 @@
 
 namespace basinfit {
 
-TextFile TextFile::load(const std::string& path) {
+TextFile TextFile::load(const std::string& path, bool digest) {
   refuse_nul_in_name(path, "", 0, "an input file");
   int fd = -1;
   do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -38,17 +39,16 @@ TextFile TextFile::load(const std::string& path) {
   } else {
     char buffer[65536];
     std::size_t record_start = 0;  // offset in `text` of the record being read
-    int line = 1;
     while (true) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n > 0) {
         const std::size_t from = text.size();
         text.append(buffer, static_cast<std::size_t>(n));
-        for (std::size_t at = text.find('\n', from); at != std::string::npos; at = text.find('\n', at + 1)) {
-          record_start = at + 1;
-          ++line;
-        }
+        const std::size_t last_end = text.rfind('\n');
+        if (last_end != std::string::npos && last_end >= from) record_start = last_end + 1;
         if (text.size() - record_start > kMaxRecordBytes) {
+          const auto line =
+              std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(record_start), '\n') + 1;
           refusal = "line " + std::to_string(line) + " runs beyond " + std::to_string(kMaxRecordBytes >> 10) +
                     " KiB without a line end, which no record of this system does";
           break;
@@ -74,10 +74,10 @@ TextFile TextFile::load(const std::string& path) {
     throw InputError(path, 0, std::string("cannot read the file: ") + std::strerror(error),
                      InputError::Kind::kFileSystem);
   if (!refusal.empty()) throw InputError(path, 0, refusal + ": not an input file");
-  sha.update(text);
+  if (digest) sha.update(text);
   TextFile file(path, text);
   file.identity_ = identity;
-  file.digest_ = sha.finish();
+  if (digest) file.digest_ = sha.finish();
   file.kind_ = std::move(kind);
   return file;
 }

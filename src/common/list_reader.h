@@ -33,8 +33,9 @@ class TextFile {
  public:
   // Reads a whole file; a file that cannot be opened or read, or a folder, is an InputError
   // of kind kFileSystem naming it; a name holding a NUL byte, a file beyond kMaxInputFileBytes
-  // or a record beyond kMaxRecordBytes is an input error.
-  static TextFile load(const std::string& path);
+  // or a record beyond kMaxRecordBytes is an input error.  With `digest`, the SHA-256 of the
+  // bytes read is kept (digest()).
+  static TextFile load(const std::string& path, bool digest = false);
   // A file's text held in memory; `first_line` numbers its first record in messages.
   TextFile(std::string name, std::string_view contents, int first_line = 1);
 
@@ -44,7 +45,7 @@ class TextFile {
   int line_number(std::size_t index) const { return first_line_ + static_cast<int>(index); }
   // The file that was read (load only), to keep outputs from replacing it.
   const std::optional<FileIdentity>& identity() const { return identity_; }
-  // The size and SHA-256 of the bytes read (load only), and what the name reached ("file",
+  // The size and SHA-256 of the bytes read (load with digest), and what the name reached ("file",
   // "pipe", "character device"), for the run record.
   const std::optional<FileDigest>& digest() const { return digest_; }
   const std::string& kind() const { return kind_; }

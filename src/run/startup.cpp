@@ -195,9 +195,9 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   KeptFiles kept;
   try {
     control = read_control_file(options.control_file);
-    standard_values = TextFile::load(control->standard_values);
-    general_data = TextFile::load(control->general_data);
-    deflections = TextFile::load(control->deflections);
+    standard_values = TextFile::load(control->standard_values, options.digest_inputs);
+    general_data = TextFile::load(control->general_data, options.digest_inputs);
+    deflections = TextFile::load(control->deflections, options.digest_inputs);
     const std::vector<NamedFile> inputs = {
         {control->standard_values, "standard value file", standard_values->identity()},
         {control->general_data, "general data file", general_data->identity()},

@@ -87,6 +87,8 @@ struct EngineOptions {
   // Checks that need the inputs as read (an option that depends on the survey's units); run
   // before anything is changed on disk.  Throws InputError to refuse the run.
   std::function<void(const TextFile& general_data)> check_inputs;
+  // Keep the SHA-256 of every input as read (for a run record), see TextFile::digest.
+  bool digest_inputs = false;
 };
 
 // A station analysis that ends the run between two stations once `signal` holds a signal
