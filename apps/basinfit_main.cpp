@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <iostream>
@@ -16,6 +18,7 @@
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
+#include "option_checks.h"
 #include "plot/basin_plot.h"
 #include "plot/graphics_window.h"
 #include "plot/image_canvas.h"
@@ -23,6 +26,7 @@
 #include "results/results_analysis.h"
 #include "run/backcalculation.h"
 #include "run/composite_analysis.h"
+#include "run/input_files.h"
 #include "run/progress_display.h"
 #include "run/startup.h"
 #include "run/station_scheduler.h"
@@ -42,7 +46,30 @@ constexpr const char* kDescription =
     "the summary report and, in batch mode, the log file.  The control file is deleted once\n"
     "read when it is a regular file (or a link to one); a device or pipe is left alone.\n"
     "Exit status: 0 success, 1 input error, 2 usage or file-system error (also when an\n"
-    "output cannot be written).";
+    "output cannot be written); 130 (143) when stopped by SIGINT (SIGTERM) with --results or --html.";
+
+// More workers than this cannot help any machine the engine runs on, and each costs a thread
+// and its model and solver state.
+constexpr int kMaxJobs = 1024;
+
+// The signal that asked the run to stop (SIGINT, SIGTERM), set by the handler only.  With
+// results or a page, the run then ends after the station in hand, so that every output ends
+// with the same station; a second signal ends the process at once (the handler is reset).
+std::atomic<int> stop_signal{0};
+extern "C" void request_stop(int signal) { stop_signal.store(signal); }
+
+void stop_between_stations_on_interrupt() {
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    // A signal the caller ignores (a job started in the background by a shell) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
 
 }  // namespace
 
@@ -58,11 +85,12 @@ int main(int argc, char** argv) {
          "Also write each drop's basin chart as DIR/<station>-<drop>.png and .svg, in batch and windowed "
          "mode alike")
       ->type_name("DIR");
-  int jobs = basinfit::available_cores();
-  app.add_option("-j,--jobs", jobs,
-                 "Worker threads for the stations (default: the processors this process may use); 1 runs "
-                 "the stations one after another.  Reports, log and charts are the same for any number")
-      ->check(CLI::PositiveNumber)
+  int jobs = std::min(basinfit::available_cores(), kMaxJobs);
+  app.add_option(
+         "-j,--jobs", jobs,
+         "Worker threads for the stations, 1 to 1024 (default: the processors this process may use); "
+         "1 runs the stations one after another.  Reports, log and charts are the same for any number")
+      ->check(basinfit::cli::whole_number(1, kMaxJobs))
       ->type_name("N");
   basinfit::survey::SurveyReportOptions survey_options;
   std::string sections_by = "subgrade";
@@ -85,7 +113,7 @@ int main(int argc, char** argv) {
          "--min-section-length", survey_options.min_section_length,
          "Shortest uniform section on the survey page and in sections.csv, in metres or feet along the "
          "route (default 0: at least three stations)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(basinfit::cli::finite_number(0, true))
       ->type_name("LENGTH");
   std::string station_table_file;
   app.add_option("--station-table", station_table_file,
@@ -104,11 +132,21 @@ int main(int argc, char** argv) {
             return dir.empty() ? std::string("empty folder name") : std::string();
           })
           ->type_name("DIR");
-  app.add_option("--load-levels", results_options.load_levels,
-                 "Nominal drop levels for the load check, comma-separated, in the survey's load unit (N or "
-                 "lbf); default 26.7, 40.0, 53.4 and 71.2 kN")
+  std::vector<std::string> load_level_texts;
+  app.add_option(
+         "--load-levels", load_level_texts,
+         "Nominal drop levels for the load check, comma-separated, each with its unit (40kN, 9000lbf, "
+         "9kip, 40000N) or bare in the survey's load unit (N or lbf); a level outside 1 to 350 kN is "
+         "refused; default 26.7, 40.0, 53.4 and 71.2 kN")
       ->delimiter(',')
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return basinfit::results::parse_load_level(text)
+                       ? std::string()
+                       : "expected a positive number with an optional unit N, kN, lbf or kip, found '" +
+                             text + "'";
+          },
+          "LOAD"))
       ->type_name("LIST")
       ->needs(results);
   app.add_option("--sensor-precision", results_options.sensor_precision,
@@ -116,13 +154,13 @@ int main(int argc, char** argv) {
                  "PERCENT of the reading; default 2 microns plus 0.3 % (a calibrated geophone)")
       ->delimiter(',')
       ->expected(2)
-      ->check(CLI::NonNegativeNumber)
+      ->check(basinfit::cli::finite_number(0, true))
       ->type_name("ABS,PERCENT")
       ->needs(results);
   app.add_option("--multistart", results_options.multistart,
                  "K side fits per drop from seeds spread over the bounds, to flag fits that are not unique; "
                  "the reported fit stays the same (default 0)")
-      ->check(CLI::Range(0, 1000))
+      ->check(basinfit::cli::whole_number(0, 1000))
       ->type_name("K")
       ->needs(results);
   bool keep_control = false;
@@ -162,20 +200,9 @@ int main(int argc, char** argv) {
     results_options.station_table = &*station_table;
     survey_options.station_table = &*station_table;
   }
-  // The results analysis runs for the results folder, and for the survey page, which shows its
-  // data checks and input digests (without --results it writes no files).
-  std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
-  if (!results_options.directory.empty() || !survey_options.html_file.empty())
-    analysis = std::make_unique<basinfit::results::ResultsAnalysis>(results_options);
-
   if (const auto by = basinfit::survey::parse_sections_by(sections_by)) survey_options.sections_by = *by;
   survey_options.plot_dir = plot_dir;
   std::unique_ptr<basinfit::survey::SurveyReport> survey;
-  if (!survey_options.html_file.empty()) {
-    survey = std::make_unique<basinfit::survey::SurveyReport>(survey_options);
-    if (!survey->open(std::cerr)) return 2;
-  }
-
   // With --results, sections.csv holds the page's uniform sections (with or without --html),
   // from a collector of its own when there is no page.
   std::unique_ptr<basinfit::survey::SectionsTable> sections;
@@ -183,14 +210,42 @@ int main(int argc, char** argv) {
   if (!results_options.directory.empty()) {
     sections = std::make_unique<basinfit::survey::SectionsTable>(basinfit::survey::SectionsTableOptions{
         survey_options.sections_by, survey_options.min_section_length});
-    if (!survey) {
+    if (survey_options.html_file.empty()) {
       sections_collector = std::make_unique<basinfit::survey::SurveyCollector>();
       // The sections follow the same positions as on the page: the station table's chainages.
       sections_collector->use_station_table(survey_options.station_table);
     }
   }
 
+  // The results analysis runs for the results folder, and for the survey page, which shows its
+  // data checks and input digests (without --results it writes no files).
+  std::vector<basinfit::results::LoadLevel> load_levels;
+  for (const std::string& text : load_level_texts)
+    load_levels.push_back(*basinfit::results::parse_load_level(text));
+  std::unique_ptr<basinfit::results::ResultsAnalysis> analysis;
+  if (!results_options.directory.empty() || !survey_options.html_file.empty()) {
+    analysis = std::make_unique<basinfit::results::ResultsAnalysis>(results_options);
+    if (sections)
+      analysis->set_sections_writer([&sections, &survey, &sections_collector](basinfit::OutputFile& file) {
+        basinfit::survey::SurveyCollector& collector = survey ? survey->collector() : *sections_collector;
+        return sections->write(collector.page(), collector.subgrade(), file);
+      });
+    // The results folder and its files are opened before the run, so that its start-up checks
+    // them with every other file before anything is emptied.
+    if (!analysis->open_files(std::cerr)) return 2;
+  }
+
+  if (!survey_options.html_file.empty()) {
+    survey = std::make_unique<basinfit::survey::SurveyReport>(survey_options);
+    if (!survey->open(std::cerr)) {
+      analysis->finish(invocation, 2, std::cerr);  // removes what it created
+      return 2;
+    }
+    analysis->add_output("survey page", survey_options.html_file);
+  }
+
   basinfit::CompositeAnalysis analyses;
+  basinfit::StopOnSignal stop(stop_signal);
 
   std::unique_ptr<basinfit::plot::GraphicsWindow> window;
   std::unique_ptr<basinfit::plot::BasinImageWriter> images;
@@ -210,11 +265,7 @@ int main(int argc, char** argv) {
     basinfit::EngineComputations wiring;
     if (analysis) {
       if (sections) {
-        basinfit::survey::SurveyCollector& collector = survey ? survey->collector() : *sections_collector;
         analysis->add_listener([&sections](const basinfit::results::StationRecord& s) { sections->add(s); });
-        analysis->set_sections_writer([&sections, &collector](basinfit::OutputFile& file) {
-          return sections->write(collector.page(), collector.subgrade(), file);
-        });
         if (sections_collector) analyses.add(sections_collector.get());
       }
       analysis->open(units);
@@ -235,6 +286,7 @@ int main(int argc, char** argv) {
         collector.annotate_station(station);
       });
     }
+    if (analysis) analyses.add(&stop);  // last: the station is recorded everywhere first
     wiring.analysis = analyses.wiring();
     if (window || images) {
       wiring.observer = [&](const std::string& station_id, int drop, std::span<const float> offsets,
@@ -262,6 +314,19 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 
   basinfit::EngineOptions options;
+  if (analysis)
+    for (basinfit::OutputFile* file : analysis->files()) options.further_outputs.push_back(file);
+  if (survey) options.further_outputs.push_back(survey->file());
+  // Bare load levels are in the survey's unit, known once the general data file is read; they
+  // are checked then, before anything is emptied.
+  if (!load_levels.empty())
+    options.check_inputs = [&](const basinfit::TextFile& general_data) {
+      basinfit::RunSettings settings;
+      if (basinfit::read_general_data(general_data, settings)) return;  // the run reports it
+      analysis->set_load_levels(basinfit::results::load_levels_in_unit(load_levels, settings.metric()));
+    };
+  if (analysis) stop_between_stations_on_interrupt();
+  options.digest_inputs = analysis != nullptr;
   options.control_file = control_file;
   options.terminal = &std::cout;
   options.errors = survey ? &survey->watch(std::cerr) : &std::cerr;
@@ -270,8 +335,12 @@ int main(int argc, char** argv) {
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) options.progress = &progress;
   int status = basinfit::run_engine(options, computations, basinfit::make_report_writer);
-  if (analysis) status = analysis->finish(invocation, status, std::cerr);
+  const int interrupted_by = status == 130 ? stop_signal.load() : 0;
+  if (interrupted_by != 0) status = 128 + interrupted_by;
+  // The record is written last, with the status the run ends with.
+  if (analysis) status = analysis->close_tables(status, std::cerr);
   if (survey) status = survey->finish(status, std::cerr);
+  if (analysis) status = analysis->finish(invocation, status, std::cerr);
   // In windowed mode the basin stays on screen until the user closes its window.
   if (window) window->wait_until_closed();
   // The font caches live to the end of the process; handing them back keeps leak checkers quiet.
@@ -279,6 +348,11 @@ int main(int argc, char** argv) {
     window.reset();
     images.reset();
     basinfit::plot::release_font_caches();
+  }
+  // A run stopped by a signal ends by it, so that a calling shell or script stops too.
+  if (interrupted_by != 0 && status == 128 + interrupted_by) {
+    std::signal(interrupted_by, SIG_DFL);
+    std::raise(interrupted_by);
   }
   return status;
 }

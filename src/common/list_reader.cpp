@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,7 +13,7 @@
 
 namespace basinfit {
 
-TextFile TextFile::load(const std::string& path) {
+TextFile TextFile::load(const std::string& path, bool digest) {
   refuse_nul_in_name(path, "", 0, "an input file");
   int fd = -1;
   do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -25,14 +26,38 @@ TextFile TextFile::load(const std::string& path) {
   std::string text;
   int error = 0;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool stated = ::fstat(fd, &st) == 0;
+  std::string kind = stated ? file_kind(st.st_mode) : std::string("file");
+  Sha256 sha;
+  // What makes the file unusable as an input: too large, or a record without end.
+  std::string refusal;
+  if (stated && S_ISDIR(st.st_mode)) {
     error = EISDIR;
+  } else if (stated && S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) > kMaxInputFileBytes) {
+    refusal = "the file holds " + std::to_string(st.st_size) + " bytes, more than the " +
+              std::to_string(kMaxInputFileBytes >> 20) + " MiB an input file of this system may hold";
   } else {
     char buffer[65536];
+    std::size_t record_start = 0;  // offset in `text` of the record being read
     while (true) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n > 0) {
+        const std::size_t from = text.size();
         text.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t last_end = text.rfind('\n');
+        if (last_end != std::string::npos && last_end >= from) record_start = last_end + 1;
+        if (text.size() - record_start > kMaxRecordBytes) {
+          const auto line =
+              std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(record_start), '\n') + 1;
+          refusal = "line " + std::to_string(line) + " runs beyond " + std::to_string(kMaxRecordBytes >> 10) +
+                    " KiB without a line end, which no record of this system does";
+          break;
+        }
+        if (text.size() > kMaxInputFileBytes) {
+          refusal = "the file holds more than the " + std::to_string(kMaxInputFileBytes >> 20) +
+                    " MiB an input file of this system may hold";
+          break;
+        }
       } else if (n == 0) {
         break;
       } else if (errno != EINTR) {
@@ -48,8 +73,12 @@ TextFile TextFile::load(const std::string& path) {
   if (error != 0)
     throw InputError(path, 0, std::string("cannot read the file: ") + std::strerror(error),
                      InputError::Kind::kFileSystem);
+  if (!refusal.empty()) throw InputError(path, 0, refusal + ": not an input file");
+  if (digest) sha.update(text);
   TextFile file(path, text);
   file.identity_ = identity;
+  if (digest) file.digest_ = sha.finish();
+  file.kind_ = std::move(kind);
   return file;
 }
 

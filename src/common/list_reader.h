@@ -16,16 +16,26 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_digest.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
 
 namespace basinfit {
 
+// What a file of the engine's inputs may hold.  The largest surveys are a few megabytes and
+// their longest records (a title, a file name) a few hundred characters; anything beyond these
+// limits is not such a file (a device such as /dev/zero, a binary file) and is refused before it
+// can fill the memory.
+inline constexpr std::size_t kMaxInputFileBytes = std::size_t{256} << 20;  // 256 MiB
+inline constexpr std::size_t kMaxRecordBytes = std::size_t{64} << 10;      // 64 KiB
+
 class TextFile {
  public:
   // Reads a whole file; a file that cannot be opened or read, or a folder, is an InputError
-  // of kind kFileSystem naming it; a name holding a NUL byte is an input error.
-  static TextFile load(const std::string& path);
+  // of kind kFileSystem naming it; a name holding a NUL byte, a file beyond kMaxInputFileBytes
+  // or a record beyond kMaxRecordBytes is an input error.  With `digest`, the SHA-256 of the
+  // bytes read is kept (digest()).
+  static TextFile load(const std::string& path, bool digest = false);
   // A file's text held in memory; `first_line` numbers its first record in messages.
   TextFile(std::string name, std::string_view contents, int first_line = 1);
 
@@ -35,12 +45,18 @@ class TextFile {
   int line_number(std::size_t index) const { return first_line_ + static_cast<int>(index); }
   // The file that was read (load only), to keep outputs from replacing it.
   const std::optional<FileIdentity>& identity() const { return identity_; }
+  // The size and SHA-256 of the bytes read (load with digest), and what the name reached ("file",
+  // "pipe", "character device"), for the run record.
+  const std::optional<FileDigest>& digest() const { return digest_; }
+  const std::string& kind() const { return kind_; }
 
  private:
   std::string name_;
   std::vector<std::string> records_;
   int first_line_ = 1;
   std::optional<FileIdentity> identity_;
+  std::optional<FileDigest> digest_;
+  std::string kind_;
 };
 
 // One receiving item of a list-directed read, with its name for messages.

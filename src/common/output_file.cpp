@@ -18,7 +18,9 @@ constexpr std::size_t kHoldLimit = 1 << 20;
 
 OutputFile::OutputFile(std::string name, std::string what) : name_(std::move(name)), what_(std::move(what)) {
   refuse_nul_in_name(name_, "", 0, "the " + what_);
-  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  // Opened without waiting: a pipe without a reader is refused (ENXIO) instead of blocking the
+  // run for ever; writes then wait as usual (the flag is cleared below).
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   // Created here only when it did not exist, so that a run refused before it starts can
   // remove what it created and leave everything else as it was.
   do fd_ = ::open(name_.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
@@ -32,9 +34,13 @@ OutputFile::OutputFile(std::string name, std::string what) : name_(std::move(nam
   }
   if (fd_ < 0) {
     const int error = errno;
-    throw InputError(name_, 0, "cannot create the " + what_ + ": " + std::strerror(error),
+    throw InputError(name_, 0,
+                     "cannot create the " + what_ + ": " +
+                         (error == ENXIO ? std::string("a pipe that nobody reads") : std::strerror(error)),
                      InputError::Kind::kFileSystem);
   }
+  const int status_flags = ::fcntl(fd_, F_GETFL);
+  if (status_flags >= 0) ::fcntl(fd_, F_SETFL, status_flags & ~O_NONBLOCK);
   struct stat st {};
   if (::fstat(fd_, &st) == 0) regular_ = S_ISREG(st.st_mode);
   identity_ = identity_of_descriptor(fd_);

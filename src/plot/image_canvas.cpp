@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "common/text_encoding.h"
 #include "plot/palette.h"
 
 namespace basinfit::plot {
@@ -226,7 +227,9 @@ bool ImageCanvas::select_font(std::string_view request) {
 
 double ImageCanvas::text_width(std::string_view text) {
   if (!font_selected_) return 0;
-  const std::string s(text);
+  // Captions carry station identifiers, titles and routes as read; cairo refuses text that is
+  // not UTF-8, so bytes that are not, and control characters, are drawn as U+FFFD.
+  const std::string s = printable_utf8(text);
   cairo_text_extents_t extents;
   cairo_text_extents(cairo_, s.c_str(), &extents);
   return extents.x_advance;
@@ -241,7 +244,7 @@ double ImageCanvas::character_height() {
 
 void ImageCanvas::text(Point at, std::string_view text, bool vertical) {
   if (!font_selected_ || text.empty()) return;
-  const std::string s(text);
+  const std::string s = printable_utf8(text);
   const Point d = to_device(at);
   cairo_font_extents_t extents;
   cairo_font_extents(cairo_, &extents);

@@ -1,5 +1,7 @@
 #include "results/results_analysis.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <ostream>
@@ -39,6 +41,17 @@ struct Units {
         modulus(metric ? "MPa" : "ksi"),
         temperature(metric ? "C" : "F") {}
 };
+
+// Removes the folders from `folder` up to `outermost` (the ones a run created), each only when
+// empty, so nothing anybody put there meanwhile is lost.
+void remove_created_folders(const std::filesystem::path& folder, const std::filesystem::path& outermost) {
+  if (outermost.empty()) return;
+  std::error_code ignored;
+  for (std::filesystem::path at = folder; !at.empty(); at = at.parent_path()) {
+    if (!std::filesystem::remove(at, ignored)) return;
+    if (at == outermost || at == at.parent_path()) return;
+  }
+}
 
 std::string layer_column(int layer, const std::string& what) { return "E" + std::to_string(layer) + what; }
 
@@ -132,6 +145,61 @@ StationRecord analyse_station(const RunState& state, const CheckLimits& limits,
   return station;
 }
 
+std::optional<LoadLevel> parse_load_level(const std::string& text) {
+  LoadLevel level;
+  level.text = text;
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const auto [stop, error] = std::from_chars(begin, end, level.value);
+  if (error != std::errc() || stop == begin || !std::isfinite(level.value) || !(level.value > 0))
+    return std::nullopt;
+  const std::string unit(stop, end);
+  if (unit.empty()) return level;
+  for (const char* known : {"N", "kN", "lbf", "kip"}) {
+    std::string lower = unit, known_lower = known;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : known_lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == known_lower) {
+      level.unit = known;
+      return level;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<double> load_levels_in_unit(const std::vector<LoadLevel>& levels, bool metric) {
+  const std::string survey_unit = metric ? "N" : "lbf";
+  std::vector<double> out;
+  for (const LoadLevel& level : levels) {
+    double newtons = level.value;
+    const std::string unit = level.unit.empty() ? survey_unit : level.unit;
+    if (unit == "kN") newtons *= 1000.0;
+    if (unit == "lbf") newtons *= kNewtonsPerPoundForce;
+    if (unit == "kip") newtons *= 1000.0 * kNewtonsPerPoundForce;
+    if (newtons < kMinDropLevelNewtons || newtons > kMaxDropLevelNewtons) {
+      std::string reason = level.text + " is " + number_text(newtons / 1000.0) +
+                           " kN, which no deflectometer drops (1 kN to 350 kN)";
+      if (level.unit.empty()) {
+        // The units in which the number would be a drop level.
+        std::string likely;
+        for (const auto& [name, factor] :
+             {std::pair{"kN", 1000.0}, std::pair{"kip", 1000.0 * kNewtonsPerPoundForce}, std::pair{"N", 1.0},
+              std::pair{"lbf", kNewtonsPerPoundForce}}) {
+          const double as = level.value * factor;
+          if (name != survey_unit && as >= kMinDropLevelNewtons && as <= kMaxDropLevelNewtons)
+            likely += (likely.empty() ? "" : " or ") + level.text + name;
+        }
+        reason = level.text + ": a bare value is in the survey's load unit (" + survey_unit + "), and " +
+                 level.text + " " + survey_unit + " is no drop level of a deflectometer (1 kN to 350 kN)" +
+                 (likely.empty() ? std::string() : "; write " + likely + " for the unit meant");
+      }
+      throw InputError("--load-levels", 0, reason, InputError::Kind::kUsage);
+    }
+    out.push_back(metric ? newtons : newtons / kNewtonsPerPoundForce);
+  }
+  return out;
+}
+
 ResultsAnalysis::ResultsAnalysis(ResultsOptions options) : options_(std::move(options)) {
   limits_ = CheckLimits::for_units(true);
   precision_ = SensorPrecision::for_units(true);
@@ -139,46 +207,72 @@ ResultsAnalysis::ResultsAnalysis(ResultsOptions options) : options_(std::move(op
 
 ResultsAnalysis::~ResultsAnalysis() = default;
 
+bool ResultsAnalysis::open_files(std::ostream& errors) {
+  if (options_.directory.empty()) return true;
+  const std::filesystem::path folder(options_.directory);
+  try {
+    // The outermost folder this run makes, so that a run refused at its start leaves none.
+    std::error_code error;
+    std::filesystem::path missing;
+    for (std::filesystem::path at = folder; !at.empty() && !std::filesystem::exists(at, error);
+         at = at.parent_path()) {
+      missing = at;
+      if (at == at.parent_path()) break;
+    }
+    std::filesystem::create_directories(folder, error);
+    if (!error && !std::filesystem::is_directory(folder, error))
+      error = std::make_error_code(std::errc::not_a_directory);
+    if (error)
+      throw InputError(visible_name(options_.directory), 0,
+                       "cannot create the results folder: " + error.message(), InputError::Kind::kFileSystem);
+    created_folder_ = missing;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    try {
+      for (const auto& [name, what] :
+           {std::pair{kDropsFile, "drops table"}, std::pair{kSensorsFile, "sensors table"},
+            std::pair{kStationsFile, "stations table"}, std::pair{kRunRecordFile, "run record"}})
+        files.push_back(std::make_unique<OutputFile>((folder / name).string(), what));
+      if (sections_writer_)
+        files.push_back(std::make_unique<OutputFile>((folder / kSectionsFile).string(), "sections table"));
+    } catch (const InputError&) {
+      for (const std::unique_ptr<OutputFile>& file : files) file->abandon(true);
+      throw;
+    }
+    drops_ = std::move(files[0]);
+    sensors_ = std::move(files[1]);
+    stations_ = std::move(files[2]);
+    run_record_ = std::move(files[3]);
+    if (files.size() > 4) sections_ = std::move(files[4]);
+  } catch (const InputError& e) {
+    errors << "basinfit: " << e.what() << '\n';
+    errors.flush();
+    remove_created_folders(options_.directory, created_folder_);
+    return false;
+  }
+  return true;
+}
+
+std::vector<OutputFile*> ResultsAnalysis::files() const {
+  if (!drops_) return {};
+  std::vector<OutputFile*> all = {drops_.get(), sensors_.get(), stations_.get(), run_record_.get()};
+  if (sections_) all.push_back(sections_.get());
+  return all;
+}
+
 void ResultsAnalysis::open(const EngineUnits& units) {
+  started_ = true;
   if (units.control != nullptr) {
     const ControlFile& control = *units.control;
-    inputs_ = {recorded_file("standard value file", control.standard_values),
-               recorded_file("general data file", control.general_data),
-               recorded_file("deflection data file", control.deflections)};
+    const char* roles[] = {"standard value file", "general data file", "deflection data file"};
+    const std::string* names[] = {&control.standard_values, &control.general_data, &control.deflections};
+    inputs_.clear();
+    for (std::size_t i = 0; i < 3; ++i)
+      inputs_.push_back(units.inputs[i] != nullptr
+                            ? recorded_input(roles[i], *units.inputs[i])
+                            : RecordedFile{roles[i], *names[i], "missing", std::nullopt});
     engine_outputs_ = {{"detail report", control.detail_report}, {"summary report", control.summary_report}};
     if (control.log_unit != 0) engine_outputs_.push_back({"log file", control.log_file});
   }
-  if (options_.directory.empty()) return;
-  const std::filesystem::path folder(options_.directory);
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error)
-    throw InputError(options_.directory, 0, "cannot create the results folder: " + error.message(),
-                     InputError::Kind::kFileSystem);
-  // All four are opened and checked before any is kept or emptied; a refusal removes the files
-  // this run created and leaves the others as they were.
-  std::vector<std::unique_ptr<OutputFile>> files;
-  try {
-    std::vector<std::pair<const char*, const char*>> names = {{kDropsFile, "drops table"},
-                                                              {kSensorsFile, "sensors table"},
-                                                              {kStationsFile, "stations table"},
-                                                              {kRunRecordFile, "run record"}};
-    if (sections_writer_) names.emplace_back(kSectionsFile, "sections table");
-    for (const auto& [name, what] : names) {
-      files.push_back(std::make_unique<OutputFile>((folder / name).string(), what));
-      if (units.kept_files != nullptr) units.kept_files->refuse_if_kept(*files.back());
-    }
-  } catch (const InputError&) {
-    for (const std::unique_ptr<OutputFile>& file : files) file->abandon(true);
-    throw;
-  }
-  drops_ = std::move(files[0]);
-  sensors_ = std::move(files[1]);
-  stations_ = std::move(files[2]);
-  run_record_ = std::move(files[3]);
-  if (files.size() > 4) sections_ = std::move(files[4]);
-  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
-    if (file != nullptr) file->truncate();
 }
 
 void ResultsAnalysis::begin(const RunState& state) {
@@ -402,21 +496,37 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
 }
 
+int ResultsAnalysis::close_tables(int status, std::ostream& errors) {
+  if (!drops_ || !started_ || failed_) return status;
+  try {
+    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->close();
+  } catch (const InputError& e) {
+    errors << "basinfit: " << e.what() << '\n';
+    errors.flush();
+    failed_ = true;
+    return status == 0 ? 2 : status;
+  }
+  return status;
+}
+
 int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostream& errors) {
   if (!drops_) return status;
+  if (!started_) {
+    // Refused at its start: nothing of this run is left, and what was there stays as it was.
+    for (OutputFile* file : files()) file->abandon(true);
+    remove_created_folders(options_.directory, created_folder_);
+    return status;
+  }
   if (failed_) {
-    // The engine has reported the failed write; the tables keep their whole stations.
-    for (OutputFile* file :
-         {drops_.get(), sensors_.get(), stations_.get(), run_record_.get(), sections_.get()})
-      if (file != nullptr) file->abandon();
+    // The failed write has been reported; the tables keep their whole stations.
+    for (OutputFile* file : files()) file->abandon();
     return status;
   }
   try {
     // The sections of the stations recorded (all of them, or those before a stop).
     nlohmann::json sections = nullptr;
     if (sections_ && settings_) sections = sections_writer_(*sections_);
-    for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
-      if (file != nullptr) file->close();
+    if (sections_) sections_->close();
     RunDescription run;
     run.arguments = invocation.arguments;
     run.jobs = invocation.jobs;
@@ -429,6 +539,7 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
     for (const auto& [role, name] : engine_outputs_) run.outputs.push_back(recorded_file(role, name));
     for (const OutputFile* file : {drops_.get(), sensors_.get(), stations_.get(), sections_.get()})
       if (file != nullptr) run.outputs.push_back(recorded_file(file->what(), file->name()));
+    for (const auto& [role, name] : further_outputs_) run.outputs.push_back(recorded_file(role, name));
     run.settings = settings_;
     nlohmann::json levels = nlohmann::json::array();
     for (const double level : limits_.load_levels) levels.push_back(level);
@@ -451,8 +562,7 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
   } catch (const InputError& e) {
     errors << "basinfit: " << visible_name(e.what()) << '\n';
     errors.flush();
-    for (OutputFile* file :
-         {drops_.get(), sensors_.get(), stations_.get(), run_record_.get(), sections_.get()})
+    for (OutputFile* file : {run_record_.get(), sections_.get()})
       if (file != nullptr) file->abandon();
     return status == 0 ? 2 : status;
   }

@@ -1,7 +1,5 @@
 #include "results/run_record.h"
 
-#include <openssl/evp.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -15,37 +13,13 @@
 
 namespace basinfit::results {
 
-std::optional<FileDigest> digest_file(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return std::nullopt;
-  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
-  FileDigest digest;
-  std::array<char, 1 << 16> buffer{};
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const std::streamsize got = in.gcount();
-    if (got <= 0) break;
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) != 1)
-      return std::nullopt;
-    digest.size += static_cast<std::uintmax_t>(got);
-  }
-  if (in.bad()) return std::nullopt;
-  std::array<unsigned char, EVP_MAX_MD_SIZE> hash{};
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), hash.data(), &length) != 1) return std::nullopt;
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    digest.sha256 += kHex[hash[i] >> 4];
-    digest.sha256 += kHex[hash[i] & 15];
-  }
-  return digest;
+RecordedFile recorded_file(std::string role, std::string name) {
+  FileSummary summary = summarise_file(name);
+  return RecordedFile{std::move(role), std::move(name), std::move(summary.kind), std::move(summary.digest)};
 }
 
-RecordedFile recorded_file(std::string role, std::string name) {
-  RecordedFile file{std::move(role), std::move(name), std::nullopt};
-  file.digest = digest_file(file.name);
-  return file;
+RecordedFile recorded_input(std::string role, const TextFile& file) {
+  return RecordedFile{std::move(role), file.name(), file.kind(), file.digest()};
 }
 
 void RunCounts::add(const StationRecord& station) {
@@ -135,7 +109,7 @@ nlohmann::json run_record(const RunDescription& run) {
   auto files = [](const std::vector<RecordedFile>& list) {
     json out = json::array();
     for (const RecordedFile& file : list) {
-      json entry = {{"role", file.role}, {"name", file.name}};
+      json entry = {{"role", file.role}, {"name", file.name}, {"kind", file.kind}};
       if (file.digest) {
         entry["size"] = file.digest->size;
         entry["sha256"] = file.digest->sha256;

@@ -12,26 +12,28 @@
 #include <string>
 #include <vector>
 
+#include "common/file_digest.h"
+#include "common/list_reader.h"
 #include "results/records.h"
 #include "run/run_state.h"
 
 namespace basinfit::results {
 
-// SHA-256 of a file's bytes as 64 lowercase hex digits, and its size; nothing when the file
-// cannot be read.
-struct FileDigest {
-  std::uintmax_t size = 0;
-  std::string sha256;
-};
-std::optional<FileDigest> digest_file(const std::string& name);
+using basinfit::FileDigest;
 
-// A file of the run: its role ("deflection data file"), its name as given, its digest.
+// A file of the run: its role ("deflection data file"), its name as given, what the name
+// reaches ("file", "pipe", "character device", ...) and its digest (nothing for a device or a
+// pipe, or a file that cannot be read).
 struct RecordedFile {
   std::string role;
   std::string name;
+  std::string kind;
   std::optional<FileDigest> digest;
 };
+// An output as it stands at the end of the run: digested only when it is a regular file.
 RecordedFile recorded_file(std::string role, std::string name);
+// An input as the run read it: the digest of the bytes read, from a pipe or device too.
+RecordedFile recorded_input(std::string role, const TextFile& file);
 
 // Drops by convergence code and by flag, over the recorded stations.
 struct RunCounts {

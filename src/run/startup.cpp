@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -66,6 +67,27 @@ void check_outputs_apart(const std::vector<NamedFile>& outputs, const std::vecto
   }
 }
 
+// The outputs beside the reports (results, page) go through the same comparison, each message
+// naming the output first, as for a chart file that would replace a report.
+void check_further_outputs(const std::vector<NamedFile>& further, const std::vector<NamedFile>& outputs,
+                           const std::vector<NamedFile>& inputs) {
+  for (std::size_t i = 0; i < further.size(); ++i) {
+    const NamedFile& out = further[i];
+    auto refuse = [&](const std::string& reason) {
+      throw InputError(visible_name(out.name), 0, reason, InputError::Kind::kFileSystem);
+    };
+    for (const std::vector<NamedFile>* files : {&inputs, &outputs})
+      for (const NamedFile& kept : *files)
+        if (one_file(out.identity, kept.identity))
+          refuse("the " + out.what + " would replace the " + kept.what + " (" + visible_name(kept.name) +
+                 ")");
+    for (std::size_t k = 0; k < i; ++k)
+      if (one_file(out.identity, further[k].identity))
+        refuse("the " + out.what + " and the " + further[k].what + " name the same file (" +
+               visible_name(further[k].name) + ")");
+  }
+}
+
 // True when `path` lies on the process file system, whose links name open descriptors
 // (/dev/stdin leads to /proc/self/fd/0) rather than files of the user's.
 bool on_process_file_system(const std::filesystem::path& path) {
@@ -101,6 +123,24 @@ void write_diagnostic(std::ostream* errors, const std::string& text) {
 }
 
 }  // namespace
+
+std::unique_ptr<StationAnalysis::Result> StopOnSignal::analyse(const RunState& state) const {
+  (void)state;
+  return nullptr;
+}
+
+void StopOnSignal::record(const RunState& state, std::unique_ptr<Result> result) {
+  (void)result;
+  const int signal = signal_.load();
+  if (signal == 0) return;
+  const std::string& id = state.station.id;
+  const auto end = id.find_last_not_of(' ');
+  throw InputError("", 0,
+                   std::string("interrupted (") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
+                       "): the run stopped after station " +
+                       (end == std::string::npos ? id : id.substr(0, end + 1)),
+                   InputError::Kind::kInterrupted);
+}
 
 ControlFile read_control_file(const std::string& path) {
   const TextFile file = TextFile::load(path);
@@ -155,9 +195,9 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   KeptFiles kept;
   try {
     control = read_control_file(options.control_file);
-    standard_values = TextFile::load(control->standard_values);
-    general_data = TextFile::load(control->general_data);
-    deflections = TextFile::load(control->deflections);
+    standard_values = TextFile::load(control->standard_values, options.digest_inputs);
+    general_data = TextFile::load(control->general_data, options.digest_inputs);
+    deflections = TextFile::load(control->deflections, options.digest_inputs);
     const std::vector<NamedFile> inputs = {
         {control->standard_values, "standard value file", standard_values->identity()},
         {control->general_data, "general data file", general_data->identity()},
@@ -170,6 +210,10 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     if (control->log_unit != 0) outputs.push_back({control->log_file, "log file", {}});
     for (NamedFile& out : outputs) out.identity = identity_of_name(out.name);
     check_outputs_apart(outputs, inputs, options.control_file);
+    std::vector<NamedFile> further;
+    for (const OutputFile* out : options.further_outputs)
+      further.push_back({out->name(), out->what(), out->identity()});
+    check_further_outputs(further, outputs, inputs);
     // ... and every output again once open, which decides.
     detail_file = std::make_unique<OutputFile>(control->detail_report, "detail report");
     summary_file = std::make_unique<OutputFile>(control->summary_report, "summary report");
@@ -178,12 +222,19 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     outputs[1].identity = summary_file->identity();
     if (log_file) outputs[2].identity = log_file->identity();
     check_outputs_apart(outputs, inputs, options.control_file);
+    check_further_outputs(further, outputs, inputs);
+    if (options.check_inputs) options.check_inputs(*general_data);
     for (OutputFile* out : {detail_file.get(), summary_file.get(), log_file.get()})
       if (out != nullptr) out->truncate();
-    // The control file is not kept: once deleted, its identity may pass to a new file.
+    // The outputs beside the reports are emptied with them: a run that is then killed leaves no
+    // record or page of an earlier run beside its own reports.
+    for (OutputFile* out : options.further_outputs) out->truncate();
+    // A deleted control file is not kept: its identity may pass to a new file.
+    const bool control_stays = options.keep_control || !control_file_is_consumable(options.control_file);
     for (const NamedFile& file : inputs)
-      if (&file.name != &options.control_file) kept.add(file.name, file.what, file.identity);
+      if (&file.name != &options.control_file || control_stays) kept.add(file.name, file.what, file.identity);
     for (const NamedFile& file : outputs) kept.add(file.name, file.what, file.identity);
+    for (const NamedFile& file : further) kept.add(file.name, file.what, file.identity);
   } catch (const InputError& e) {
     for (OutputFile* out : {detail_file.get(), summary_file.get(), log_file.get()})
       if (out != nullptr) out->abandon(true);
@@ -214,6 +265,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
   try {
     MessageWriter messages(log.get(), &text_window);
     EngineUnits units{*detail, *summary, messages, control->log_unit == 0, &kept, &*control};
+    units.inputs = {&*standard_values, &*general_data, &*deflections};
     const EngineComputations wiring = computations_factory(units);
     std::unique_ptr<StationComputations> computations = wiring.make(messages, wiring.observer);
     std::unique_ptr<ReportWriter> reports = report_factory(units);

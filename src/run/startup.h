@@ -2,13 +2,17 @@
 // Start-up: the control file, the files on their units, batch or windowed mode, the driver,
 // and the closing order.
 
+#include <array>
+#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/file_names.h"
+#include "common/list_reader.h"
 #include "common/message_writer.h"
 #include "common/output_file.h"
 #include "common/record_format.h"
@@ -51,6 +55,8 @@ struct EngineUnits {
   const KeptFiles* kept_files = nullptr;
   // The names the control file gave.
   const ControlFile* control = nullptr;
+  // The input files as read: standard values, general data, deflection data.
+  std::array<const TextFile*, 3> inputs{};
 };
 
 using ReportFactory = std::function<std::unique_ptr<ReportWriter>(EngineUnits&)>;
@@ -73,6 +79,30 @@ struct EngineOptions {
   int jobs = 1;                         // workers; 1 is the plain serial run
   ProgressCounter* progress = nullptr;  // a progress display, or none
   bool keep_control = false;            // leave the control file in place, so the run can be repeated
+  // Outputs beside the reports (the results tables and record, the survey page), opened by the
+  // application without being changed.  Start-up compares them with the inputs, the control
+  // file, the reports, the log and each other by identity, and empties them with the reports
+  // once every check has passed; they are then kept apart from every later output (a chart).
+  std::vector<OutputFile*> further_outputs;
+  // Checks that need the inputs as read (an option that depends on the survey's units); run
+  // before anything is changed on disk.  Throws InputError to refuse the run.
+  std::function<void(const TextFile& general_data)> check_inputs;
+  // Keep the SHA-256 of every input as read (for a run record), see TextFile::digest.
+  bool digest_inputs = false;
+};
+
+// A station analysis that ends the run between two stations once `signal` holds a signal
+// number (set by an interrupt handler): after the station just recorded, it throws an
+// InputError of kind kInterrupted, so the reports, the results and the page all end with
+// that station.  Add it last, after every analysis that records a station.
+class StopOnSignal : public StationAnalysis {
+ public:
+  explicit StopOnSignal(const std::atomic<int>& signal) : signal_(signal) {}
+  std::unique_ptr<Result> analyse(const RunState& state) const override;
+  void record(const RunState& state, std::unique_ptr<Result> result) override;
+
+ private:
+  const std::atomic<int>& signal_;
 };
 
 // Runs the engine.  Returns the exit status: 0 normal end, 1 input error, 2 file-system

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "common/input_error.h"
+#include "common/text_encoding.h"
 
 namespace basinfit::survey {
 namespace {
@@ -1051,7 +1052,10 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
 
 }  // namespace
 
-std::string escape_html(std::string_view text) {
+std::string escape_html(std::string_view raw) {
+  // Text from the inputs is bytes as read: decoded once, every byte that is not UTF-8 and every
+  // control character (DEL and C1 included) becomes U+FFFD, so the page stays valid UTF-8.
+  const std::string text = printable_utf8(raw);
   std::string out;
   out.reserve(text.size());
   for (char c : text) {

@@ -57,6 +57,8 @@ class SurveyPageFile {
   void refuse_if_kept(const KeptFiles* kept);
   ~SurveyPageFile();
   const std::string& name() const { return file_.name(); }
+  // The open file, for the run's start-up checks (compared with the run's files, emptied with them).
+  OutputFile& file() { return file_; }
   void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
              const BasinSource& basins = {});
   // Leaves no page behind when this run created the file (a run that never started).

@@ -57,7 +57,6 @@ bool SurveyReport::open(std::ostream& errors) {
 
 StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string& engine_version) {
   if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
-  page_->refuse_if_kept(units.kept_files);
   wired_ = true;
   collector_.use_station_table(options_.station_table);
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
@@ -103,9 +102,14 @@ int SurveyReport::finish(int status, std::ostream& errors) {
     std::string last = tee_ ? tee_->last_line() : std::string();
     if (last.rfind("basinfit: ", 0) == 0) last.erase(0, 10);
     if (!last.empty() && last.back() != '.') last += '.';
+    // An interrupt is said in words of its own; its diagnostic line would only repeat them.
+    const bool interrupted = status > 128;
+    if (interrupted) last.clear();
     end.stop_reason =
         "The run ended with exit status " + std::to_string(status) +
-        (status == 1 ? " (an input error)" : " (a file-system error)") +
+        (status == 1   ? " (an input error)"
+         : interrupted ? ": it was interrupted (" + std::string(status == 143 ? "SIGTERM" : "SIGINT") + ")"
+                       : " (a file-system error)") +
         (last.empty() ? std::string(".") : ": " + last) +
         (!collector_.started()   ? " The settings were never read."
          : page.stations.empty() ? " No station was finished."

@@ -61,8 +61,11 @@ class SurveyReport {
   // Opens the page before the run starts, so that a page that cannot be written stops the run
   // before anything is changed: false (after a message on `errors`) when it cannot be opened.
   bool open(std::ostream& errors);
-  // Checks the page is none of the run's files and returns the station analysis that collects
-  // the page.  Throws InputError when the page is a kept file or cannot be opened.
+  // The open page, for EngineOptions::further_outputs: the run's start-up compares it with
+  // every other file of the run and empties it with the reports.  nullptr before open().
+  OutputFile* file() { return page_ ? &page_->file() : nullptr; }
+  // Returns the station analysis that collects the page (the page was checked at start-up).
+  // Throws InputError when the page cannot be opened.
   StationAnalysis* start(const EngineUnits& units, const std::string& engine_version);
   // The page's data as collected: where other analyses add flags (annotate_drop) and the run
   // record its hashes, version and date (header()) before finish().

@@ -40,6 +40,27 @@ TEST(CsvRow, QuotesOnlyWhatNeedsQuotingAndDoublesQuotes) {
   EXPECT_EQ(row.text(), "a,,3,0.5,");
 }
 
+TEST(CsvRow, TextThatASpreadsheetWouldRunIsQuotedBehindASingleQuote) {
+  const struct {
+    std::string field, written;
+  } cases[] = {
+      {"=1+2", "\"'=1+2\""},
+      {"+K12", "\"'+K12\""},
+      {"-1100", "\"'-1100\""},
+      {"@SUM(A1)", "\"'@SUM(A1)\""},
+      {"\tK1", "\"'\tK1\""},
+      {"\rK1", "\"'\rK1\""},
+      {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
+      {"'=x", "\"''=x\""},  // the reader's one stripped quote gives it back
+      {"'K1", "'K1"},
+      {"K-1", "K-1"},
+      {"1+100", "1+100"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CsvRow().field(c.field).text(), c.written) << c.field;
+  // Numbers stay plain numbers.
+  EXPECT_EQ(CsvRow().number(-2.5f).number(-3).text(), "-2.5,-3");
+}
+
 TEST(CsvRow, NumbersAreShortestAndReadBackExactly) {
   EXPECT_EQ(number_text(0.1f), "0.1");
   EXPECT_EQ(number_text(0.1), "0.1");
@@ -78,12 +99,21 @@ TEST(RunRecord, Sha256OfPublishedTestVectors) {
   };
   for (const auto& v : vectors) {
     e2e::write_file(folder / "file", v.text);
-    const std::optional<FileDigest> digest = digest_file((folder / "file").string());
-    ASSERT_TRUE(digest);
-    EXPECT_EQ(digest->sha256, v.digest);
-    EXPECT_EQ(digest->size, v.text.size());
+    const RecordedFile recorded = recorded_file("file", (folder / "file").string());
+    ASSERT_TRUE(recorded.digest);
+    EXPECT_EQ(recorded.digest->sha256, v.digest);
+    EXPECT_EQ(recorded.digest->size, v.text.size());
+    // The bytes as read give the same digest (the long line is no input file).
+    if (v.text.size() > kMaxRecordBytes) continue;
+    const RecordedFile read = recorded_input("file", TextFile::load((folder / "file").string(), true));
+    ASSERT_TRUE(read.digest);
+    EXPECT_EQ(read.digest->sha256, v.digest);
   }
-  EXPECT_FALSE(digest_file((folder / "missing").string()));
+  EXPECT_FALSE(recorded_file("file", (folder / "missing").string()).digest);
+  // A device is named as such and never read.
+  const RecordedFile zero = recorded_file("file", "/dev/zero");
+  EXPECT_EQ(zero.kind, "character device");
+  EXPECT_FALSE(zero.digest);
 }
 
 TEST(RunRecord, FloatsAreTheirShortestDecimalsAndTimesAreUtc) {

@@ -115,3 +115,39 @@ TEST(StationRecords, ListenersSeeEveryStationInOrderWithoutFiles) {
 
 }  // namespace
 }  // namespace basinfit::results
+
+namespace basinfit::results {
+namespace {
+
+TEST(LoadLevels, UnitsConvertExactlyAndBareValuesMustBeDropLevelsOfTheSurvey) {
+  const struct {
+    const char* text;
+    bool metric;
+    double expected;  // in the survey's unit; 0: refused
+  } cases[] = {
+      {"40kN", true, 40000.0},
+      {"40000", true, 40000.0},
+      {"9000lbf", true, 9000.0 * kNewtonsPerPoundForce},
+      {"9kip", false, 9000.0},
+      {"40kN", false, 40000.0 / kNewtonsPerPoundForce},
+      {"9000", false, 9000.0},
+      {"40", true, 0},     // 40 N: kilonewtons meant
+      {"9", false, 0},     // 9 lbf: kips meant
+      {"500kN", true, 0},  // beyond the heaviest deflectometer
+      {"500000", true, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<LoadLevel> level = parse_load_level(c.text);
+    ASSERT_TRUE(level) << c.text;
+    if (c.expected > 0) {
+      EXPECT_DOUBLE_EQ(load_levels_in_unit({*level}, c.metric).at(0), c.expected) << c.text;
+    } else {
+      EXPECT_THROW(load_levels_in_unit({*level}, c.metric), InputError) << c.text;
+    }
+  }
+  for (const char* bad : {"nan", "inf", "-40kN", "0", "40 kN", "40kg", "kN", ""})
+    EXPECT_FALSE(parse_load_level(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace basinfit::results
