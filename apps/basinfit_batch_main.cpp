@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "option_checks.h"
 #include "common/input_error.h"
 #include "network/batch.h"
 #include "network/database.h"
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   run->add_option("-j,--jobs", jobs,
                   "Worker threads shared by the surveys and their stations (default: the processors this "
                   "process may use)")
-      ->check(CLI::PositiveNumber)
+      ->check(basinfit::cli::whole_number(1, 1024))
       ->type_name("N");
   run->add_option("--shard", shard_text,
                   "Run only shard I of N (I from 0), balanced by drops, into DIR/shards/I.sqlite")
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
       ->add_option("--tolerance", page_options.tolerance,
                    "Farthest a station of B may lie from one of A to match it, in the surveys' chainage unit "
                    "(default 10)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(basinfit::cli::finite_number(0, true))
       ->type_name("LENGTH");
 
   std::string export_dir, gpkg_file;

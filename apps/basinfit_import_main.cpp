@@ -12,6 +12,7 @@
 #include "common/file_names.h"
 #include "basinfit_version.h"
 #include "common/input_error.h"
+#include "option_checks.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/structure.h"
@@ -166,9 +167,9 @@ int main(int argc, char** argv) {
   app.add_option("--max-iterations", run.max_iterations, "Iteration limit per drop (default 30)")
       ->check(CLI::Range(1, 10000));
   app.add_option("--rms-tolerance", run.rms_tolerance, "RMS tolerance in percent (default 0.5)")
-      ->check(CLI::PositiveNumber);
+      ->check(basinfit::cli::finite_number(0, false));
   app.add_option("--modulus-tolerance", run.modulus_tolerance, "Modulus tolerance in percent (default 0.5)")
-      ->check(CLI::PositiveNumber);
+      ->check(basinfit::cli::finite_number(0, false));
   app.add_option("--skip-seating", run.skip_seating, "Skip the first N drops of every test point")
       ->check(CLI::Range(0, 1000));
   app.add_option("--drops", drops, "Keep only drops with these sequence numbers, e.g. 2-5,8");

@@ -36,9 +36,10 @@
 namespace {
 
 constexpr const char* kDescription =
-    "Basinfit backcalculates the elastic modulus of every pavement layer from falling-weight-\n"
-    "deflectometer surveys: for each drop at each station it finds the layer moduli for which a\n"
-    "multilayer linear-elastic model under a circular plate gives the measured deflections.\n"
+    "Basinfit backcalculates the elastic modulus of every pavement layer from\n"
+    "falling-weight-deflectometer surveys: for each drop at each station it finds the layer moduli\n"
+    "for which a multilayer linear-elastic model under a circular plate gives the measured\n"
+    "deflections.\n"
     "\n"
     "CONTROL_FILE holds, one per line: the log unit number (0 for windowed mode, otherwise a\n"
     "positive unit other than 1, 2, 4, 7, 8, 11 and 12 for batch mode), then the names of the\n"

@@ -27,7 +27,7 @@ constexpr const char* kDescription =
     R"(basinfit-model: displacements, stresses and strains in a layered elastic pavement
 under one uniform circular load, by the engine's layered elastic response model.
 
-INPUT (a file, or standard input when no file or "-" is given), list-directed:
+INPUT is a file, or standard input when no file or a dash is given; it is read list-directed:
   line 1  number of layers n (1 to 5; the last is the half-space)
   line 2  moduli E1 .. En
   line 3  Poisson's ratios nu1 .. nun (0 <= nu < 1; above 0.5 is not physical)

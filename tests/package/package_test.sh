@@ -84,7 +84,8 @@ for tool in basinfit basinfit-import basinfit-model; do
   program="$work/root/usr/bin/$tool"
   [ -x "$program" ] || fail "the package holds no /usr/bin/$tool"
   for library in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
-    path="$(ldconfig -p | awk -v lib="$library" '$1 == lib { print $NF; exit }')"
+    # awk reads to the end: leaving early would end ldconfig by SIGPIPE, and pipefail with it.
+    path="$(ldconfig -p | awk -v lib="$library" '$1 == lib && path == "" { path = $NF } END { print path }')"
     [ -n "$path" ] || fail "$tool needs $library, which this machine does not have"
     owner=""
     for candidate in "$path" "${path/#\/usr\/lib/\/lib}" "${path/#\/lib/\/usr\/lib}" "$(readlink -f "$path")"; do
