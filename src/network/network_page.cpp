@@ -14,32 +14,14 @@
 #include "network/database.h"
 #include "network/survey_executor.h"
 #include "survey/chainage.h"
+#include "survey/html_page.h"
 
 namespace basinfit::network {
 namespace {
 
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+// Text from the database as HTML: the survey page's own escaping, which also replaces bytes that
+// are not UTF-8, so a survey name read from a Latin-1 file cannot make the page invalid.
+std::string escaped(const std::string& text) { return survey::escape_html(text); }
 
 std::string text_of(sqlite3_stmt* s, int i) {
   const unsigned char* t = sqlite3_column_text(s, i);
