@@ -53,13 +53,16 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     out.series_value.push_back(*v);
   }
   out.sections = find_sections(out.series_position, out.series_value, options.sections);
-  // The sections cover the whole route: a station without a value of the response at either
-  // end (a single drop, no normalisation) still lies in the first or the last section.
+  // The sections cover the measured route, from its first station to its last: a station
+  // without a value of the response at either end (a single drop, no normalisation) still lies
+  // in the first or the last section, and the half spacing the end stations weigh for in the
+  // cumulative difference is not shown as road that was surveyed (it would put a section's
+  // start before the first test point, at a negative chainage on a route starting at 0).
   if (!out.sections.empty() && !out.positions.position.empty()) {
     const auto [low, high] =
         std::minmax_element(out.positions.position.begin(), out.positions.position.end());
-    out.sections.front().start = std::min(out.sections.front().start, *low);
-    out.sections.back().end = std::max(out.sections.back().end, *high);
+    out.sections.front().start = *low;
+    out.sections.back().end = *high;
   }
 
   for (std::size_t k = 0; k < out.sections.size(); ++k) {

@@ -141,11 +141,12 @@ TEST(SurveyPage, RowsSectionsAndMarksFollowTheData) {
   const SurveyLayout layout = lay_out_survey(page, options);
   ASSERT_TRUE(layout.positions.from_identifiers);
   ASSERT_EQ(layout.rows.size(), 3u);
-  // Steps after stations 9 and 19: the section ends lie halfway to the next station.
-  EXPECT_DOUBLE_EQ(layout.rows[0].start, -25);
+  // Steps after stations 9 and 19: the section ends lie halfway to the next station, and the
+  // route runs from the first station to the last.
+  EXPECT_DOUBLE_EQ(layout.rows[0].start, 0);
   EXPECT_DOUBLE_EQ(layout.rows[0].end, 475);
   EXPECT_DOUBLE_EQ(layout.rows[1].end, 975);
-  EXPECT_DOUBLE_EQ(layout.rows[2].end, 1475);
+  EXPECT_DOUBLE_EQ(layout.rows[2].end, 1450);
   EXPECT_EQ(layout.rows[0].stations, 10);  // the one-drop station counts, without a modulus
   EXPECT_EQ(layout.rows[0].modulus[2].count, 9u);
   EXPECT_NEAR(layout.rows[1].modulus[2].mean, 40, 0.5);
