@@ -10,6 +10,7 @@
 #include <string>
 
 #include "option_checks.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "network/batch.h"
 #include "network/database.h"
@@ -125,8 +126,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // The message quotes the command line, which may come from a file: control bytes shown visibly,
+    // so an escape sequence in a name cannot rewrite the terminal.
+    std::cerr << basinfit::visible_name(e.what()) << "\nRun with --help for more information.\n";
+    return 2;
   }
 
   try {

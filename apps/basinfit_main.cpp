@@ -17,6 +17,7 @@
 #include <string>
 
 #include "basinfit_version.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "option_checks.h"
 #include "plot/basin_plot.h"
@@ -176,8 +177,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    // The message quotes the command line, which may come from a file: control bytes shown visibly,
+    // so an escape sequence in a name cannot rewrite the terminal.
+    std::cerr << basinfit::visible_name(e.what()) << "\nRun with --help for more information.\n";
+    return 2;
   }
 
   const std::vector<double>& precision = results_options.sensor_precision;
