@@ -18,6 +18,7 @@
 
 #include "basinfit_version.h"
 #include "common/file_names.h"
+#include "common/text_encoding.h"
 #include "common/input_error.h"
 #include "option_checks.h"
 #include "plot/basin_plot.h"
@@ -333,7 +334,11 @@ int main(int argc, char** argv) {
   if (analysis) stop_between_stations_on_interrupt();
   options.digest_inputs = analysis != nullptr;
   options.control_file = control_file;
-  options.terminal = &std::cout;
+  // The text window shows identifiers and titles from the input files: control bytes are
+  // shown visibly, never sent to the terminal.
+  basinfit::VisibleControlBytes visible_window(std::cout.rdbuf());
+  std::ostream text_window(&visible_window);
+  options.terminal = &text_window;
   options.errors = survey ? &survey->watch(std::cerr) : &std::cerr;
   options.jobs = jobs;
   options.keep_control = keep_control;

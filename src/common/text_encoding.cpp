@@ -68,4 +68,16 @@ std::string printable_utf8(std::string_view text) {
   });
 }
 
+VisibleControlBytes::int_type VisibleControlBytes::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  const auto byte = static_cast<unsigned char>(traits_type::to_char_type(c));
+  if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const char shown[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    return to_->sputn(shown, 4) == 4 ? c : traits_type::eof();
+  }
+  return traits_type::eq_int_type(to_->sputc(static_cast<char>(byte)), traits_type::eof()) ? traits_type::eof()
+                                                                                              : c;
+}
+
 }  // namespace basinfit

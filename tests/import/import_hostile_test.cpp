@@ -133,6 +133,20 @@ TEST(ImportHostile, EveryCaseEndsWithOneMessageAndAWholeFolderOrNone) {
                     "9\nstandard.dat\ngeneral.dat\ndeflections.dat\nd.txt\ns.txt\nrun.log\n");
        },
        "timeout 60 \"$B\" --quiet control.txt", 1, "5.9\\x1b[2J", nullptr},
+      {"an escape sequence in a station identifier, shown in the text window",
+       [](const TempFolder& f) {
+         write_file(f / "standard.dat", "1 68\n");
+         write_file(f / "general.dat", "t\n1 1 5.9 1 0\n0\n0 0 1 0\n1 0 0.35 400 50 3000\n10 1 1\n");
+         write_file(f / "deflections.dat", "r\nK\x1b[2J1 1 5 0 0 0 70 70\n9000 20\n");
+         write_file(f / "control.txt", "0\nstandard.dat\ngeneral.dat\ndeflections.dat\nd.txt\ns.txt\n");
+       },
+       "env -u DISPLAY timeout 60 \"$B\" control.txt > window.txt", 0, "the graphics window cannot be opened",
+       [](const TempFolder& f) {
+         const std::string window = read_file(f / "window.txt");
+         EXPECT_EQ(window.find('\x1b'), std::string::npos) << window;
+         EXPECT_NE(window.find("K\\x1b[2J1"), std::string::npos) << window;
+         EXPECT_NE(read_file(f / "d.txt").find("K\x1b[2J1"), std::string::npos);  // files keep their bytes
+       }},
       {"an escape sequence in the forward tool's input",
        [](const TempFolder& f) { write_file(f / "model.txt", "1\n30\x1b[2J\n0.35\n15 700\n1\n0 0 1\n"); },
        "timeout 60 \"$M\" model.txt", 1, "30\\x1b[2J", nullptr},
