@@ -23,6 +23,13 @@ std::string trimmed(std::string_view s) {
   return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
 }
 
+// The key a row is found by: the identifier as the engine keeps it, its first 10 characters
+// without trailing blanks (the importer makes identifiers unique in those 10).
+std::string engine_identifier(std::string_view station) {
+  const std::string whole = trimmed(station);
+  return trimmed(std::string_view(whole).substr(0, 10));
+}
+
 // The whole file, refusing one longer than the limit (a device that never ends, a wrong file)
 // before reading it all.
 std::string read_bounded(const std::string& file) {
@@ -175,8 +182,10 @@ StationTable StationTable::read(const std::string& file) {
       *target = *degrees;
     }
     row.comment = unquoted_text(record.fields[6]);
-    if (!table.index_.emplace(row.station, table.rows_.size()).second)
-      throw InputError(file, record.line, "the station '" + row.station + "' appears twice");
+    if (!table.index_.emplace(engine_identifier(row.station), table.rows_.size()).second)
+      throw InputError(file, record.line,
+                       "the station '" + row.station +
+                           "' appears twice (the engine tells stations apart by their first 10 characters)");
     table.rows_.push_back(std::move(row));
   }
   if (table.unit_.empty()) table.unit_ = "m";
@@ -184,7 +193,7 @@ StationTable StationTable::read(const std::string& file) {
 }
 
 const StationTableRow* StationTable::find(std::string_view station) const {
-  const auto it = index_.find(trimmed(station));
+  const auto it = index_.find(engine_identifier(station));
   return it == index_.end() ? nullptr : &rows_[it->second];
 }
 

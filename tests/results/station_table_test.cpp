@@ -28,9 +28,13 @@ TEST(StationTable, ReadsQuotedFieldsAndTakesOffTheFormulaGuard) {
   const fs::path file = write_table(std::string("\xEF\xBB\xBF") + kHeader +
                                     "1250,7.6,m,'-L1,51.5,-0.125,\"cracked, \"\"wet\"\"\"\r\n"
                                     "\"'=SUM(A1)\",57.6,m,,,,\"two\nlines\"\n"
-                                    "'x,1e3,m,'+,,,'@home\n");
+                                    "'x,1e3,m,'+,,,'@home\n"
+                                    "KM0012.350_L1,12350,m,,,,\n");
   const StationTable table = StationTable::read(file.string());
-  ASSERT_EQ(table.rows().size(), 3u);
+  ASSERT_EQ(table.rows().size(), 4u);
+  // The engine keeps an identifier's first 10 characters: a longer one is found by those.
+  ASSERT_NE(table.find("KM0012.350"), nullptr);
+  EXPECT_EQ(table.find("KM0012.350")->chainage, 12350);
   EXPECT_EQ(table.unit(), "m");
   const StationTableRow* first = table.find("  1250 ");
   ASSERT_NE(first, nullptr);
@@ -71,6 +75,7 @@ TEST(StationTable, MalformedTablesNameFileAndLine) {
       {std::string(kHeader) + "1,1,m,,91,0,\n", 2, "latitude"},
       {std::string(kHeader) + "1,1,m,,0,-180.5,\n", 2, "longitude"},
       {std::string(kHeader) + "1,1,m,,,,\n1,2,m,,,,\n", 3, "appears twice"},
+      {std::string(kHeader) + "ABCDEFGHIJ1,1,m,,,,\nABCDEFGHIJ2,2,m,,,,\n", 3, "first 10 characters"},
       {std::string(kHeader) + "1,1,m,,,\n", 2, "expected 7 fields"},
       {std::string(kHeader) + ",1,m,,,,\n", 2, "station identifier"},
       {std::string(kHeader) + "1,1,m,,,,\"open\n", 2, "never closed"},
