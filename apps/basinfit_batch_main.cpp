@@ -126,11 +126,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-    // The message quotes the command line, which may come from a file: control bytes shown visibly,
-    // so an escape sequence in a name cannot rewrite the terminal.
-    std::cerr << basinfit::visible_name(e.what()) << "\nRun with --help for more information.\n";
-    return 2;
+    return basinfit::cli::usage_error(app, e, "");
   }
 
   try {

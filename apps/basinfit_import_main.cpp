@@ -212,11 +212,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
-    // The message quotes the command line, which may come from a file: bytes shown visibly.
-    std::cerr << "basinfit-import: " << basinfit::visible_name(e.what())
-              << "\nRun with --help for more information.\n";
-    return 2;
+    return basinfit::cli::usage_error(app, e, "basinfit-import: ");
   }
 
   // A file-size limit is reported as a failed write, like any other, not by the signal.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "basinfit_version.h"
+#include "option_checks.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
 #include "common/list_reader.h"
@@ -236,10 +237,7 @@ int main(int argc, char** argv) {
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-      if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-      std::cerr << "basinfit-model: " << basinfit::visible_name(e.what())
-                << "\nRun with --help for more information.\n";
-      return 2;
+      return basinfit::cli::usage_error(app, e, "basinfit-model: ");
     }
     return run(input);
   } catch (const InputError& e) {

@@ -6,8 +6,11 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
+#include <iostream>
 #include <optional>
 #include <string>
+
+#include "common/file_names.h"
 
 namespace basinfit::cli {
 
@@ -50,6 +53,15 @@ inline CLI::Validator whole_number(long long low, long long high) {
         return {};
       },
       "INT " + range);
+}
+
+// What a tool does with a command line CLI11 refused: --help and --version are printed as CLI11
+// does (status 0); a usage error is one message, after `prefix`, with the control bytes of the
+// command line (which may come from a file) shown visibly, and status 2.
+inline int usage_error(const CLI::App& app, const CLI::ParseError& e, const std::string& prefix) {
+  if (e.get_exit_code() == 0) return app.exit(e);
+  std::cerr << prefix << visible_name(e.what()) << "\nRun with --help for more information.\n";
+  return 2;
 }
 
 }  // namespace basinfit::cli
