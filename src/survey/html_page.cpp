@@ -535,7 +535,7 @@ tr.drops-row>td{background:#fafafa;text-align:left}
 @media print{
  body{max-width:none;padding:0;font-size:10pt}
  button.fold,.screen-only{display:none}
- h2,#stations>p{break-after:avoid}
+ h2,h2+p,#stations>p{break-after:avoid}
  svg.chart{width:78%}td.hash{font-size:6.5pt}#run table,#summary table{font-size:8pt}
  svg,.drop,#run table,#summary table{break-inside:avoid}
  #station-table{font-size:7pt}#station-table .fit{min-width:0}
