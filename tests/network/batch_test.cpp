@@ -31,6 +31,8 @@ fs::path single_run(const fs::path& root, const std::string& survey, const fs::p
   }
   std::vector<std::string> args = {"--keep-control", "control.txt", "--results", ".", "--html",
                                    "survey.html",    "-q",          "-j",        "1"};
+  // The station table the importer writes, named as the importer's printed command names it.
+  if (fs::exists(place / "station-table.csv")) args.insert(args.end(), {"--station-table", "station-table.csv"});
   if (survey == "route12-pddx") args.insert(args.end(), {"--multistart", "2"});
   const auto run = run_program(bin + "basinfit", args, "cd '" + place.string() + "' &&");
   EXPECT_EQ(run.exit_status, 0) << run.err;
