@@ -82,6 +82,7 @@ std::string BatchSummary::line() const {
                      " failed";
   for (std::size_t i = 0; i < failed.size() && i < 3; ++i) text += (i ? "; " : " (") + failed[i].first;
   if (!failed.empty()) text += failed.size() > 3 ? "; ...)" : ")";
+  if (stopped) text += "; stopped, " + std::to_string(std::max(0, surveys - ran - skipped)) + " not run";
   return text;
 }
 
@@ -239,8 +240,8 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
       const ManifestEntry& s = manifest.surveys[pending[p].index];
       SurveyRecord record = pending[p].record;
       try {
-        // A folder of this process's own: an engine left running by a killed batch may still
-        // write into the folder of the earlier attempt, which is removed here.
+        // A folder of this process's own; what a killed batch left of an earlier attempt is
+        // removed here.
         const std::string stem = "." + s.name + ".partial.";
         {
           std::lock_guard lock(mutex);  // another survey's thread may be creating its own folder
