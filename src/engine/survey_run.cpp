@@ -1,5 +1,6 @@
 #include "engine/survey_run.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -215,8 +217,31 @@ int run_here(const SurveyRun& run) {
 
 }  // namespace
 
+namespace {
+// Where a system refuses a thread its own working folder (a container whose seccomp profile
+// denies unshare), runs in folders take turns changing the process's working folder.
+std::mutex process_folder;
+
+// Returns the process to the working folder it had when made.
+struct FolderReturn {
+  int back = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool returned() {
+    const bool ok = back >= 0 && ::fchdir(back) == 0;
+    if (back >= 0) ::close(back);
+    back = -1;
+    return ok;
+  }
+  ~FolderReturn() { returned(); }
+};
+}  // namespace
+
 int run_survey(const SurveyRun& run) {
   if (run.folder.empty()) return run_here(run);
+  std::ostream& errors = run.errors != nullptr ? *run.errors : std::cerr;
+  const auto cannot = [&](const char* what) {
+    errors << "basinfit: " << run.folder.string() << ": " << what << ": " << std::strerror(errno) << '\n';
+    return 2;
+  };
   // The run goes on a thread of its own whose working folder is the survey's: the thread leaves
   // the file-system context it shares with the process (unshare), so relative names resolve in
   // the survey's folder and are recorded as given, while other surveys work in theirs.  The
@@ -225,13 +250,22 @@ int run_survey(const SurveyRun& run) {
   std::exception_ptr fault;
   std::thread thread([&] {
     try {
-      if (::unshare(CLONE_FS) != 0 || ::chdir(run.folder.c_str()) != 0) {
-        std::ostream& errors = run.errors != nullptr ? *run.errors : std::cerr;
-        errors << "basinfit: " << run.folder.string()
-               << ": cannot work in this folder: " << std::strerror(errno) << '\n';
+      if (::unshare(CLONE_FS) == 0) {
+        status = ::chdir(run.folder.c_str()) == 0 ? run_here(run) : cannot("cannot work in this folder");
         return;
       }
-      status = run_here(run);
+      if (errno != EPERM && errno != ENOSYS && errno != EINVAL) {
+        status = cannot("cannot work in this folder");
+        return;
+      }
+      std::lock_guard lock(process_folder);
+      FolderReturn folder_return;
+      if (folder_return.back < 0) {
+        status = cannot("cannot note the working folder");
+        return;
+      }
+      status = ::chdir(run.folder.c_str()) == 0 ? run_here(run) : cannot("cannot work in this folder");
+      if (!folder_return.returned()) status = cannot("cannot return to the working folder");
     } catch (...) {
       fault = std::current_exception();
     }
