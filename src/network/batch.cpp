@@ -233,10 +233,8 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
   };
   const auto work = [&] {
     for (std::size_t p = next++; p < pending.size(); p = next++) {
-      if (options.stop != nullptr && options.stop->load() != 0) {
-        summary.stopped = true;
-        break;
-      }
+      // Stopped: no further survey starts (the summary says so once every thread has ended).
+      if (options.stop != nullptr && options.stop->load() != 0) break;
       const ManifestEntry& s = manifest.surveys[pending[p].index];
       SurveyRecord record = pending[p].record;
       try {

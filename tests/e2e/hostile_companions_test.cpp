@@ -41,11 +41,19 @@ std::string long_survey(int times) {
   return out;
 }
 
+// The time limit of one case: an engine that hangs is killed.  A sanitized engine runs several
+// times slower, and a case runs the 40-station survey twice.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr const char* kCaseSeconds = "600";
+#else
+constexpr const char* kCaseSeconds = "60";
+#endif
+
 // Runs `command` in bash in the folder, $B the executable, under a time limit.
 EngineRun run_in(const TempFolder& f, const std::string& command) {
   return run_program("timeout",
-                     {"-s", "KILL", "60", "bash", "-c", "B=\"$1\"; cd \"$2\" || exit 99; " + command, "bash",
-                      basinfit_path(), f.path().string()});
+                     {"-s", "KILL", kCaseSeconds, "bash", "-c", "B=\"$1\"; cd \"$2\" || exit 99; " + command,
+                      "bash", basinfit_path(), f.path().string()});
 }
 
 int count(const std::string& text, const std::string& what) {
