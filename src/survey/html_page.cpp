@@ -320,7 +320,8 @@ LinearAxis route_axis(const SurveyLayout& layout) {
   return linear_axis(low, high, 8);
 }
 
-void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profile, const SurveyLayout& layout) {
+void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profile,
+                     const SurveyLayout& layout) {
   Frame f;
   const LinearAxis xa = route_axis(layout);
   f.x_low = xa.low;
@@ -383,7 +384,8 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profi
       // A cross where a flag concerns this layer (or the drop as a whole).
       for (const ProfileDrop& d : drops) {
         const std::span<const float> e = profile.moduli(d);
-        if (j >= 32 || ((d.crossed_layers >> j) & 1u) == 0 || j >= e.size() || !drawable(e[j], true)) continue;
+        if (j >= 32 || ((d.crossed_layers >> j) & 1u) == 0 || j >= e.size() || !drawable(e[j], true))
+          continue;
         const double cx = f.x(x), cy = f.y(e[j]);
         crosses += "M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8";
       }
@@ -672,8 +674,8 @@ void header(Html& h, const SurveyPage& page, std::size_t stations, const RunEnd&
 void summary(Html& h, const SurveyPage& page, const SurveyProfile& profile) {
   const std::size_t drops = profile.drops.size();
   h.raw("<section id=\"summary\"><h2>Survey summary</h2>");
-  h.raw("<p id=\"counts\"><strong>" + std::to_string(profile.stations.size()) + "</strong> stations, <strong>" +
-        std::to_string(drops) + "</strong> drops.</p>");
+  h.raw("<p id=\"counts\"><strong>" + std::to_string(profile.stations.size()) +
+        "</strong> stations, <strong>" + std::to_string(drops) + "</strong> drops.</p>");
   h.raw(
       "<table id=\"convergence-counts\"><thead><tr><th "
       "class=\"text\">Convergence</th><th>Drops</th></tr></thead><tbody>");
@@ -1059,7 +1061,8 @@ std::string escape_html(std::string_view raw) {
   return out;
 }
 
-void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end, const PageSink& sink) {
+void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
+                const PageSink& sink) {
   SurveyProfile made;
   const SurveyProfile& profile = profile_of(page, made);
   const SurveyLayout layout = lay_out_survey(page, profile, options);
@@ -1116,8 +1119,11 @@ void SurveyPageFile::abandon() {
 void SurveyPageFile::write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end) {
   try {
     file_.truncate();
-    write_page(
-        page, options, end, [this](std::string_view piece) { file_.write(piece); });
+    write_page(page, options, end, [this](std::string_view piece) {
+      // Each piece goes to disk as it comes, so the page never gathers in memory.
+      file_.write(piece);
+      file_.flush();
+    });
     file_.close();
     done_ = true;
   } catch (const InputError&) {

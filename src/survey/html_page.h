@@ -39,7 +39,8 @@ using PageSink = std::function<void(std::string_view)>;
 
 // Writes the whole page to `sink`.  The stations of a collected page are read back one at a
 // time (SurveyPage::station_row) as their rows are written.
-void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end, const PageSink& sink);
+void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
+                const PageSink& sink);
 // The whole page as one string.
 std::string render_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
 

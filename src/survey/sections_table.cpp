@@ -54,8 +54,8 @@ nlohmann::json SectionsTable::write(SurveyPage page, int subgrade_layer, OutputF
   }
   SurveyProfile& profile = page.profile;
   for (std::size_t i = 0; i < profile.stations.size() && i < stations_.size(); ++i) {
-    profile.set_normalised(i, stations_[i].modulus ? std::span<const float>(*stations_[i].modulus)
-                                                   : std::span<const float>());
+    profile.set_normalised(
+        i, stations_[i].modulus ? std::span<const float>(*stations_[i].modulus) : std::span<const float>());
     profile.stations[i].normalised_centre_deflection = stations_[i].centre_deflection;
   }
   ReportOptions report;

@@ -14,7 +14,6 @@
 #include <type_traits>
 
 #include "common/input_error.h"
-
 #include "report/report_words.h"
 #include "results/data_checks.h"
 #include "run/regression.h"
@@ -256,10 +255,8 @@ void station_fields(Io& io, Station& s) {
 struct RowWriter {
   std::string bytes;
   template <class T>
-    requires std::is_arithmetic_v<T>
-  void operator()(const T& v) {
-    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
-  }
+  requires std::is_arithmetic_v<T>
+  void operator()(const T& v) { bytes.append(reinterpret_cast<const char*>(&v), sizeof v); }
   void operator()(const NormalisedBy& v) { (*this)(static_cast<std::uint8_t>(v)); }
   void operator()(const std::string& text) {
     (*this)(static_cast<std::uint32_t>(text.size()));
@@ -283,7 +280,7 @@ struct RowReader {
   const char* end;
   bool ok = true;
   template <class T>
-    requires std::is_arithmetic_v<T>
+  requires std::is_arithmetic_v<T>
   void operator()(T& v) {
     if (static_cast<std::size_t>(end - at) < sizeof v) {
       ok = false;
@@ -394,8 +391,8 @@ void StationSpool::store(std::size_t index, const SurveyStation& station) {
   if (fd_ >= 0) {
     std::size_t done = 0;
     while (done < row.bytes.size()) {
-      const ssize_t n = ::pwrite(fd_, row.bytes.data() + done, row.bytes.size() - done,
-                                 static_cast<off_t>(end_ + done));
+      const ssize_t n =
+          ::pwrite(fd_, row.bytes.data() + done, row.bytes.size() - done, static_cast<off_t>(end_ + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
@@ -415,7 +412,8 @@ void StationSpool::store(std::size_t index, const SurveyStation& station) {
 
 SurveyStation StationSpool::load(std::size_t index) const {
   if (lost_) unreadable(folder_, "the temporary file failed and could not be read back");
-  if (index >= extent_.size()) unreadable(folder_, "station " + std::to_string(index + 1) + " was never kept");
+  if (index >= extent_.size())
+    unreadable(folder_, "station " + std::to_string(index + 1) + " was never kept");
   const Extent& e = extent_[index];
   std::string bytes;
   const char* at = nullptr;
@@ -426,7 +424,8 @@ SurveyStation StationSpool::load(std::size_t index) const {
       const ssize_t n =
           ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(e.at + done));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) unreadable(folder_, n < 0 ? std::strerror(errno) : "the temporary file is shorter than written");
+      if (n <= 0)
+        unreadable(folder_, n < 0 ? std::strerror(errno) : "the temporary file is shorter than written");
       done += static_cast<std::size_t>(n);
     }
     at = bytes.data();
@@ -436,7 +435,8 @@ SurveyStation StationSpool::load(std::size_t index) const {
   SurveyStation station;
   RowReader row{at, at + e.size};
   station_fields(row, station);
-  if (!row.ok || row.at != row.end) unreadable(folder_, "station " + std::to_string(index + 1) + " does not read back whole");
+  if (!row.ok || row.at != row.end)
+    unreadable(folder_, "station " + std::to_string(index + 1) + " does not read back whole");
   return station;
 }
 
@@ -487,6 +487,7 @@ void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> resu
   for (const DropFlags& f : flags_)
     if (mine(f)) apply(station, f);
   flags_.erase(std::remove_if(flags_.begin(), flags_.end(), mine), flags_.end());
+  drop_count_ += station.drops.size();
   spool_.store(index, station);
 }
 
@@ -688,6 +689,8 @@ void SurveyCollector::fill(SurveyPage& page) const {
       ++it->count;
     }
   };
+  page.profile.stations.reserve(spool_.size());
+  page.profile.drops.reserve(drop_count_);
   for (std::size_t i = 0; i < spool_.size(); ++i) {
     const SurveyStation station = spool_.load(i);
     for (const SurveyDrop& drop : station.drops) {

@@ -117,6 +117,7 @@ class SurveyCollector : public StationAnalysis {
   void fill(SurveyPage& page) const;
   SurveyPage page_;
   StationSpool spool_;
+  std::size_t drop_count_ = 0;  // of the stations recorded
   std::vector<DropFlags> flags_;
   std::vector<results::StationRecord> records_;  // for stations not recorded yet
   const results::StationTable* table_ = nullptr;

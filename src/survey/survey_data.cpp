@@ -79,8 +79,8 @@ void SurveyProfile::add(const SurveyStation& s) {
   }
   if (first_offsets.empty() && !s.drops.empty()) {
     const SurveyBasin& b = s.drops[0].basin;
-    first_offsets.assign(b.offset.begin(),
-                         b.offset.begin() + static_cast<std::ptrdiff_t>(std::min(b.offset.size(), b.measured.size())));
+    first_offsets.assign(b.offset.begin(), b.offset.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                  b.offset.size(), b.measured.size())));
   }
   any_lane = any_lane || !s.lane.empty();
   any_gps = any_gps || s.latitude || s.longitude;

@@ -60,6 +60,7 @@ struct SurveyBasin {
   std::vector<float> measured;
   std::vector<float> calculated;
   std::vector<float> residual_percent;
+  bool operator==(const SurveyBasin&) const = default;
 };
 
 struct SurveyDrop {
@@ -77,6 +78,7 @@ struct SurveyDrop {
   std::vector<std::uint32_t> flag_layers;
   std::vector<std::string> flag_reasons;
   SurveyBasin basin;
+  bool operator==(const SurveyDrop&) const = default;
 };
 
 // How a station's moduli were carried to the standard load.
@@ -112,6 +114,7 @@ struct SurveyStation {
   std::vector<bool> implausible_law;            // K2 outside its physically plausible range
   std::vector<std::string> flags;               // station-level flags (empty when none)
   std::vector<SurveyDrop> drops;
+  bool operator==(const SurveyStation&) const = default;
 };
 
 // How many drops ended one way (a convergence outcome) or carry one flag.

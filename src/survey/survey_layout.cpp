@@ -12,7 +12,8 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
   return lay_out_survey(page, profile_of(page, made), options);
 }
 
-SurveyLayout lay_out_survey(const SurveyPage& page, const SurveyProfile& profile, const ReportOptions& options) {
+SurveyLayout lay_out_survey(const SurveyPage& page, const SurveyProfile& profile,
+                            const ReportOptions& options) {
   SurveyLayout out;
   std::vector<std::string> ids;
   std::vector<std::optional<double>> chainages;

@@ -126,9 +126,10 @@ int SurveyReport::finish(int status, std::ostream& errors) {
          : interrupted ? ": it was interrupted (" + std::string(status == 143 ? "SIGTERM" : "SIGINT") + ")"
                        : " (a file-system error)") +
         (last.empty() ? std::string(".") : ": " + last) +
-        (!collector_.started()           ? " The settings were never read."
-         : page.profile.stations.empty() ? " No station was finished."
-                                         : " The last station finished is " + page.profile.stations.back().id + ".");
+        (!collector_.started() ? " The settings were never read."
+         : page.profile.stations.empty()
+             ? " No station was finished."
+             : " The last station finished is " + page.profile.stations.back().id + ".");
   }
   try {
     page_->write(page, report, end);
