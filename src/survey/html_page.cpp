@@ -365,52 +365,90 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profi
     // Points as zero-length strokes with round caps: one short path per layer however long the
     // survey (an open ring, a white dot on a coloured one, for stations with a single drop; an
     // open square for moduli carried to the standard load by the station's trend).
+    // Each path is written as its points come, never gathered, so a long survey's profile
+    // costs no memory of its own: one pass over the stations per kind of mark.
+    enum class Mark { kDot, kRing, kTrend, kCross };
+    const auto marks = [&](Mark kind, const auto& put) {
+      for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+        const ProfileStation& s = profile.stations[i];
+        const std::span<const float> normalised = profile.normalised_modulus(i);
+        const std::span<const ProfileDrop> drops = profile.drops_of(i);
+        const double x = layout.positions.position[i];
+        if (kind == Mark::kDot || kind == Mark::kTrend) {
+          if (s.normalised && j < normalised.size() && drawable(normalised[j], true) &&
+              (s.normalised_by == NormalisedBy::kTrend) == (kind == Mark::kTrend))
+            put("M" + px(f.x(x)) + " " + px(f.y(normalised[j])) + "h0");
+        } else if (kind == Mark::kRing) {
+          if (!(s.normalised && j < normalised.size() && drawable(normalised[j], true)) &&
+              drops.size() == 1 && j < profile.moduli(drops[0]).size() &&
+              drawable(profile.moduli(drops[0])[j], true))
+            put("M" + px(f.x(x)) + " " + px(f.y(profile.moduli(drops[0])[j])) + "h0");
+        } else {
+          // A cross where a flag concerns this layer (or the drop as a whole).
+          for (const ProfileDrop& d : drops) {
+            const std::span<const float> e = profile.moduli(d);
+            if (j >= 32 || ((d.crossed_layers >> j) & 1u) == 0 || j >= e.size() || !drawable(e[j], true))
+              continue;
+            const double cx = f.x(x), cy = f.y(e[j]);
+            put("M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8");
+          }
+        }
+      }
+    };
+    const auto any = [&](Mark kind) {
+      bool found = false;
+      marks(kind, [&](const std::string&) { found = true; });
+      return found;
+    };
+    const auto path = [&](Mark kind) {
+      marks(kind, [&](const std::string& piece) {
+        h.raw(piece);
+        h.spill();
+      });
+    };
     std::vector<std::pair<double, double>> line;
-    std::string dots, rings, trend, crosses;
     for (std::size_t i = 0; i < profile.stations.size(); ++i) {
-      const ProfileStation& s = profile.stations[i];
       const std::span<const float> normalised = profile.normalised_modulus(i);
-      const std::span<const ProfileDrop> drops = profile.drops_of(i);
-      const double x = layout.positions.position[i];
-      if (s.normalised && j < normalised.size() && drawable(normalised[j], true)) {
-        const double e = normalised[j];
-        line.emplace_back(x, e);
-        (s.normalised_by == NormalisedBy::kTrend ? trend : dots) +=
-            "M" + px(f.x(x)) + " " + px(f.y(e)) + "h0";
-      } else if (drops.size() == 1 && j < profile.moduli(drops[0]).size() &&
-                 drawable(profile.moduli(drops[0])[j], true)) {
-        rings += "M" + px(f.x(x)) + " " + px(f.y(profile.moduli(drops[0])[j])) + "h0";
-      }
-      // A cross where a flag concerns this layer (or the drop as a whole).
-      for (const ProfileDrop& d : drops) {
-        const std::span<const float> e = profile.moduli(d);
-        if (j >= 32 || ((d.crossed_layers >> j) & 1u) == 0 || j >= e.size() || !drawable(e[j], true))
-          continue;
-        const double cx = f.x(x), cy = f.y(e[j]);
-        crosses += "M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8";
-      }
+      if (profile.stations[i].normalised && j < normalised.size() && drawable(normalised[j], true))
+        line.emplace_back(layout.positions.position[i], normalised[j]);
     }
     std::sort(line.begin(), line.end());
     if (line.size() > 1) {
-      std::string points;
-      for (const auto& [x, e] : line) points += px(f.x(x)) + "," + px(f.y(e)) + " ";
-      h.raw("<polyline class=\"series\" stroke=\"" + colour + "\" points=\"" + points + "\"/>");
+      h.raw("<polyline class=\"series\" stroke=\"" + colour + "\" points=\"");
+      for (const auto& [x, e] : line) {
+        h.raw(px(f.x(x)) + "," + px(f.y(e)) + " ");
+        h.spill();
+      }
+      h.raw("\"/>");
     }
+    line = {};
     const std::string name = escape_html(layer.name);
-    if (!dots.empty())
-      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"" + dots + "\"><title>" + name +
-            ": moduli at the standard load</title></path>");
-    if (!rings.empty())
-      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"" + rings + "\"/><path class=\"ring\" d=\"" +
-            rings + "\"><title>" + name + ": stations with a single drop</title></path>");
-    if (!trend.empty())
-      h.raw("<path class=\"trend\" stroke=\"" + colour + "\" d=\"" + trend +
-            "\"/><path class=\"trend-inner\" d=\"" + trend + "\"><title>" + name +
+    if (any(Mark::kDot)) {
+      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kDot);
+      h.raw("\"><title>" + name + ": moduli at the standard load</title></path>");
+    }
+    if (any(Mark::kRing)) {
+      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kRing);
+      h.raw("\"/><path class=\"ring\" d=\"");
+      path(Mark::kRing);
+      h.raw("\"><title>" + name + ": stations with a single drop</title></path>");
+    }
+    if (any(Mark::kTrend)) {
+      h.raw("<path class=\"trend\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kTrend);
+      h.raw("\"/><path class=\"trend-inner\" d=\"");
+      path(Mark::kTrend);
+      h.raw("\"><title>" + name +
             ": moduli carried to the standard load by the station's trend</title></path>");
-    if (!crosses.empty())
-      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"" + crosses + "\" data-layer=\"" +
-            std::to_string(j + 1) + "\"><title>" + name +
+    }
+    if (any(Mark::kCross)) {
+      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kCross);
+      h.raw("\" data-layer=\"" + std::to_string(j + 1) + "\"><title>" + name +
             ": drops with a data-check flag on this layer</title></path>");
+    }
     h.spill();
   }
   // The adjusted surface modulus, dashed in the surface layer's colour.
@@ -421,13 +459,15 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profi
       if (e && drawable(*e, true)) line.emplace_back(layout.positions.position[i], *e);
     }
     std::sort(line.begin(), line.end());
-    std::string points;
-    for (const auto& [x, e] : line)
-      points += px(f.x(x)) + "," + px(f.y(std::clamp(e, f.y_low, f.y_high))) + " ";
-    if (!line.empty())
-      h.raw("<polyline class=\"series adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" points=\"" +
-            points + "\"><title>Layer 1 adjusted to " + escape_html(page.reference_temperature) +
+    if (!line.empty()) {
+      h.raw("<polyline class=\"series adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" points=\"");
+      for (const auto& [x, e] : line) {
+        h.raw(px(f.x(x)) + "," + px(f.y(std::clamp(e, f.y_low, f.y_high))) + " ");
+        h.spill();
+      }
+      h.raw("\"><title>Layer 1 adjusted to " + escape_html(page.reference_temperature) +
             "</title></polyline>");
+    }
   }
   // Legend.
   double lx = f.left + 8;
@@ -471,22 +511,31 @@ void rms_profile(Html& h, const SurveyPage& page, const SurveyProfile& profile, 
   h.raw("<text class=\"limit-label\" x=\"" + px(f.width - f.right - 4) + "\" y=\"" +
         px(f.y(page.rms_limit_percent) - 5) + "\" text-anchor=\"end\">" +
         escape_html(tick_text(page.rms_limit_percent, 0.1)) + " % limit</text>");
-  // Round dots for the fits within the limit, squares (square caps) for the poor ones.
-  std::string good, poor;
-  for (std::size_t i = 0; i < profile.stations.size(); ++i) {
-    for (const ProfileDrop& d : profile.drops_of(i)) {
-      if (!std::isfinite(d.rms_percent)) continue;
-      const double cx = f.x(layout.positions.position[i]);
-      const double cy = f.y(std::clamp(static_cast<double>(d.rms_percent), f.y_low, f.y_high));
-      (d.rms_percent > page.rms_limit_percent ? poor : good) += "M" + px(cx) + " " + px(cy) + "h0";
+  // Round dots for the fits within the limit, squares (square caps) for the poor ones, each
+  // path written as its points come.
+  const auto dots = [&](bool poor, const auto& put) {
+    for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+      for (const ProfileDrop& d : profile.drops_of(i)) {
+        if (!std::isfinite(d.rms_percent) || (d.rms_percent > page.rms_limit_percent) != poor) continue;
+        const double cx = f.x(layout.positions.position[i]);
+        const double cy = f.y(std::clamp(static_cast<double>(d.rms_percent), f.y_low, f.y_high));
+        put("M" + px(cx) + " " + px(cy) + "h0");
+      }
     }
+  };
+  for (const bool poor : {false, true}) {
+    bool any = false;
+    dots(poor, [&](const std::string&) { any = true; });
+    if (!any) continue;
+    h.raw(poor ? "<path class=\"poor\" stroke=\"" + std::string(kPoorFit) + "\" d=\""
+               : "<path class=\"dots rms\" stroke=\"" + std::string(kGoodFit) + "\" d=\"");
+    dots(poor, [&](const std::string& piece) {
+      h.raw(piece);
+      h.spill();
+    });
+    h.raw(poor ? "\"><title>Drops whose RMS error exceeds the limit</title></path>"
+               : "\"><title>Drops within the RMS limit</title></path>");
   }
-  if (!good.empty())
-    h.raw("<path class=\"dots rms\" stroke=\"" + std::string(kGoodFit) + "\" d=\"" + good +
-          "\"><title>Drops within the RMS limit</title></path>");
-  if (!poor.empty())
-    h.raw("<path class=\"poor\" stroke=\"" + std::string(kPoorFit) + "\" d=\"" + poor +
-          "\"><title>Drops whose RMS error exceeds the limit</title></path>");
   h.raw("</svg>");
 }
 
