@@ -49,7 +49,8 @@ nlohmann::json SectionsTable::write(SurveyPage page, int subgrade_layer, OutputF
   // The sections need only the page's profile: made from its stations when it holds them.
   if (!page.stations.empty()) {
     SurveyProfile made;
-    page.profile = profile_of(page, made);
+    profile_of(page, made);
+    page.profile = std::move(made);
     page.stations = {};
   }
   SurveyProfile& profile = page.profile;

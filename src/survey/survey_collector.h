@@ -3,7 +3,8 @@
 // they are read, then every finished station's identifier, thicknesses, temperatures, moduli,
 // normalised moduli, stress-sensitivity fit, and per drop its load, moduli, RMS error,
 // convergence and basin.  Wired in as the run's station analysis: the copy of a station is
-// taken where the station ran (a worker of a parallel run) and kept in survey order.
+// taken where the station ran (a worker of a parallel run) and kept in survey order, on disk
+// (StationSpool) until the page is written, so the run's memory does not grow with the survey.
 
 #include <cstddef>
 #include <cstdint>
