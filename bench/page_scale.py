@@ -3,12 +3,13 @@
 headless browser takes to open it, against the length of the survey.
 
 Writes surveys of the metric example's stations (every drop), cycled under new identifiers
-10 m apart, runs the engine on each once with --html and once without, and opens the page in
-headless chromium (no network) REPEAT times, reporting the median wall time until the page's
-script has run (the DOM is dumped only after the load event), beside the time the same browser
-takes for a page of one line (its start-up) and the machine's load average.
+10 m apart, runs the engine on each RUNS times with --html and as often without (medians of
+the peak resident memory and of the wall time), checks that nothing but the page is left beside
+it, and opens the page in headless chromium (no network) REPEAT times, reporting the median wall
+time until the page's script has run (the DOM is dumped only after the load event), beside the
+time the same browser takes for a page of one line (its start-up) and the machine's load average.
 
-    bench/page_scale.py [BUILD_DIR] [--stations N[,N...]] [--repeat R] [--jobs J]
+    bench/page_scale.py [BUILD_DIR] [--stations N[,N...]] [--repeat R] [--runs RUNS] [--jobs J]
 """
 import os
 import statistics
@@ -19,7 +20,7 @@ import time
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 argv = sys.argv[1:]
-options = {"--stations": "2000,20000", "--repeat": "3", "--jobs": "2"}
+options = {"--stations": "2000,20000", "--repeat": "3", "--runs": "1", "--jobs": "2"}
 positional = []
 i = 0
 while i < len(argv):
@@ -53,12 +54,22 @@ def run_engine(folder, html):
             os.path.join(folder, "deflections.dat"), os.path.join(folder, "detail.txt"),
             os.path.join(folder, "summary.txt"), os.path.join(folder, "run.log")))
     extra = ["--html", os.path.join(folder, "page.html")] if html else []
+    # A child of this script starts its life with the script's own high-water mark (some 15 MiB),
+    # which would hide a smaller engine: GNU time, small itself, forks the engine and reports it.
+    measured = os.path.join(folder, "peak.txt")
+    timer = ["/usr/bin/time", "-f", "%M", "-o", measured] if os.access("/usr/bin/time", os.X_OK) else []
     start = time.monotonic()
-    child = subprocess.Popen([engine, "--quiet", "--jobs", options["--jobs"]] + extra + [control])
+    child = subprocess.Popen(timer + [engine, "--quiet", "--jobs", options["--jobs"]] + extra + [control])
     _, status, usage = os.wait4(child.pid, 0)
     if status != 0:
         sys.exit("the engine failed")
-    return usage.ru_maxrss / 1024, time.monotonic() - start
+    elapsed = time.monotonic() - start
+    if timer:
+        with open(measured) as f:
+            peak = int(f.read().split()[-1])
+        os.remove(measured)
+        return peak / 1024, elapsed
+    return usage.ru_maxrss / 1024, elapsed
 
 
 def open_in_browser(page, folder, marker='data-script="ready"'):
@@ -94,12 +105,21 @@ for n in [int(v) for v in options["--stations"].split(",")]:
                 out.write("%d %s\n" % (10 * s, " ".join(header)))
                 for d in drops:
                     out.write(d + "\n")
-        plain_memory, plain_time = run_engine(folder, False)
-        page_memory, page_time = run_engine(folder, True)
+        before = set(os.listdir(folder))
+        runs = int(options["--runs"])
+        plain = [run_engine(folder, False) for _ in range(runs)]
+        paged = [run_engine(folder, True) for _ in range(runs)]
+        plain_memory = statistics.median(m for m, _ in plain)
+        plain_time = statistics.median(t for _, t in plain)
+        page_memory = statistics.median(m for m, _ in paged)
+        page_time = statistics.median(t for _, t in paged)
+        left = set(os.listdir(folder)) - before - {"control.txt", "detail.txt", "summary.txt", "run.log", "page.html"}
+        if left:
+            sys.exit("the engine left %s beside the page" % sorted(left))
         page = os.path.join(folder, "page.html")
         size = os.path.getsize(page) / (1024 * 1024)
         opened = open_in_browser(page, folder)
         print("%6d stations: page %6.1f MiB; peak memory %6.1f MiB with --html, %6.1f MiB without; "
-              "engine %5.1f s with, %5.1f s without; opens in chromium in %4.1f s (median of %s; "
-              "load average %.1f)" % (n, size, page_memory, plain_memory, page_time, plain_time, opened,
-                                      options["--repeat"], os.getloadavg()[0]), flush=True)
+              "engine %5.1f s with, %5.1f s without (medians of %d); opens in chromium in %4.1f s (median "
+              "of %s; load average %.1f)" % (n, size, page_memory, plain_memory, page_time, plain_time, runs,
+                                            opened, options["--repeat"], os.getloadavg()[0]), flush=True)

@@ -320,7 +320,8 @@ LinearAxis route_axis(const SurveyLayout& layout) {
   return linear_axis(low, high, 8);
 }
 
-void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout) {
+void modulus_profile(Html& h, const SurveyPage& page, const SurveyProfile& profile,
+                     const SurveyLayout& layout) {
   Frame f;
   const LinearAxis xa = route_axis(layout);
   f.x_low = xa.low;
@@ -330,13 +331,14 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
   auto take = [&](double v) {
     if (v > 0 && std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
   };
-  for (const SurveyStation& s : page.stations) {
-    if (s.normalised_modulus)
-      for (float e : *s.normalised_modulus) take(e);
+  for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+    const ProfileStation& s = profile.stations[i];
+    if (s.normalised)
+      for (float e : profile.normalised_modulus(i)) take(e);
     if (s.normalised_adjusted_surface_modulus) take(*s.normalised_adjusted_surface_modulus);
-    for (const SurveyDrop& d : s.drops)
-      for (float e : d.modulus) take(e);
   }
+  if (profile.lowest_drop_modulus) take(*profile.lowest_drop_modulus);
+  if (profile.highest_drop_modulus) take(*profile.highest_drop_modulus);
   for (const SurveyLayer& layer : page.layers) {
     if (layer.lower_bound) take(*layer.lower_bound);
     if (layer.upper_bound) take(*layer.upper_bound);
@@ -363,72 +365,109 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
     // Points as zero-length strokes with round caps: one short path per layer however long the
     // survey (an open ring, a white dot on a coloured one, for stations with a single drop; an
     // open square for moduli carried to the standard load by the station's trend).
-    std::vector<std::pair<double, double>> line;
-    std::string dots, rings, trend, crosses;
-    for (std::size_t i = 0; i < page.stations.size(); ++i) {
-      const SurveyStation& s = page.stations[i];
-      const double x = layout.positions.position[i];
-      if (s.normalised_modulus && j < s.normalised_modulus->size() &&
-          drawable((*s.normalised_modulus)[j], true)) {
-        const double e = (*s.normalised_modulus)[j];
-        line.emplace_back(x, e);
-        (s.normalised_by == NormalisedBy::kTrend ? trend : dots) +=
-            "M" + px(f.x(x)) + " " + px(f.y(e)) + "h0";
-      } else if (s.drops.size() == 1 && j < s.drops[0].modulus.size() &&
-                 drawable(s.drops[0].modulus[j], true)) {
-        rings += "M" + px(f.x(x)) + " " + px(f.y(s.drops[0].modulus[j])) + "h0";
-      }
-      // A cross where a flag concerns this layer (or the drop as a whole).
-      for (const SurveyDrop& d : s.drops) {
-        if (d.flags.empty() || j >= d.modulus.size() || !drawable(d.modulus[j], true)) continue;
-        bool concerned = false;
-        for (std::size_t k = 0; k < d.flags.size(); ++k) {
-          const std::uint32_t layers = k < d.flag_layers.size() ? d.flag_layers[k] : 0;
-          concerned = concerned || layers == 0 || ((layers >> j) & 1u) != 0;
+    // Each path is written as its points come, never gathered, so a long survey's profile
+    // costs no memory of its own: one pass over the stations per kind of mark.
+    enum class Mark { kDot, kRing, kTrend, kCross };
+    const auto marks = [&](Mark kind, const auto& put) {
+      for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+        const ProfileStation& s = profile.stations[i];
+        const std::span<const float> normalised = profile.normalised_modulus(i);
+        const std::span<const ProfileDrop> drops = profile.drops_of(i);
+        const double x = layout.positions.position[i];
+        if (kind == Mark::kDot || kind == Mark::kTrend) {
+          if (s.normalised && j < normalised.size() && drawable(normalised[j], true) &&
+              (s.normalised_by == NormalisedBy::kTrend) == (kind == Mark::kTrend))
+            put("M" + px(f.x(x)) + " " + px(f.y(normalised[j])) + "h0");
+        } else if (kind == Mark::kRing) {
+          if (!(s.normalised && j < normalised.size() && drawable(normalised[j], true)) &&
+              drops.size() == 1 && j < profile.moduli(drops[0]).size() &&
+              drawable(profile.moduli(drops[0])[j], true))
+            put("M" + px(f.x(x)) + " " + px(f.y(profile.moduli(drops[0])[j])) + "h0");
+        } else {
+          // A cross where a flag concerns this layer (or the drop as a whole).
+          for (const ProfileDrop& d : drops) {
+            const std::span<const float> e = profile.moduli(d);
+            if (j >= 32 || ((d.crossed_layers >> j) & 1u) == 0 || j >= e.size() || !drawable(e[j], true))
+              continue;
+            const double cx = f.x(x), cy = f.y(e[j]);
+            put("M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8");
+          }
         }
-        if (!concerned) continue;
-        const double cx = f.x(x), cy = f.y(d.modulus[j]);
-        crosses += "M" + px(cx - 4) + " " + px(cy - 4) + "l8 8m0 -8l-8 8";
       }
+    };
+    const auto any = [&](Mark kind) {
+      bool found = false;
+      marks(kind, [&](const std::string&) { found = true; });
+      return found;
+    };
+    const auto path = [&](Mark kind) {
+      marks(kind, [&](const std::string& piece) {
+        h.raw(piece);
+        h.spill();
+      });
+    };
+    std::vector<std::pair<double, double>> line;
+    for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+      const std::span<const float> normalised = profile.normalised_modulus(i);
+      if (profile.stations[i].normalised && j < normalised.size() && drawable(normalised[j], true))
+        line.emplace_back(layout.positions.position[i], normalised[j]);
     }
     std::sort(line.begin(), line.end());
     if (line.size() > 1) {
-      std::string points;
-      for (const auto& [x, e] : line) points += px(f.x(x)) + "," + px(f.y(e)) + " ";
-      h.raw("<polyline class=\"series\" stroke=\"" + colour + "\" points=\"" + points + "\"/>");
+      h.raw("<polyline class=\"series\" stroke=\"" + colour + "\" points=\"");
+      for (const auto& [x, e] : line) {
+        h.raw(px(f.x(x)) + "," + px(f.y(e)) + " ");
+        h.spill();
+      }
+      h.raw("\"/>");
     }
+    line = {};
     const std::string name = escape_html(layer.name);
-    if (!dots.empty())
-      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"" + dots + "\"><title>" + name +
-            ": moduli at the standard load</title></path>");
-    if (!rings.empty())
-      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"" + rings + "\"/><path class=\"ring\" d=\"" +
-            rings + "\"><title>" + name + ": stations with a single drop</title></path>");
-    if (!trend.empty())
-      h.raw("<path class=\"trend\" stroke=\"" + colour + "\" d=\"" + trend +
-            "\"/><path class=\"trend-inner\" d=\"" + trend + "\"><title>" + name +
+    if (any(Mark::kDot)) {
+      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kDot);
+      h.raw("\"><title>" + name + ": moduli at the standard load</title></path>");
+    }
+    if (any(Mark::kRing)) {
+      h.raw("<path class=\"dots\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kRing);
+      h.raw("\"/><path class=\"ring\" d=\"");
+      path(Mark::kRing);
+      h.raw("\"><title>" + name + ": stations with a single drop</title></path>");
+    }
+    if (any(Mark::kTrend)) {
+      h.raw("<path class=\"trend\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kTrend);
+      h.raw("\"/><path class=\"trend-inner\" d=\"");
+      path(Mark::kTrend);
+      h.raw("\"><title>" + name +
             ": moduli carried to the standard load by the station's trend</title></path>");
-    if (!crosses.empty())
-      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"" + crosses + "\" data-layer=\"" +
-            std::to_string(j + 1) + "\"><title>" + name +
+    }
+    if (any(Mark::kCross)) {
+      h.raw("<path class=\"flagged\" stroke=\"" + colour + "\" d=\"");
+      path(Mark::kCross);
+      h.raw("\" data-layer=\"" + std::to_string(j + 1) + "\"><title>" + name +
             ": drops with a data-check flag on this layer</title></path>");
+    }
     h.spill();
   }
   // The adjusted surface modulus, dashed in the surface layer's colour.
   if (!page.reference_temperature.empty()) {
     std::vector<std::pair<double, double>> line;
-    for (std::size_t i = 0; i < page.stations.size(); ++i) {
-      const auto& e = page.stations[i].normalised_adjusted_surface_modulus;
+    for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+      const auto& e = profile.stations[i].normalised_adjusted_surface_modulus;
       if (e && drawable(*e, true)) line.emplace_back(layout.positions.position[i], *e);
     }
     std::sort(line.begin(), line.end());
-    std::string points;
-    for (const auto& [x, e] : line)
-      points += px(f.x(x)) + "," + px(f.y(std::clamp(e, f.y_low, f.y_high))) + " ";
-    if (!line.empty())
-      h.raw("<polyline class=\"series adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" points=\"" +
-            points + "\"><title>Layer 1 adjusted to " + escape_html(page.reference_temperature) +
+    if (!line.empty()) {
+      h.raw("<polyline class=\"series adjusted\" stroke=\"" + std::string(layer_colour(0)) + "\" points=\"");
+      for (const auto& [x, e] : line) {
+        h.raw(px(f.x(x)) + "," + px(f.y(std::clamp(e, f.y_low, f.y_high))) + " ");
+        h.spill();
+      }
+      h.raw("\"><title>Layer 1 adjusted to " + escape_html(page.reference_temperature) +
             "</title></polyline>");
+    }
   }
   // Legend.
   double lx = f.left + 8;
@@ -451,15 +490,14 @@ void modulus_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout
   h.raw("</svg>");
 }
 
-void rms_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout) {
+void rms_profile(Html& h, const SurveyPage& page, const SurveyProfile& profile, const SurveyLayout& layout) {
   Frame f;
   const LinearAxis xa = route_axis(layout);
   f.x_low = xa.low;
   f.x_high = xa.high;
   double high = page.rms_limit_percent * 1.5;
-  for (const SurveyStation& s : page.stations)
-    for (const SurveyDrop& d : s.drops)
-      if (std::isfinite(d.rms_percent)) high = std::max(high, static_cast<double>(d.rms_percent));
+  for (const ProfileDrop& d : profile.drops)
+    if (std::isfinite(d.rms_percent)) high = std::max(high, static_cast<double>(d.rms_percent));
   const LinearAxis ya = linear_axis(0, high, 5);
   f.y_low = 0;
   f.y_high = ya.high;
@@ -473,23 +511,31 @@ void rms_profile(Html& h, const SurveyPage& page, const SurveyLayout& layout) {
   h.raw("<text class=\"limit-label\" x=\"" + px(f.width - f.right - 4) + "\" y=\"" +
         px(f.y(page.rms_limit_percent) - 5) + "\" text-anchor=\"end\">" +
         escape_html(tick_text(page.rms_limit_percent, 0.1)) + " % limit</text>");
-  // Round dots for the fits within the limit, squares (square caps) for the poor ones.
-  std::string good, poor;
-  for (std::size_t i = 0; i < page.stations.size(); ++i) {
-    const SurveyStation& s = page.stations[i];
-    for (const SurveyDrop& d : s.drops) {
-      if (!std::isfinite(d.rms_percent)) continue;
-      const double cx = f.x(layout.positions.position[i]);
-      const double cy = f.y(std::clamp(static_cast<double>(d.rms_percent), f.y_low, f.y_high));
-      (d.rms_percent > page.rms_limit_percent ? poor : good) += "M" + px(cx) + " " + px(cy) + "h0";
+  // Round dots for the fits within the limit, squares (square caps) for the poor ones, each
+  // path written as its points come.
+  const auto dots = [&](bool poor, const auto& put) {
+    for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+      for (const ProfileDrop& d : profile.drops_of(i)) {
+        if (!std::isfinite(d.rms_percent) || (d.rms_percent > page.rms_limit_percent) != poor) continue;
+        const double cx = f.x(layout.positions.position[i]);
+        const double cy = f.y(std::clamp(static_cast<double>(d.rms_percent), f.y_low, f.y_high));
+        put("M" + px(cx) + " " + px(cy) + "h0");
+      }
     }
+  };
+  for (const bool poor : {false, true}) {
+    bool any = false;
+    dots(poor, [&](const std::string&) { any = true; });
+    if (!any) continue;
+    h.raw(poor ? "<path class=\"poor\" stroke=\"" + std::string(kPoorFit) + "\" d=\""
+               : "<path class=\"dots rms\" stroke=\"" + std::string(kGoodFit) + "\" d=\"");
+    dots(poor, [&](const std::string& piece) {
+      h.raw(piece);
+      h.spill();
+    });
+    h.raw(poor ? "\"><title>Drops whose RMS error exceeds the limit</title></path>"
+               : "\"><title>Drops within the RMS limit</title></path>");
   }
-  if (!good.empty())
-    h.raw("<path class=\"dots rms\" stroke=\"" + std::string(kGoodFit) + "\" d=\"" + good +
-          "\"><title>Drops within the RMS limit</title></path>");
-  if (!poor.empty())
-    h.raw("<path class=\"poor\" stroke=\"" + std::string(kPoorFit) + "\" d=\"" + poor +
-          "\"><title>Drops whose RMS error exceeds the limit</title></path>");
   h.raw("</svg>");
 }
 
@@ -634,7 +680,7 @@ document.body.setAttribute('data-script','ready');
 })();
 )";
 
-void header(Html& h, const SurveyPage& page, const RunEnd& end) {
+void header(Html& h, const SurveyPage& page, std::size_t stations, const RunEnd& end) {
   h.raw("<header>");
   h.element("h1", page.title.empty() ? std::string("Survey report") : page.title);
   if (!page.route.empty()) h.element("p", page.route, "class=\"route\" id=\"route\"");
@@ -645,7 +691,7 @@ void header(Html& h, const SurveyPage& page, const RunEnd& end) {
          "of the survey.</strong> ")
         .text(end.stop_reason)
         .raw(" This page shows only the ")
-        .text(std::to_string(page.stations.size()))
+        .text(std::to_string(stations))
         .raw(" station(s) finished before that.</p>");
   }
   h.raw("<dl class=\"meta\">");
@@ -674,12 +720,11 @@ void header(Html& h, const SurveyPage& page, const RunEnd& end) {
   h.raw("</tbody></table></section>");
 }
 
-void summary(Html& h, const SurveyPage& page) {
-  int drops = 0;
-  for (const SurveyStation& s : page.stations) drops += static_cast<int>(s.drops.size());
+void summary(Html& h, const SurveyPage& page, const SurveyProfile& profile) {
+  const std::size_t drops = profile.drops.size();
   h.raw("<section id=\"summary\"><h2>Survey summary</h2>");
-  h.raw("<p id=\"counts\"><strong>" + std::to_string(page.stations.size()) + "</strong> stations, <strong>" +
-        std::to_string(drops) + "</strong> drops.</p>");
+  h.raw("<p id=\"counts\"><strong>" + std::to_string(profile.stations.size()) +
+        "</strong> stations, <strong>" + std::to_string(drops) + "</strong> drops.</p>");
   h.raw(
       "<table id=\"convergence-counts\"><thead><tr><th "
       "class=\"text\">Convergence</th><th>Drops</th></tr></thead><tbody>");
@@ -707,9 +752,9 @@ void summary(Html& h, const SurveyPage& page) {
         "pct.</th><th>Bounds</th></tr></thead><tbody>");
   for (std::size_t j = 0; j < page.layers.size(); ++j) {
     std::vector<double> values;
-    for (const SurveyStation& s : page.stations)
-      if (s.normalised_modulus && j < s.normalised_modulus->size())
-        values.push_back((*s.normalised_modulus)[j]);
+    for (std::size_t i = 0; i < profile.stations.size(); ++i)
+      if (profile.stations[i].normalised && j < profile.normalised_modulus(i).size())
+        values.push_back(profile.normalised_modulus(i)[j]);
     const Spread sp = spread(values);
     const SurveyLayer& layer = page.layers[j];
     h.raw("<tr>").element("td", layer.name).element("td", std::to_string(values.size()));
@@ -729,7 +774,8 @@ void summary(Html& h, const SurveyPage& page) {
   h.raw("</tbody></table></section>");
 }
 
-void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const ReportOptions& options) {
+void profiles(Html& h, const SurveyPage& page, const SurveyProfile& profile, const SurveyLayout& layout,
+              const ReportOptions& options) {
   h.raw("<section id=\"profiles\"><h2>Profiles along the route</h2>");
   if (layout.positions.from_table) {
     h.raw("<p id=\"positions\" data-source=\"station-table\">Station positions are the chainages (" +
@@ -748,21 +794,14 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
         .text(layout.positions.note)
         .raw(".</p>");
   }
-  modulus_profile(h, page, layout);
+  modulus_profile(h, page, profile, layout);
   // Stations drawn without a normalised modulus, and why (the first reason given).
-  std::size_t without = 0;
-  const SurveyStation* first_without = nullptr;
-  for (const SurveyStation& s : page.stations)
-    if (!s.normalised_modulus && s.drops.size() > 1) {
-      ++without;
-      if (first_without == nullptr) first_without = &s;
-    }
-  if (first_without != nullptr) {
-    h.raw("<p class=\"note\" id=\"not-normalised\">" + std::to_string(without) +
+  if (profile.without_normalised > 0) {
+    h.raw("<p class=\"note\" id=\"not-normalised\">" + std::to_string(profile.without_normalised) +
           " station(s) with several drops have no normalised moduli and no point on the profile; station ")
-        .text(first_without->id + ": " +
-              (first_without->normalisation_note.empty() ? std::string("no reason recorded")
-                                                         : first_without->normalisation_note))
+        .text(profile.first_without_id + ": " +
+              (profile.first_without_note.empty() ? std::string("no reason recorded")
+                                                  : profile.first_without_note))
         .raw(".</p>");
   }
   h.raw(
@@ -770,7 +809,7 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
       "standard load by the station's trend of modulus against load; open points: stations with a single "
       "drop; crosses: drops with a data-check flag on that layer (or on the whole drop); dotted lines: the "
       "bounds of each layer; shaded bands: uniform sections.</p>");
-  rms_profile(h, page, layout);
+  rms_profile(h, page, profile, layout);
   h.raw("<p class=\"note\">Squares: drops whose RMS error exceeds the limit.</p></section>");
 
   h.raw("<section id=\"sections\"><h2>Uniform sections</h2>");
@@ -832,7 +871,7 @@ void profiles(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   h.raw("</section>");
 }
 
-void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const BasinSource& basins) {
+void stations(Html& h, const SurveyPage& page, const SurveyProfile& profile, const SurveyLayout& layout) {
   const std::size_t layers = page.layers.size();
   const std::size_t thicknesses = layers > 0 ? layers - 1 : 0;
   const SurveyUnits& u = page.units;
@@ -843,23 +882,10 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   // What the script needs to draw the drops: units, layer names, the convergence words the
   // drops point to, and the one scale of every residual strip.
   double largest = page.largest_residual_percent;
-  if (!(largest > 0))
-    for (const SurveyStation& s : page.stations)
-      for (const SurveyDrop& d : s.drops)
-        for (const float r : d.basin.residual_percent)
-          if (std::isfinite(r)) largest = std::max(largest, std::fabs(static_cast<double>(r)));
+  if (!(largest > 0)) largest = profile.largest_residual_percent;
   const LinearAxis residual_axis = linear_axis(0, std::max(largest, 1.0), 1);
   // The sensor offsets of the first basin, which most stations share.
-  std::vector<float> page_offsets;
-  for (std::size_t i = 0; i < page.stations.size() && page_offsets.empty(); ++i) {
-    const std::vector<SurveyBasin> first = basins ? basins(i) : std::vector<SurveyBasin>{};
-    const SurveyBasin* b = !first.empty()                    ? &first[0]
-                           : !page.stations[i].drops.empty() ? &page.stations[i].drops[0].basin
-                                                             : nullptr;
-    if (b != nullptr)
-      page_offsets.assign(b->offset.begin(), b->offset.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                                     b->offset.size(), b->measured.size())));
-  }
+  const std::vector<float>& page_offsets = profile.first_offsets;
   std::string info = "{\"load\":" + json_string(u.load) + ",\"modulus\":" + json_string(u.modulus) +
                      ",\"length\":" + json_string(u.length) + ",\"deflection\":" + json_string(u.deflection) +
                      ",\"offsets\":" + datum_list(page_offsets, page_offsets.size()) +
@@ -885,12 +911,7 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   auto heading = [&](const std::string& text) {
     h.raw("<th data-col=\"" + std::to_string(col++) + "\" scope=\"col\">").text(text).raw("</th>");
   };
-  bool any_lane = false, any_gps = false, any_comment = false;
-  for (const SurveyStation& s : page.stations) {
-    any_lane = any_lane || !s.lane.empty();
-    any_gps = any_gps || s.latitude || s.longitude;
-    any_comment = any_comment || !s.comment.empty();
-  }
+  const bool any_lane = profile.any_lane, any_gps = profile.any_gps, any_comment = profile.any_comment;
   const bool adjusted = !page.reference_temperature.empty();
   heading("Station");
   heading("Position (" + layout.positions.unit + ")");
@@ -910,8 +931,11 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
   const int columns = col;
   h.raw("</tr></thead>");
 
-  for (std::size_t i = 0; i < page.stations.size(); ++i) {
-    const SurveyStation& s = page.stations[i];
+  // A station's row in full: in the page, or read back from where its collector keeps it.
+  SurveyStation read_back;
+  for (std::size_t i = 0; i < profile.stations.size(); ++i) {
+    if (page.stations.empty()) read_back = page.station_row(i);
+    const SurveyStation& s = page.stations.empty() ? read_back : page.stations[i];
     const std::string row_id = "drops-" + std::to_string(i + 1);
     // The script sorts a cell by the number it shows (a long survey's table stays small).
     auto number_cell = [&](double, const std::string& shown) { h.element("td", shown); };
@@ -1015,10 +1039,9 @@ void stations(Html& h, const SurveyPage& page, const SurveyLayout& layout, const
     // difference of the two deflections.
     h.raw("<tr class=\"drops-row\" id=\"" + row_id + "\" hidden><td colspan=\"" + std::to_string(columns) +
           "\"><div class=\"drop-data\" hidden>[");
-    const std::vector<SurveyBasin> stored = basins ? basins(i) : std::vector<SurveyBasin>{};
     for (std::size_t k = 0; k < s.drops.size(); ++k) {
       const SurveyDrop& d = s.drops[k];
-      const SurveyBasin& b = k < stored.size() ? stored[k] : d.basin;
+      const SurveyBasin& b = d.basin;
       const std::size_t n = std::min({b.offset.size(), b.measured.size(), b.calculated.size()});
       if (k == 0) {
         const std::vector<float> own(b.offset.begin(), b.offset.begin() + static_cast<std::ptrdiff_t>(n));
@@ -1087,9 +1110,11 @@ std::string escape_html(std::string_view raw) {
   return out;
 }
 
-void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end, const PageSink& sink,
-                const BasinSource& basins) {
-  const SurveyLayout layout = lay_out_survey(page, options);
+void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
+                const PageSink& sink) {
+  SurveyProfile made;
+  const SurveyProfile& profile = profile_of(page, made);
+  const SurveyLayout layout = lay_out_survey(page, profile, options);
   Html h(&sink);
   h.raw("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">");
   h.raw("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
@@ -1099,11 +1124,11 @@ void write_page(const SurveyPage& page, const ReportOptions& options, const RunE
   h.raw("<style>").raw(kStyle).raw("</style>");
   h.raw("<noscript><style>button.fold,#unfold-all{display:none}</style></noscript>");
   h.raw("</head><body>\n");
-  header(h, page, end);
-  summary(h, page);
-  profiles(h, page, layout, options);
+  header(h, page, profile.stations.size(), end);
+  summary(h, page, profile);
+  profiles(h, page, profile, layout, options);
   h.spill();
-  stations(h, page, layout, basins);
+  stations(h, page, profile, layout);
   h.raw("<footer class=\"note\"><p>Written by ").text(page.engine_version).raw(".</p></footer>");
   h.raw("<script>").raw(kScript).raw("</script>\n</body></html>\n");
   h.finish();
@@ -1140,12 +1165,14 @@ void SurveyPageFile::abandon() {
   file_.abandon(true);
 }
 
-void SurveyPageFile::write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
-                           const BasinSource& basins) {
+void SurveyPageFile::write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end) {
   try {
     file_.truncate();
-    write_page(
-        page, options, end, [this](std::string_view piece) { file_.write(piece); }, basins);
+    write_page(page, options, end, [this](std::string_view piece) {
+      // Each piece goes to disk as it comes, so the page never gathers in memory.
+      file_.write(piece);
+      file_.flush();
+    });
     file_.close();
     done_ = true;
   } catch (const InputError&) {

@@ -36,14 +36,11 @@ std::string escape_html(std::string_view text);
 
 // Where the page's text goes, piece by piece.
 using PageSink = std::function<void(std::string_view)>;
-// The basins of the drops of the `station`-th station (from 0), one per drop, for a page whose
-// stations do not hold their own (a run keeps them on disk until the page is written).
-using BasinSource = std::function<std::vector<SurveyBasin>(std::size_t station)>;
 
-// Writes the whole page to `sink`; the basins come from `basins` when given, else from the
-// drops themselves.
-void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end, const PageSink& sink,
-                const BasinSource& basins = {});
+// Writes the whole page to `sink`.  The stations of a collected page are read back one at a
+// time (SurveyPage::station_row) as their rows are written.
+void write_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
+                const PageSink& sink);
 // The whole page as one string.
 std::string render_page(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
 
@@ -59,8 +56,7 @@ class SurveyPageFile {
   const std::string& name() const { return file_.name(); }
   // The open file, for the run's start-up checks (compared with the run's files, emptied with them).
   OutputFile& file() { return file_; }
-  void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end,
-             const BasinSource& basins = {});
+  void write(const SurveyPage& page, const ReportOptions& options, const RunEnd& end);
   // Leaves no page behind when this run created the file (a run that never started).
   void abandon();
 

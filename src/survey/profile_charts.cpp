@@ -138,21 +138,23 @@ void write_profile_charts(const SurveyPage& page, const SurveyLayout& layout,
 
   // Stations along the route with a modulus for every layer.
   const std::size_t layers = std::min<std::size_t>(page.layers.size(), std::size(kLayerColours));
-  std::vector<std::size_t> order(page.stations.size());
+  SurveyProfile made;
+  const SurveyProfile& profile = profile_of(page, made);
+  std::vector<std::size_t> order(profile.stations.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return layout.positions.position[a] < layout.positions.position[b];
   });
-  std::vector<std::pair<double, const std::vector<float>*>> moduli;
+  std::vector<std::pair<double, std::span<const float>>> moduli;
   for (std::size_t i : order) {
-    const SurveyStation& s = page.stations[i];
-    const std::vector<float>* e = s.normalised_modulus  ? &*s.normalised_modulus
-                                  : s.drops.size() == 1 ? &s.drops[0].modulus
-                                                        : nullptr;
-    if (e == nullptr || e->size() < layers ||
-        !std::all_of(e->begin(), e->end(), [](float v) { return v > 0; }))
+    const std::span<const ProfileDrop> drops = profile.drops_of(i);
+    const std::optional<std::span<const float>> e =
+        profile.stations[i].normalised ? std::optional(profile.normalised_modulus(i))
+        : drops.size() == 1            ? std::optional(profile.moduli(drops[0]))
+                                       : std::nullopt;
+    if (!e || e->size() < layers || !std::all_of(e->begin(), e->end(), [](float v) { return v > 0; }))
       continue;
-    moduli.emplace_back(layout.positions.position[i], e);
+    moduli.emplace_back(layout.positions.position[i], *e);
   }
   if (!moduli.empty() && layers > 0) {
     ProfileChart chart;
@@ -160,7 +162,7 @@ void write_profile_charts(const SurveyPage& page, const SurveyLayout& layout,
     for (std::size_t j = 0; j < layers; ++j)
       for (const auto& [x, e] : moduli) {
         chart.values.push_back(static_cast<float>(x));
-        chart.values.push_back((*e)[j]);
+        chart.values.push_back(e[j]);
       }
     if (prepare(chart, "Normalised moduli along the route", static_cast<int>(moduli.size()), plot::kLog10,
                 route_title(layout), "Modulus (" + page.units.modulus + ")", 0)) {
@@ -176,7 +178,7 @@ void write_profile_charts(const SurveyPage& page, const SurveyLayout& layout,
 
   std::vector<std::pair<float, float>> rms;
   for (std::size_t i : order)
-    for (const SurveyDrop& d : page.stations[i].drops)
+    for (const ProfileDrop& d : profile.drops_of(i))
       if (std::isfinite(d.rms_percent))
         rms.emplace_back(static_cast<float>(layout.positions.position[i]), d.rms_percent);
   if (!rms.empty()) {

@@ -46,9 +46,18 @@ void SectionsTable::add(const results::StationRecord& station) {
 }
 
 nlohmann::json SectionsTable::write(SurveyPage page, int subgrade_layer, OutputFile& file) const {
-  for (std::size_t i = 0; i < page.stations.size() && i < stations_.size(); ++i) {
-    page.stations[i].normalised_modulus = stations_[i].modulus;
-    page.stations[i].normalised_centre_deflection = stations_[i].centre_deflection;
+  // The sections need only the page's profile: made from its stations when it holds them.
+  if (!page.stations.empty()) {
+    SurveyProfile made;
+    profile_of(page, made);
+    page.profile = std::move(made);
+    page.stations = {};
+  }
+  SurveyProfile& profile = page.profile;
+  for (std::size_t i = 0; i < profile.stations.size() && i < stations_.size(); ++i) {
+    profile.set_normalised(
+        i, stations_[i].modulus ? std::span<const float>(*stations_[i].modulus) : std::span<const float>());
+    profile.stations[i].normalised_centre_deflection = stations_[i].centre_deflection;
   }
   ReportOptions report;
   report.sections_by = options_.sections_by;

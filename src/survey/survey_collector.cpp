@@ -1,10 +1,19 @@
 #include "survey/survey_collector.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <type_traits>
 
+#include "common/input_error.h"
 #include "report/report_words.h"
 #include "results/data_checks.h"
 #include "run/regression.h"
@@ -195,63 +204,240 @@ SurveyStation station_from_state(const RunState& state) {
   return out;
 }
 
-BasinSpool::BasinSpool() : file_(std::tmpfile()) {}
+namespace {
 
-BasinSpool::~BasinSpool() {
-  if (file_ != nullptr) std::fclose(file_);
+// A station's row as bytes: every field in the order below, numbers in the machine's own
+// representation (the bytes never leave the process), text and lists led by their length.
+// One list of fields serves both directions, so writing and reading cannot disagree.
+template <class Io, class Drop>
+void drop_fields(Io& io, Drop& d) {
+  io(d.number);
+  io(d.load);
+  io(d.modulus);
+  io(d.rms_percent);
+  io(d.convergence_code);
+  io(d.convergence_words);
+  io(d.adjusted_surface_modulus);
+  io(d.flags);
+  io(d.flag_layers);
+  io(d.flag_reasons);
+  io(d.basin.offset);
+  io(d.basin.measured);
+  io(d.basin.calculated);
+  io(d.basin.residual_percent);
 }
 
-void BasinSpool::store(SurveyStation& station) {
-  std::vector<SurveyBasin> basins;
-  for (SurveyDrop& drop : station.drops) basins.push_back(std::move(drop.basin));
-  for (SurveyDrop& drop : station.drops) drop.basin = SurveyBasin{};
-  if (file_ != nullptr) {
-    start_.push_back(std::ftell(file_));
-    bool written = start_.back() >= 0;
-    const auto put = [&](const std::vector<float>& values) {
-      const auto n = static_cast<std::uint32_t>(values.size());
-      written = written && std::fwrite(&n, sizeof n, 1, file_) == 1 &&
-                (n == 0 || std::fwrite(values.data(), sizeof(float), n, file_) == n);
-    };
-    const auto count = static_cast<std::uint32_t>(basins.size());
-    written = written && std::fwrite(&count, sizeof count, 1, file_) == 1;
-    for (const SurveyBasin& b : basins) {
-      put(b.offset);
-      put(b.measured);
-      put(b.calculated);
-      put(b.residual_percent);
-    }
-    if (written) return;
-    // The temporary file failed (its folder is full): every basin from here on stays in
-    // memory, the ones already stored are read back into it.
-    std::vector<std::vector<SurveyBasin>> earlier;
-    start_.pop_back();
-    for (std::size_t i = 0; i < start_.size(); ++i) earlier.push_back(load(i));
-    std::fclose(file_);
-    file_ = nullptr;
-    held_ = std::move(earlier);
+template <class Io, class Station>
+void station_fields(Io& io, Station& s) {
+  io(s.id);
+  io(s.chainage);
+  io(s.lane);
+  io(s.latitude);
+  io(s.longitude);
+  io(s.comment);
+  io(s.thickness);
+  io(s.temperature1);
+  io(s.temperature2);
+  io(s.normalised_modulus);
+  io(s.normalised_by);
+  io(s.normalisation_note);
+  io(s.normalised_adjusted_surface_modulus);
+  io(s.normalised_centre_deflection);
+  io(s.k1);
+  io(s.k2);
+  io(s.soil_type);
+  io(s.r_squared);
+  io(s.implausible_law);
+  io(s.flags);
+  io(s.drops);
+}
+
+struct RowWriter {
+  std::string bytes;
+  template <class T>
+  requires std::is_arithmetic_v<T>
+  void operator()(const T& v) { bytes.append(reinterpret_cast<const char*>(&v), sizeof v); }
+  void operator()(const NormalisedBy& v) { (*this)(static_cast<std::uint8_t>(v)); }
+  void operator()(const std::string& text) {
+    (*this)(static_cast<std::uint32_t>(text.size()));
+    bytes.append(text);
   }
-  held_.push_back(std::move(basins));
+  template <class T>
+  void operator()(const std::optional<T>& v) {
+    (*this)(static_cast<std::uint8_t>(v.has_value()));
+    if (v) (*this)(*v);
+  }
+  template <class T>
+  void operator()(const std::vector<T>& list) {
+    (*this)(static_cast<std::uint32_t>(list.size()));
+    for (const T& v : list) (*this)(v);
+  }
+  void operator()(const SurveyDrop& d) { drop_fields(*this, d); }
+};
+
+struct RowReader {
+  const char* at;
+  const char* end;
+  bool ok = true;
+  template <class T>
+  requires std::is_arithmetic_v<T>
+  void operator()(T& v) {
+    if (static_cast<std::size_t>(end - at) < sizeof v) {
+      ok = false;
+      v = T{};
+      return;
+    }
+    std::memcpy(&v, at, sizeof v);
+    at += sizeof v;
+  }
+  void operator()(NormalisedBy& v) {
+    std::uint8_t code = 0;
+    (*this)(code);
+    v = static_cast<NormalisedBy>(code);
+  }
+  // A length no longer than the bytes left (every element takes at least one).
+  std::uint32_t length() {
+    std::uint32_t n = 0;
+    (*this)(n);
+    if (n > static_cast<std::size_t>(end - at)) ok = false;
+    return ok ? n : 0;
+  }
+  void operator()(std::string& text) {
+    const std::uint32_t n = length();
+    text.assign(at, n);
+    at += n;
+  }
+  template <class T>
+  void operator()(std::optional<T>& v) {
+    std::uint8_t present = 0;
+    (*this)(present);
+    v.reset();
+    if (present != 0) (*this)(v.emplace());
+  }
+  template <class T>
+  void operator()(std::vector<T>& list) {
+    list.resize(length());
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      T v{};
+      (*this)(v);
+      list[k] = std::move(v);
+    }
+  }
+  void operator()(SurveyDrop& d) { drop_fields(*this, d); }
+};
+
+[[noreturn]] void unreadable(const std::string& folder, const std::string& why) {
+  throw InputError(folder.empty() ? std::string("temporary folder") : folder, 0,
+                   "cannot read back the stations kept for the survey page: " + why,
+                   InputError::Kind::kFileSystem);
 }
 
-std::vector<SurveyBasin> BasinSpool::load(std::size_t index) const {
-  if (file_ == nullptr) return index < held_.size() ? held_[index] : std::vector<SurveyBasin>{};
-  std::vector<SurveyBasin> basins;
-  if (index >= start_.size() || std::fflush(file_) != 0 || std::fseek(file_, start_[index], SEEK_SET) != 0)
-    return basins;
-  const auto get = [&](std::vector<float>& values) {
-    std::uint32_t n = 0;
-    if (std::fread(&n, sizeof n, 1, file_) != 1 || n > kMaxSensors) return false;
-    values.resize(n);
-    return n == 0 || std::fread(values.data(), sizeof(float), n, file_) == n;
-  };
-  std::uint32_t count = 0;
-  if (std::fread(&count, sizeof count, 1, file_) != 1 || count > kMaxDrops) return basins;
-  basins.resize(count);
-  for (SurveyBasin& b : basins)
-    if (!get(b.offset) || !get(b.measured) || !get(b.calculated) || !get(b.residual_percent)) break;
-  std::fseek(file_, 0, SEEK_END);
-  return basins;
+}  // namespace
+
+StationSpool::~StationSpool() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void StationSpool::open_file() {
+  opened_ = true;
+  std::vector<std::string> folders;
+  if (!folder_.empty()) folders.push_back(folder_);
+  std::error_code error;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+  if (!error) folders.push_back(temporary.string());
+  for (const std::string& folder : folders) {
+#ifdef O_TMPFILE
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) return;
+#endif
+    // A file system without unnamed files: a file of a name no one else can take, removed at
+    // once.
+    std::string name = (std::filesystem::path(folder) / ".basinfit-stations-XXXXXX").string();
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ >= 0) {
+      ::unlink(name.c_str());
+      return;
+    }
+  }
+}
+
+void StationSpool::move_to_memory() {
+  std::string bytes(end_, '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd_);
+  fd_ = -1;
+  if (done < bytes.size()) {
+    // Stations that can be read neither from the file nor from memory: the page cannot be whole.
+    extent_.clear();
+    held_.clear();
+    end_ = 0;
+    lost_ = true;
+    return;
+  }
+  held_ = std::move(bytes);
+}
+
+void StationSpool::store(std::size_t index, const SurveyStation& station) {
+  if (!opened_) open_file();
+  RowWriter row;
+  station_fields(row, station);
+  const Extent extent{end_, static_cast<std::uint32_t>(row.bytes.size())};
+  if (fd_ >= 0) {
+    std::size_t done = 0;
+    while (done < row.bytes.size()) {
+      const ssize_t n =
+          ::pwrite(fd_, row.bytes.data() + done, row.bytes.size() - done, static_cast<off_t>(end_ + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    // The folder is full (or the file-size limit reached): the stations go on in memory.
+    if (done < row.bytes.size()) move_to_memory();
+  }
+  if (fd_ < 0) held_.append(row.bytes);
+  end_ += row.bytes.size();
+  if (index < extent_.size()) {
+    extent_[index] = extent;
+  } else {
+    extent_.resize(index + 1);
+    extent_[index] = extent;
+  }
+}
+
+SurveyStation StationSpool::load(std::size_t index) const {
+  if (lost_) unreadable(folder_, "the temporary file failed and could not be read back");
+  if (index >= extent_.size())
+    unreadable(folder_, "station " + std::to_string(index + 1) + " was never kept");
+  const Extent& e = extent_[index];
+  std::string bytes;
+  const char* at = nullptr;
+  if (fd_ >= 0) {
+    bytes.resize(e.size);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n =
+          ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(e.at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        unreadable(folder_, n < 0 ? std::strerror(errno) : "the temporary file is shorter than written");
+      done += static_cast<std::size_t>(n);
+    }
+    at = bytes.data();
+  } else {
+    at = held_.data() + e.at;
+  }
+  SurveyStation station;
+  RowReader row{at, at + e.size};
+  station_fields(row, station);
+  if (!row.ok || row.at != row.end)
+    unreadable(folder_, "station " + std::to_string(index + 1) + " does not read back whole");
+  return station;
 }
 
 void SurveyCollector::begin(const RunState& state) {
@@ -288,28 +474,31 @@ void SurveyCollector::record(const RunState& state, std::unique_ptr<Result> resu
       station.comment = row->comment;
     }
   }
-  spool_.store(station);
-  page_.stations.push_back(std::move(station));
+  // What the results and the data checks said of the station before it came is applied now, so
+  // only what concerns stations still to come waits.
+  const std::size_t index = spool_.size();
   for (std::size_t k = 0; k < records_.size(); ++k)
-    if (static_cast<std::size_t>(records_[k].sequence) == page_.stations.size()) {
-      apply(records_[k]);
+    if (static_cast<std::size_t>(records_[k].sequence) == index + 1) {
+      apply(records_[k], station);
       records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(k));
       break;
     }
-  // Flags that came before the station: applied now, so only those of stations still to come
-  // wait.
-  const std::size_t index = page_.stations.size() - 1;
   const auto mine = [&](const DropFlags& f) { return f.station == index; };
   for (const DropFlags& f : flags_)
-    if (mine(f)) apply(page_, f);
+    if (mine(f)) apply(station, f);
   flags_.erase(std::remove_if(flags_.begin(), flags_.end(), mine), flags_.end());
+  drop_count_ += station.drops.size();
+  spool_.store(index, station);
 }
 
 void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<std::string> flags) {
   page_.flags_checked = true;
   DropFlags f{station, drop, std::move(flags)};
-  if (station < page_.stations.size()) {
-    apply(page_, f);
+  if (station < spool_.size()) {
+    // A station already kept is read back, changed and kept again.
+    SurveyStation kept = spool_.load(station);
+    apply(kept, f);
+    spool_.store(station, kept);
   } else {
     flags_.push_back(std::move(f));
   }
@@ -317,8 +506,11 @@ void SurveyCollector::annotate_drop(std::size_t station, int drop, std::vector<s
 
 void SurveyCollector::annotate_station(const results::StationRecord& record) {
   page_.flags_checked = true;
-  if (record.sequence >= 1 && static_cast<std::size_t>(record.sequence) <= page_.stations.size()) {
-    apply(record);
+  if (record.sequence >= 1 && static_cast<std::size_t>(record.sequence) <= spool_.size()) {
+    const auto index = static_cast<std::size_t>(record.sequence - 1);
+    SurveyStation kept = spool_.load(index);
+    apply(record, kept);
+    spool_.store(index, kept);
   } else {
     records_.push_back(record);
   }
@@ -431,8 +623,7 @@ std::uint32_t layers_concerned(results::DropFlag flag, const results::DropRecord
 
 }  // namespace
 
-void SurveyCollector::apply(const results::StationRecord& record) {
-  SurveyStation& station = page_.stations[static_cast<std::size_t>(record.sequence - 1)];
+void SurveyCollector::apply(const results::StationRecord& record, SurveyStation& station) const {
   const std::size_t layers = page_.layers.size();
   // The results' normalisation where they carry one (interpolated as the reports, or from the
   // station's trend); otherwise the page keeps the reports' own.
@@ -477,26 +668,48 @@ void SurveyCollector::apply(const results::StationRecord& record) {
   }
 }
 
-void SurveyCollector::apply(SurveyPage& page, const DropFlags& f) {
-  if (f.station >= page.stations.size()) return;
-  for (SurveyDrop& drop : page.stations[f.station].drops)
+void SurveyCollector::apply(SurveyStation& station, const DropFlags& f) {
+  for (SurveyDrop& drop : station.drops)
     if (drop.number == f.drop) drop.flags = f.flags;
 }
 
-void SurveyCollector::apply_flags(SurveyPage& page) const {
-  for (const DropFlags& f : flags_) apply(page, f);
-  page.convergence_counts = count_convergence(page.stations);
-  page.flag_counts = count_flags(page.stations);
+void SurveyCollector::fill(SurveyPage& page) const {
+  page.stations.clear();
+  page.profile = SurveyProfile{};
+  page.convergence_counts.clear();
+  page.flag_counts.clear();
+  // The counts in order of first appearance, station after station, as count_convergence and
+  // count_flags give them for stations in memory.
+  const auto add = [](std::vector<SurveyCount>& counts, const std::string& name) {
+    const auto it =
+        std::find_if(counts.begin(), counts.end(), [&](const SurveyCount& c) { return c.name == name; });
+    if (it == counts.end()) {
+      counts.push_back({name, 1});
+    } else {
+      ++it->count;
+    }
+  };
+  page.profile.stations.reserve(spool_.size());
+  page.profile.drops.reserve(drop_count_);
+  for (std::size_t i = 0; i < spool_.size(); ++i) {
+    const SurveyStation station = spool_.load(i);
+    for (const SurveyDrop& drop : station.drops) {
+      add(page.convergence_counts, drop.convergence_words);
+      for (const std::string& flag : drop.flags) add(page.flag_counts, flag);
+    }
+    page.profile.add(station);
+  }
+  page.station_row = [this](std::size_t index) { return spool_.load(index); };
 }
 
 SurveyPage SurveyCollector::page() const {
   SurveyPage page = page_;
-  apply_flags(page);
+  fill(page);
   return page;
 }
 
 const SurveyPage& SurveyCollector::finished_page() {
-  apply_flags(page_);
+  fill(page_);
   return page_;
 }
 

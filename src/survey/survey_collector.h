@@ -3,10 +3,11 @@
 // they are read, then every finished station's identifier, thicknesses, temperatures, moduli,
 // normalised moduli, stress-sensitivity fit, and per drop its load, moduli, RMS error,
 // convergence and basin.  Wired in as the run's station analysis: the copy of a station is
-// taken where the station ran (a worker of a parallel run) and kept in survey order.
+// taken where the station ran (a worker of a parallel run) and kept in survey order, on disk
+// (StationSpool) until the page is written, so the run's memory does not grow with the survey.
 
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,25 +27,42 @@ void settings_from_state(const RunSettings& settings, SurveyPage& page);
 // 0-based index of the subgrade: the last layer above a stiff layer.
 int subgrade_layer(const RunSettings& settings);
 
-// The basins of a long survey wait for the page in an unnamed temporary file (gone with the
-// process), station after station, so memory holds only what the profiles need.  Without a
-// temporary file they stay in memory.
-class BasinSpool {
+// The stations of a run wait for the page in a temporary file beside it, each as the bytes of
+// its whole row (about 2.4 kB), so that memory holds only the profile.  The file has no name
+// (Linux's O_TMPFILE; elsewhere a file removed the moment it is made), so it never shows in the
+// folder and is gone with the process however the run ends.  Where no such file can be made,
+// or when it fails, the bytes stay in memory.
+class StationSpool {
  public:
-  BasinSpool();
-  ~BasinSpool();
-  BasinSpool(const BasinSpool&) = delete;
-  BasinSpool& operator=(const BasinSpool&) = delete;
-  // Moves the basins of `station`'s drops into the spool as the `index`-th station (from 0,
-  // in order).
-  void store(SurveyStation& station);
-  // The basins of the `index`-th station stored, one per drop.
-  std::vector<SurveyBasin> load(std::size_t index) const;
+  StationSpool() = default;
+  ~StationSpool();
+  StationSpool(const StationSpool&) = delete;
+  StationSpool& operator=(const StationSpool&) = delete;
+  // The folder of the file (the page's); the system's temporary folder when none is given or
+  // none can be made there.  Takes effect with the first station stored.
+  void keep_in(std::string folder) { folder_ = std::move(folder); }
+  // Keeps `station` as the `index`-th (from 0): the next one, or in place of one kept before.
+  void store(std::size_t index, const SurveyStation& station);
+  // The `index`-th station as it was stored.  Throws InputError (kFileSystem) when it cannot be
+  // read back.
+  SurveyStation load(std::size_t index) const;
+  std::size_t size() const { return extent_.size(); }
+  bool on_disk() const { return fd_ >= 0; }
 
  private:
-  std::FILE* file_ = nullptr;
-  std::vector<long> start_;                     // where each station's basins begin
-  std::vector<std::vector<SurveyBasin>> held_;  // without a file
+  void open_file();
+  void move_to_memory();
+  struct Extent {
+    std::uint64_t at = 0;
+    std::uint32_t size = 0;
+  };
+  std::string folder_;
+  int fd_ = -1;
+  bool opened_ = false;  // a file was tried
+  bool lost_ = false;    // the file failed and its stations could not be read back
+  std::uint64_t end_ = 0;
+  std::vector<Extent> extent_;
+  std::string held_;  // the bytes, when they are not on disk
 };
 
 class SurveyCollector : public StationAnalysis {
@@ -70,12 +88,19 @@ class SurveyCollector : public StationAnalysis {
   // implausible stress-sensitivity laws.  Before or after the station is recorded.
   void annotate_station(const results::StationRecord& record);
 
-  // The page as collected so far, with its counts up to date (the basins of recorded
-  // stations are in basins(), not in the page).
+  // Where the recorded stations wait for the page: an unnamed file in `folder` (the page's).
+  void spool_in(std::string folder) { spool_.keep_in(std::move(folder)); }
+
+  // The page as collected so far, with its counts up to date.  Its stations are not in memory:
+  // the page holds their profile, and reads each one back in full through station_row (while
+  // this collector lives).
   SurveyPage page() const;
   // The same, brought up to date in place, without a copy.
   const SurveyPage& finished_page();
-  const BasinSpool& basins() const { return spool_; }
+  // The `index`-th recorded station (from 0) in full, with everything the results said of it.
+  SurveyStation station(std::size_t index) const { return spool_.load(index); }
+  std::size_t station_count() const { return spool_.size(); }
+  const StationSpool& spool() const { return spool_; }
   // Header fields the run state does not hold (run date, version, input files).
   SurveyPage& header() { return page_; }
   bool started() const { return started_; }
@@ -87,11 +112,13 @@ class SurveyCollector : public StationAnalysis {
     int drop;
     std::vector<std::string> flags;
   };
-  static void apply(SurveyPage& page, const DropFlags& f);
-  void apply(const results::StationRecord& record);
-  void apply_flags(SurveyPage& page) const;
+  static void apply(SurveyStation& station, const DropFlags& f);
+  void apply(const results::StationRecord& record, SurveyStation& station) const;
+  // The header with the profile and the counts of every recorded station (one pass over them).
+  void fill(SurveyPage& page) const;
   SurveyPage page_;
-  BasinSpool spool_;
+  StationSpool spool_;
+  std::size_t drop_count_ = 0;  // of the stations recorded
   std::vector<DropFlags> flags_;
   std::vector<results::StationRecord> records_;  // for stations not recorded yet
   const results::StationTable* table_ = nullptr;

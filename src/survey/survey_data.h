@@ -5,8 +5,11 @@
 // invented values.  Moduli, deflections and positions are in the run's file units; the labels
 // in SurveyUnits say which.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +60,7 @@ struct SurveyBasin {
   std::vector<float> measured;
   std::vector<float> calculated;
   std::vector<float> residual_percent;
+  bool operator==(const SurveyBasin&) const = default;
 };
 
 struct SurveyDrop {
@@ -74,6 +78,7 @@ struct SurveyDrop {
   std::vector<std::uint32_t> flag_layers;
   std::vector<std::string> flag_reasons;
   SurveyBasin basin;
+  bool operator==(const SurveyDrop&) const = default;
 };
 
 // How a station's moduli were carried to the standard load.
@@ -109,12 +114,70 @@ struct SurveyStation {
   std::vector<bool> implausible_law;            // K2 outside its physically plausible range
   std::vector<std::string> flags;               // station-level flags (empty when none)
   std::vector<SurveyDrop> drops;
+  bool operator==(const SurveyStation&) const = default;
 };
 
 // How many drops ended one way (a convergence outcome) or carry one flag.
 struct SurveyCount {
   std::string name;
   int count = 0;
+};
+
+// A drop as the profiles draw it: its RMS error, the layers on which the modulus profile
+// crosses it (bit j for the (j+1)-th layer, every bit for a flag of the whole drop, none for a
+// drop without flags), and where its moduli are kept (only for the drops whose moduli are
+// drawn: a flagged drop, the only drop of a station).
+struct ProfileDrop {
+  float rms_percent = 0;
+  std::uint32_t crossed_layers = 0;
+  std::uint32_t moduli_at = 0;
+  std::uint32_t moduli_count = 0;
+};
+
+// A station as the profiles, the summary and the uniform sections see it: where it lies, its
+// values at the standard load, and its drops (in SurveyProfile::drops).
+struct ProfileStation {
+  std::string id;
+  std::optional<double> chainage;
+  bool normalised = false;  // it has normalised moduli (in SurveyProfile::values)
+  NormalisedBy normalised_by = NormalisedBy::kInterpolation;
+  std::uint32_t normalised_at = 0;
+  std::uint32_t normalised_count = 0;
+  std::optional<float> normalised_adjusted_surface_modulus;
+  std::optional<float> normalised_centre_deflection;
+  std::uint32_t first_drop = 0;
+  std::uint32_t drop_count = 0;
+};
+
+// The few numbers of every station that the page draws and counts along the whole route, in
+// survey order: a long survey holds only these in memory while its rows wait on disk (about a
+// tenth of a station's row).
+struct SurveyProfile {
+  std::vector<ProfileStation> stations;
+  std::vector<ProfileDrop> drops;
+  std::vector<float> values;  // normalised moduli and drawn drop moduli, station after station
+  // The smallest and largest positive modulus of any drop (the modulus axis covers them).
+  std::optional<float> lowest_drop_modulus;
+  std::optional<float> highest_drop_modulus;
+  // The largest residual of any sensor of any drop, in percent.
+  double largest_residual_percent = 0;
+  // The sensor offsets of the first basin (which most stations share).
+  std::vector<float> first_offsets;
+  bool any_lane = false;
+  bool any_gps = false;
+  bool any_comment = false;
+  // Stations with several drops and no normalised moduli, and the first of them with its note.
+  std::size_t without_normalised = 0;
+  std::string first_without_id;
+  std::string first_without_note;
+
+  // Appends a station (the next in survey order).
+  void add(const SurveyStation& station);
+  // Gives the station `index` other normalised moduli (none when empty).
+  void set_normalised(std::size_t index, std::span<const float> modulus);
+  std::span<const float> normalised_modulus(std::size_t index) const;
+  std::span<const ProfileDrop> drops_of(std::size_t index) const;
+  std::span<const float> moduli(const ProfileDrop& drop) const;
 };
 
 struct SurveyPage {
@@ -141,7 +204,16 @@ struct SurveyPage {
   // The largest residual of any drop in percent (the common scale of every basin's residual
   // strip); 0: found from the basins when the page is written.
   float largest_residual_percent = 0;
+  // A collected page keeps its stations out of memory: `stations` is then empty, `profile`
+  // holds what the page draws and counts along the route, and `station_row(i)` reads the i-th
+  // station back in full (while its collector lives).  A page with `stations` needs neither.
+  SurveyProfile profile;
+  std::function<SurveyStation(std::size_t)> station_row;
 };
+
+// The profile of `page`: its own when its stations are kept out of memory, otherwise made from
+// its stations into `made`.
+const SurveyProfile& profile_of(const SurveyPage& page, SurveyProfile& made);
 
 // Counts of drops by convergence words and by flag name, in order of first appearance.
 std::vector<SurveyCount> count_convergence(const std::vector<SurveyStation>& stations);

@@ -8,26 +8,37 @@
 namespace basinfit::survey {
 
 SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options) {
+  SurveyProfile made;
+  return lay_out_survey(page, profile_of(page, made), options);
+}
+
+SurveyLayout lay_out_survey(const SurveyPage& page, const SurveyProfile& profile,
+                            const ReportOptions& options) {
   SurveyLayout out;
   std::vector<std::string> ids;
   std::vector<std::optional<double>> chainages;
-  for (const SurveyStation& s : page.stations) {
+  ids.reserve(profile.stations.size());
+  for (const ProfileStation& s : profile.stations) {
     ids.push_back(s.id);
     if (!page.station_table.empty()) chainages.push_back(s.chainage);
   }
   out.positions = station_positions(ids, page.units.metric, chainages, page.station_table);
+  ids = {};
+  chainages = {};
 
   const int layer_count = static_cast<int>(page.layers.size());
   int layer = options.sections_by.layer >= 0 ? options.sections_by.layer : options.subgrade_layer;
   layer = std::clamp(layer, 0, std::max(layer_count - 1, 0));
-  auto value_of = [&](const SurveyStation& s) -> std::optional<double> {
+  auto value_of = [&](std::size_t i) -> std::optional<double> {
+    const ProfileStation& s = profile.stations[i];
     if (options.sections_by.deflection) {
       if (s.normalised_centre_deflection) return *s.normalised_centre_deflection;
       return std::nullopt;
     }
-    if (s.normalised_modulus && static_cast<std::size_t>(layer) < s.normalised_modulus->size() &&
-        std::isfinite((*s.normalised_modulus)[static_cast<std::size_t>(layer)]))
-      return (*s.normalised_modulus)[static_cast<std::size_t>(layer)];
+    const std::span<const float> e = profile.normalised_modulus(i);
+    if (s.normalised && static_cast<std::size_t>(layer) < e.size() &&
+        std::isfinite(e[static_cast<std::size_t>(layer)]))
+      return e[static_cast<std::size_t>(layer)];
     return std::nullopt;
   };
   if (options.sections_by.deflection) {
@@ -40,13 +51,13 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     out.response_unit = page.units.modulus;
   }
 
-  std::vector<std::size_t> order(page.stations.size());
+  std::vector<std::size_t> order(profile.stations.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return out.positions.position[a] < out.positions.position[b];
   });
   for (std::size_t i : order) {
-    const auto v = value_of(page.stations[i]);
+    const auto v = value_of(i);
     if (!v) continue;
     out.series_station.push_back(i);
     out.series_position.push_back(out.positions.position[i]);
@@ -73,15 +84,16 @@ SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options
     const bool last = k + 1 == out.sections.size();
     std::vector<std::vector<double>> moduli(page.layers.size());
     std::vector<double> response, adjusted;
-    for (std::size_t i = 0; i < page.stations.size(); ++i) {
+    for (std::size_t i = 0; i < profile.stations.size(); ++i) {
       const double x = out.positions.position[i];
       if (x < section.start || (last ? x > section.end : x >= section.end)) continue;
       ++row.stations;
-      const SurveyStation& s = page.stations[i];
-      if (s.normalised_modulus)
-        for (std::size_t j = 0; j < moduli.size() && j < s.normalised_modulus->size(); ++j)
-          if (std::isfinite((*s.normalised_modulus)[j])) moduli[j].push_back((*s.normalised_modulus)[j]);
-      if (const auto v = value_of(s)) response.push_back(*v);
+      const ProfileStation& s = profile.stations[i];
+      const std::span<const float> e = profile.normalised_modulus(i);
+      if (s.normalised)
+        for (std::size_t j = 0; j < moduli.size() && j < e.size(); ++j)
+          if (std::isfinite(e[j])) moduli[j].push_back(e[j]);
+      if (const auto v = value_of(i)) response.push_back(*v);
       if (s.normalised_adjusted_surface_modulus) adjusted.push_back(*s.normalised_adjusted_surface_modulus);
     }
     for (const auto& values : moduli) row.modulus.push_back(spread(values));

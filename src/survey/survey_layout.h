@@ -47,5 +47,8 @@ struct SurveyLayout {
 };
 
 SurveyLayout lay_out_survey(const SurveyPage& page, const ReportOptions& options);
+// The same from the page's profile (profile_of).
+SurveyLayout lay_out_survey(const SurveyPage& page, const SurveyProfile& profile,
+                            const ReportOptions& options);
 
 }  // namespace basinfit::survey

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <ctime>
+#include <filesystem>
 
 #include "common/file_names.h"
 #include "common/input_error.h"
@@ -59,6 +60,12 @@ StationAnalysis* SurveyReport::start(const EngineUnits& units, const std::string
   if (!page_) page_ = std::make_unique<SurveyPageFile>(options_.html_file);
   wired_ = true;
   collector_.use_station_table(options_.station_table);
+  // The stations wait beside the page, on the disk that is to hold it (a page that is not a
+  // regular file, a device or a pipe, leaves them in the system's temporary folder).
+  std::error_code error;
+  const std::filesystem::path page(options_.html_file);
+  if (std::filesystem::is_regular_file(page, error))
+    collector_.spool_in(page.has_parent_path() ? page.parent_path().string() : std::string("."));
   if (units.kept_files != nullptr) kept_ = *units.kept_files;
   SurveyPage& header = collector_.header();
   header.run_date = utc_now();
@@ -85,7 +92,15 @@ int SurveyReport::finish(int status, std::ostream& errors) {
     page_->abandon();
     return status;
   }
-  const SurveyPage& page = collector_.finished_page();
+  const SurveyPage* collected = nullptr;
+  try {
+    collected = &collector_.finished_page();
+  } catch (const InputError& e) {
+    errors << "basinfit: " << visible_name(e.what()) << '\n';
+    page_->abandon();
+    return status != 0 ? status : e.exit_status();
+  }
+  const SurveyPage& page = *collected;
   ReportOptions report;
   report.sections_by = options_.sections_by;
   report.sections.min_length = options_.min_section_length;
@@ -111,13 +126,13 @@ int SurveyReport::finish(int status, std::ostream& errors) {
          : interrupted ? ": it was interrupted (" + std::string(status == 143 ? "SIGTERM" : "SIGINT") + ")"
                        : " (a file-system error)") +
         (last.empty() ? std::string(".") : ": " + last) +
-        (!collector_.started()   ? " The settings were never read."
-         : page.stations.empty() ? " No station was finished."
-                                 : " The last station finished is " + page.stations.back().id + ".");
+        (!collector_.started() ? " The settings were never read."
+         : page.profile.stations.empty()
+             ? " No station was finished."
+             : " The last station finished is " + page.profile.stations.back().id + ".");
   }
   try {
-    const BasinSpool& spool = collector_.basins();
-    page_->write(page, report, end, [&spool](std::size_t station) { return spool.load(station); });
+    page_->write(page, report, end);
     if (!options_.plot_dir.empty()) {
       kept_.add(options_.html_file, "survey page", identity_of_name(options_.html_file));
       write_profile_charts(page, lay_out_survey(page, report), options_.plot_dir, &kept_);

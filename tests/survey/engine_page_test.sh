@@ -195,4 +195,77 @@ grep -q "station-table.csv, line 4" table/stderr.txt || fail "the message does n
 [ -e table/control.txt ] || fail "the control file was consumed although the table is malformed"
 cmp -s table/summary.txt table/summary.orig || fail "a report was touched although the table is malformed"
 
+# 7. The page of a survey with flags, a station carried to the standard load by its trend, one
+# whose loads lie too far from it, one with a single drop, lanes, GPS positions and comments is
+# the page kept in expected/, written when every station was still held in memory until the end
+# (the run date and the version aside).
+mkdir -p golden
+cp "$source_dir"/examples/metric/*.dat golden/
+python3 - golden <<'PY'
+import sys
+folder = sys.argv[1]
+lines = [l for l in open(folder + "/deflections.dat").read().split("\n") if l.strip()]
+out, ids, k = [lines[0]], [], 1
+while k < len(lines):
+    head = lines[k].split()
+    drops = lines[k + 1:k + 1 + int(head[1])]
+    k += 1 + int(head[1])
+    if head[0] == "1050":  # loads above the standard load, the nearest within reach: a trend
+        drops = [d.replace("40000", "42000", 1) for d in drops[1:]]
+    elif head[0] == "1100":  # a single drop
+        drops = drops[1:2]
+    elif head[0] == "1200":  # loads too far above the standard load
+        drops = drops[2:]
+    out += [" ".join([head[0], str(len(drops))] + head[2:])] + drops
+    ids.append(head[0])
+open(folder + "/deflections.dat", "w").write("\n".join(out) + "\n")
+with open(folder + "/station-table.csv", "w") as t:
+    t.write("station,chainage,chainage_unit,lane,latitude,longitude,comment\n")
+    for i, s in enumerate(ids):
+        comment = "\"patched, <wet>\"" if i % 4 == 1 else ""
+        t.write("%s,%.2f,m,L%d,51.5,-0.1%d,%s\n" % (s, 1000 + 50 * i, 1 + i % 2, i, comment))
+PY
+printf '9\nstandard.dat\ngeneral.dat\ndeflections.dat\ndetail.txt\nsummary.txt\nrun.log\n' > golden/control.txt
+(cd golden && "$basinfit" -q -j 2 --station-table station-table.csv --results results --sensor-precision 2,2 \
+  --html page.html control.txt) || fail "the run of the expected page failed"
+sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} UTC/RUN DATE/; s/basinfit [0-9.]+ \([^)]*\)/basinfit VERSION/g' \
+  golden/page.html | cmp -s - "$source_dir/tests/survey/expected/survey-page.html" ||
+  fail "the page differs from expected/survey-page.html"
+
+# 8. The stations wait for the page in a file that is never seen beside it: nothing is left after
+# a run that fails, one that is interrupted, or one that is killed.
+# leftovers FOLDER: the files of FOLDER that are neither inputs nor the run's outputs.
+leftovers() {
+  ls -A "$1" | grep -vxE '(standard|general|deflections)\.dat|control\.txt|detail\.txt|summary\.txt|basinfit\.log|page\.html|stderr\.txt' || true
+}
+copy_example long
+python3 - long <<'PY'
+import sys
+folder = sys.argv[1]
+lines = [l for l in open(folder + "/deflections.dat").read().split("\n") if l.strip()]
+with open(folder + "/deflections.dat", "w") as out:
+    out.write(lines[0] + "\n")
+    for r in range(300):
+        k = 1
+        while k < len(lines):
+            head = lines[k].split()
+            out.write(" ".join([str(int(head[0]) + 1000 * r)] + head[1:]) + "\n")
+            out.write("\n".join(lines[k + 1:k + 1 + int(head[1])]) + "\n")
+            k += 1 + int(head[1])
+PY
+"$basinfit" -q -j 2 --html long/page.html long/control.txt &
+engine=$!
+sleep 2
+kill -KILL "$engine" 2>/dev/null || true
+wait "$engine" 2>/dev/null || true
+[ -z "$(leftovers long)" ] || fail "a killed run left $(leftovers long)"
+control "$work/long"
+"$basinfit" -q -j 2 --html long/page.html long/control.txt &
+engine=$!
+sleep 2
+kill -INT "$engine" 2>/dev/null || true
+wait "$engine" || true
+[ -z "$(leftovers long)" ] || fail "an interrupted run left $(leftovers long)"
+[ -z "$(leftovers broken)" ] || fail "a run stopped by bad input left $(leftovers broken)"
+
 echo "engine page test: passed"

@@ -3,7 +3,12 @@
 #include "survey/survey_collector.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <filesystem>
+
+#include "common/input_error.h"
 #include "report/report_words.h"
 #include "survey/html_page.h"
 
@@ -142,9 +147,9 @@ TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
       fixed_shown = row.value.find("fixed at 5000") != std::string::npos;
   EXPECT_TRUE(fixed_shown);
 
-  ASSERT_EQ(page.stations.size(), 3u);
-  EXPECT_EQ(page.stations[0].id, "1+000");
-  EXPECT_EQ(page.stations[2].id, "1+100");
+  ASSERT_EQ(page.profile.stations.size(), 3u);
+  EXPECT_EQ(collector.station(0).id, "1+000");
+  EXPECT_EQ(collector.station(2).id, "1+100");
   ASSERT_EQ(page.convergence_counts.size(), 2u);
   EXPECT_EQ(page.convergence_counts[0].count + page.convergence_counts[1].count, 6);
   EXPECT_FALSE(page.flags_checked);
@@ -158,27 +163,20 @@ TEST(SurveyCollector, CollectsTheSettingsAndEveryRecordedStationInSurveyOrder) {
   collector.record(state, collector.analyse(state));
   const SurveyPage flagged = collector.page();
   EXPECT_TRUE(flagged.flags_checked);
-  EXPECT_TRUE(flagged.stations[0].drops[0].flags.empty());
-  EXPECT_EQ(flagged.stations[1].drops[1].flags, (std::vector<std::string>{"rms_high", "load_off_level"}));
-  EXPECT_EQ(flagged.stations[3].drops[0].flags, std::vector<std::string>{"late"});
+  EXPECT_TRUE(collector.station(0).drops[0].flags.empty());
+  EXPECT_EQ(collector.station(1).drops[1].flags, (std::vector<std::string>{"rms_high", "load_off_level"}));
+  EXPECT_EQ(collector.station(3).drops[0].flags, std::vector<std::string>{"late"});
   ASSERT_EQ(flagged.flag_counts.size(), 3u);
   EXPECT_EQ(flagged.flag_counts[0].name, "rms_high");
   EXPECT_EQ(flagged.flag_counts[0].count, 2);
 
-  // The basins wait outside the page and come back exactly as the station gave them.
-  EXPECT_TRUE(flagged.stations[2].drops[1].basin.measured.empty());
-  const SurveyStation direct = station_from_state(state);
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::vector<SurveyBasin> basins = collector.basins().load(i);
-    ASSERT_EQ(basins.size(), 2u);
-    for (std::size_t d = 0; d < 2; ++d) {
-      EXPECT_EQ(basins[d].offset, direct.drops[d].basin.offset);
-      EXPECT_EQ(basins[d].measured, direct.drops[d].basin.measured);
-      EXPECT_EQ(basins[d].calculated, direct.drops[d].basin.calculated);
-      EXPECT_EQ(basins[d].residual_percent, direct.drops[d].basin.residual_percent);
-    }
-  }
-  EXPECT_TRUE(collector.basins().load(4).empty());
+  // The stations wait outside memory and come back exactly as they were taken, with what the
+  // data checks said of them.
+  EXPECT_TRUE(flagged.stations.empty());
+  SurveyStation direct = station_from_state(state);
+  direct.drops[0].flags = {"late"};
+  EXPECT_EQ(collector.station(3), direct);
+  EXPECT_THROW(collector.station(4), InputError);
 }
 
 }  // namespace
@@ -224,7 +222,7 @@ TEST(SurveyCollector, ResultsRecordsNameLayersValuesAndNormalisation) {
   collector.annotate_station(none);
   const SurveyPage page = collector.page();
 
-  const SurveyStation& a = page.stations[0];
+  const SurveyStation a = collector.station(0);
   ASSERT_TRUE(a.normalised_modulus.has_value());
   EXPECT_EQ(*a.normalised_modulus, (std::vector<float>{3200, 320, 64}));
   EXPECT_EQ(a.normalised_by, NormalisedBy::kTrend);
@@ -238,10 +236,10 @@ TEST(SurveyCollector, ResultsRecordsNameLayersValuesAndNormalisation) {
   EXPECT_EQ(d2.flag_layers, std::vector<std::uint32_t>{0b011});
   EXPECT_NE(d2.flag_reasons[0].find("layers 1 and 2: correlation 0.975"), std::string::npos)
       << d2.flag_reasons[0];
-  EXPECT_FALSE(page.stations[1].normalised_modulus.has_value());
-  EXPECT_EQ(page.stations[1].normalisation_note, none.normalisation_note);
+  EXPECT_FALSE(collector.station(1).normalised_modulus.has_value());
+  EXPECT_EQ(collector.station(1).normalisation_note, none.normalisation_note);
   // A station the results say nothing about keeps the reports' own normalisation.
-  EXPECT_EQ(*page.stations[2].normalised_modulus, (std::vector<float>{3050, 305, 61}));
+  EXPECT_EQ(*collector.station(2).normalised_modulus, (std::vector<float>{3050, 305, 61}));
 
   ReportOptions options;
   options.subgrade_layer = 2;
@@ -255,6 +253,82 @@ TEST(SurveyCollector, ResultsRecordsNameLayersValuesAndNormalisation) {
   EXPECT_NE(html.find("data-layer=\"2\""), std::string::npos);
   EXPECT_EQ(html.find("data-layer=\"3\""), std::string::npos);
   EXPECT_NE(html.find("data-reason=\"" + none.normalisation_note + "\""), std::string::npos);
+
+  // The page read back station by station is the page of the same stations held in memory.
+  SurveyPage in_memory = page;
+  for (std::size_t i = 0; i < 3; ++i) in_memory.stations.push_back(collector.station(i));
+  in_memory.station_row = nullptr;
+  EXPECT_EQ(render_page(in_memory, options, RunEnd{}), html);
+}
+
+// A station with every field set, text with markup, a NUL and a byte that is not UTF-8.
+SurveyStation every_field(int i) {
+  SurveyStation s;
+  s.id = "KM1+" + std::to_string(100 + i);
+  s.chainage = 1100.25 + i;
+  s.lane = "L1";
+  s.latitude = 51.5;
+  s.longitude = -0.125;
+  s.comment = std::string("wet <b>\0\xff", 9);
+  s.thickness = {10.5f, 30};
+  s.temperature1 = 18;
+  s.temperature2 = -4.5f;
+  s.normalised_modulus = std::vector<float>{3000, 300, 60.5f};
+  s.normalised_by = NormalisedBy::kTrend;
+  s.normalisation_note = "carried by the trend";
+  s.normalised_adjusted_surface_modulus = 2900;
+  s.k1 = {std::nullopt, 15.5f};
+  s.k2 = {std::nullopt, -0.3f};
+  s.soil_type = {"N/A", "Fine"};
+  s.r_squared = {std::nullopt, 97.25f};
+  s.implausible_law = {false, true, false};
+  s.flags = {"station"};
+  for (int d = 0; d < 3; ++d) {
+    SurveyDrop drop;
+    drop.number = d + 1;
+    drop.load = 27000.0f + 13000.0f * static_cast<float>(d);
+    drop.modulus = {3000, 310, 61};
+    drop.rms_percent = 1.5f;
+    drop.convergence_code = 3;
+    drop.convergence_words = "Modulus Tolerance Satisfied";
+    if (d == 1) drop.adjusted_surface_modulus = 2950;
+    drop.flags = {"rms_high", "not_separable"};
+    drop.flag_layers = {0, 0b110};
+    drop.flag_reasons = {"RMS error 3 %", "layers 2 and 3"};
+    drop.basin = {{0, 30, 60}, {400, 300, 200}, {395, 305, 198}, {1.25f, -1.67f, 1}};
+    s.drops.push_back(drop);
+  }
+  return s;
+}
+
+// Every field survives the spool, on disk and, once the disk refuses more (a file-size limit
+// here), in memory; a station kept again replaces the first.
+TEST(StationSpool, StationsComeBackWholeOnDiskAndAfterTheFileFails) {
+  StationSpool spool;
+  spool.keep_in(std::filesystem::temp_directory_path().string());
+  spool.store(0, every_field(0));
+  EXPECT_TRUE(spool.on_disk());
+  EXPECT_EQ(spool.load(0), every_field(0));
+
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 16384;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 1; i < 60; ++i) spool.store(static_cast<std::size_t>(i), every_field(i));
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(spool.on_disk());
+  ASSERT_EQ(spool.size(), 60u);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(spool.load(static_cast<std::size_t>(i)), every_field(i)) << i;
+
+  SurveyStation other = every_field(7);
+  other.drops.pop_back();
+  other.normalised_modulus.reset();
+  spool.store(3, other);
+  EXPECT_EQ(spool.load(3), other);
+  EXPECT_EQ(spool.load(4), every_field(4));
 }
 
 }  // namespace
