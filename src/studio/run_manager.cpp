@@ -1,0 +1,232 @@
+#include "studio/run_manager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+#include "common/input_error.h"
+#include "import/structure.h"
+#include "network/batch.h"
+#include "network/csv_text.h"
+#include "network/manifest.h"
+#include "network/survey_executor.h"
+#include "studio/results_db.h"
+
+namespace basinfit::studio {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The complete rows of a results table the engine is still writing: it writes each station
+// whole, but a read may catch the last line half written.
+std::optional<network::CsvText> complete_rows(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string bytes = text.str();
+  const std::size_t end = bytes.rfind('\n');
+  if (end == std::string::npos) return std::nullopt;
+  bytes.resize(end + 1);
+  try {
+    return network::parse_csv(bytes, file.string());
+  } catch (const InputError&) {
+    return std::nullopt;
+  }
+}
+
+// The folder the batch runs the survey in: DIR/surveys/.NAME.partial.PID.
+std::optional<fs::path> partial_folder(const fs::path& surveys, const std::string& run) {
+  const std::string stem = "." + run + ".partial.";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(surveys, ec))
+    if (entry.path().filename().string().rfind(stem, 0) == 0) return entry.path();
+  return std::nullopt;
+}
+
+Json row_object(const network::CsvText& csv, std::size_t r) {
+  Json row = Json::object();
+  for (std::size_t c = 0; c < csv.header.size() && c < csv.rows[r].size(); ++c) {
+    const std::string& v = csv.rows[r][c];
+    if (v.empty()) continue;
+    char* end = nullptr;
+    const double number = std::strtod(v.c_str(), &end);
+    if (csv.header[c] != "station" && end == v.c_str() + v.size() && std::isfinite(number))
+      row[csv.header[c]] = number;
+    else
+      row[csv.header[c]] = v;
+  }
+  return row;
+}
+
+}  // namespace
+
+RunManager::RunManager(Project& project, fs::path engine, int jobs)
+    : project_(project), engine_(std::move(engine)), jobs_(jobs) {}
+
+RunManager::~RunManager() {
+  cancel();
+  if (thread_.joinable()) thread_.join();
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+std::optional<std::string> RunManager::start(const std::string& run) {
+  std::unique_lock lock(mutex_);
+  if (running_) return "a run of this project is going on (" + current_ + "); wait for it to end or cancel it";
+  // Another workbench on the same folder: the lock file says so, and is released by the
+  // system when that process ends, however it ends.
+  if (lock_fd_ < 0) lock_fd_ = ::open((project_.root() / ".studio.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock_fd_ < 0 || ::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0)
+    return "another program runs this project now (" + project_.root().string() + "/.studio.lock is held)";
+  const auto started = std::chrono::steady_clock::now();
+  running_ = true;
+  current_ = run;
+  cancel_ = false;
+  events_.clear();
+  std::thread finished_run = std::move(thread_);
+  lock.unlock();
+  if (finished_run.joinable()) finished_run.join();
+  std::pair<long, long> size;
+  try {
+    size = project_.run_size(run);
+  } catch (...) {
+    lock.lock();
+    running_ = false;
+    ::flock(lock_fd_, LOCK_UN);
+    throw;
+  }
+  emit("start", {{"run", run}, {"stations", size.first}, {"drops", size.second}});
+  thread_ = std::thread(&RunManager::work, this, run, size.first, size.second, started);
+  return std::nullopt;
+}
+
+bool RunManager::cancel() {
+  std::lock_guard lock(mutex_);
+  if (!running_) return false;
+  cancel_ = true;
+  stop_engines();
+  return true;
+}
+
+void RunManager::stop_engines() const {
+  // The engines the batch started for this run are this process's children named basinfit;
+  // each is told to stop by its process id.
+  const pid_t self = ::getpid();
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return;
+  while (const dirent* entry = ::readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+    if (pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const auto close = line.rfind(')');
+    const auto open = line.find('(');
+    if (close == std::string::npos || open == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == self && line.substr(open + 1, close - open - 1) == engine_.filename().string())
+      ::kill(pid, SIGTERM);
+  }
+  ::closedir(proc);
+}
+
+void RunManager::emit(const std::string& event, const Json& data) {
+  std::lock_guard lock(mutex_);
+  events_.push_back({next_id_++, event, data.dump()});
+  changed_.notify_all();
+}
+
+Json RunManager::state() const {
+  std::lock_guard lock(mutex_);
+  return {{"running", running_}, {"run", current_}, {"last_event", next_id_ - 1}};
+}
+
+std::vector<RunEvent> RunManager::events_after(long after, std::chrono::milliseconds wait) const {
+  std::unique_lock lock(mutex_);
+  const auto newer = [&] { return !events_.empty() && events_.back().id > after; };
+  changed_.wait_for(lock, wait, newer);
+  std::vector<RunEvent> out;
+  for (const RunEvent& e : events_)
+    if (e.id > after) out.push_back(e);
+  return out;
+}
+
+void RunManager::work(std::string run, long stations, long drops, std::chrono::steady_clock::time_point started) {
+  std::atomic<bool> finished{false};
+  // Watches the engine's stations table grow, one event per finished station.
+  std::thread watcher([&] {
+    std::size_t seen = 0;
+    long drops_done = 0;
+    const fs::path surveys = project_.out() / "surveys";
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const auto folder = partial_folder(surveys, run);
+      if (!folder) continue;
+      const auto csv = complete_rows(*folder / "stations.csv");
+      if (!csv) continue;
+      for (; seen < csv->rows.size(); ++seen) {
+        Json row = row_object(*csv, seen);
+        drops_done += row.value("drops", 0L);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double left = drops_done > 0 ? seconds / static_cast<double>(drops_done) *
+                                                 static_cast<double>(std::max(0L, drops - drops_done))
+                                           : 0.0;
+        emit("station", {{"row", row},
+                         {"done", seen + 1},
+                         {"stations", stations},
+                         {"drops_done", drops_done},
+                         {"drops", drops},
+                         {"seconds", seconds},
+                         {"seconds_left", left}});
+      }
+    }
+  });
+
+  Json end{{"run", run}};
+  try {
+    network::Manifest manifest = network::read_manifest(project_.manifest_file());
+    std::erase_if(manifest.surveys, [&](const network::ManifestEntry& e) { return e.name != run; });
+    if (manifest.surveys.empty()) throw InputError(project_.manifest_file().string(), 0, "no row named " + run);
+    network::BatchOptions options;
+    options.out = project_.out();
+    options.jobs = jobs_;
+    network::ImportAndEngineExecutor executor(engine_);
+    network::run_batch(manifest, options, executor);
+    const Json record = query_rows(project_.database_file(),
+                                   "SELECT status, stage, message, stations, drops FROM surveys WHERE survey = ?1",
+                                   {run});
+    if (!record.empty()) end["record"] = record[0];
+    end["status"] = cancel_ ? "cancelled" : record.empty() ? "failed" : record[0].value("status", "failed");
+    // The engine's own wall time, from its run record, for the workbench's share of the run.
+    std::ifstream json(project_.out() / "surveys" / run / "run.json");
+    const Json run_record = Json::parse(json, nullptr, false);
+    if (run_record.is_object() && run_record.contains("wall_time_seconds"))
+      end["engine_seconds"] = run_record["wall_time_seconds"];
+  } catch (const std::exception& e) {
+    end["status"] = "failed";
+    end["message"] = e.what();
+  }
+  finished = true;
+  watcher.join();
+  end["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (end.contains("record") && end["record"].contains("message")) {
+    std::istringstream lines(end["record"]["message"].get<std::string>());
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty()) emit("message", {{"line", line}});
+  }
+  emit("end", end);
+  std::lock_guard lock(mutex_);
+  running_ = false;
+  ::flock(lock_fd_, LOCK_UN);
+}
+
+}  // namespace basinfit::studio
