@@ -98,8 +98,8 @@ std::vector<std::string> station_identifiers(const imp::SourceSurvey& survey) {
     for (std::size_t i = 0; i < survey.stations.size(); ++i) {
       const imp::SourceStation& st = survey.stations[i];
       ids.push_back(!st.identifier.empty() ? st.identifier
-                    : st.chainage         ? number_json_text(*st.chainage)
-                                          : "point " + std::to_string(i + 1));
+                    : st.chainage          ? number_json_text(*st.chainage)
+                                           : "point " + std::to_string(i + 1));
     }
   }
   return ids;
@@ -116,8 +116,8 @@ ProjectError refused(const InputError& e) { return ProjectError(422, e.what()); 
 }  // namespace
 
 void write_file_atomically(const fs::path& file, const std::string& bytes) {
-  const fs::path temporary = file.parent_path() / ("." + file.filename().string() + ".tmp." +
-                                                   std::to_string(::getpid()));
+  const fs::path temporary =
+      file.parent_path() / ("." + file.filename().string() + ".tmp." + std::to_string(::getpid()));
   // O_EXCL|O_NOFOLLOW: never through a link someone placed at the temporary name.
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throw ProjectError(500, temporary.string() + ": cannot be created");
@@ -153,7 +153,8 @@ StructureText structure_text(const Json& form) {
   for (std::size_t i = 0; i < layers.size(); ++i) {
     const Json& l = layers[i];
     const std::string type = value_text(l.value("type", Json("backcalculated")));
-    std::vector<std::string> fields{"layer", std::to_string(i + 1), type, value_text(l.value("poisson", Json())),
+    std::vector<std::string> fields{"layer", std::to_string(i + 1), type,
+                                    value_text(l.value("poisson", Json())),
                                     value_text(l.value("modulus", Json()))};
     if (type != "fixed") {
       fields.push_back(value_text(l.value("lower", Json())));
@@ -196,15 +197,17 @@ Json form_from_structure(const imp::Structure& s) {
   form["stiff_layer"] = s.stiff_layer;
   form["ranges"] = Json::array();
   for (const imp::ThicknessRange& r : s.ranges) {
-    Json range{{"from", r.from ? number_json_text(*r.from) : ""}, {"to", r.to ? number_json_text(*r.to) : ""}};
+    Json range{{"from", r.from ? number_json_text(*r.from) : ""},
+               {"to", r.to ? number_json_text(*r.to) : ""}};
     range["thicknesses"] = Json::array();
     for (double h : r.thicknesses) range["thicknesses"].push_back(number_json_text(h));
     form["ranges"].push_back(range);
   }
   form["points"] = Json::array();
   for (const imp::EvaluationPoint& p : s.points)
-    form["points"].push_back(
-        {{"radius", number_json_text(p.radius)}, {"layer", std::to_string(p.layer)}, {"position", std::to_string(p.position)}});
+    form["points"].push_back({{"radius", number_json_text(p.radius)},
+                              {"layer", std::to_string(p.layer)},
+                              {"position", std::to_string(p.position)}});
   return form;
 }
 
@@ -217,7 +220,8 @@ Project::Project(fs::path root) : root_(fs::absolute(std::move(root)).lexically_
 }
 
 Project::Manifest Project::read_rows() const {
-  const network::CsvText csv = network::parse_csv(imp::read_bytes(manifest_file().string()), manifest_file().string());
+  const network::CsvText csv =
+      network::parse_csv(imp::read_bytes(manifest_file().string()), manifest_file().string());
   Manifest m;
   m.header = csv.header;
   for (const std::string column : {"name", "source", "structure"})
@@ -305,7 +309,8 @@ std::uintmax_t Project::input_bytes() const {
 std::string Project::add_survey(const std::string& file_name) {
   std::lock_guard lock(mutex_);
   const auto safe = safe_file_name(file_name);
-  if (!safe || *safe != file_name) throw ProjectError(400, "not a file name of the project's inputs: " + file_name);
+  if (!safe || *safe != file_name)
+    throw ProjectError(400, "not a file name of the project's inputs: " + file_name);
   const fs::path file = inputs() / *safe;
   std::error_code ec;
   if (!fs::is_regular_file(fs::symlink_status(file, ec)))
@@ -367,12 +372,14 @@ Json Project::preview(const std::string& survey) const {
   for (std::size_t i = 0; i < s.sensors.size(); ++i)
     if (s.sensors[i].x >= 0)
       sensors.push_back({i, imp::convert(std::hypot(s.sensors[i].x, s.sensors[i].y), s.length_unit, offset)});
-  std::stable_sort(sensors.begin(), sensors.end(), [](const Kept& a, const Kept& b) { return a.offset < b.offset; });
+  std::stable_sort(sensors.begin(), sensors.end(),
+                   [](const Kept& a, const Kept& b) { return a.offset < b.offset; });
   if (sensors.size() > static_cast<std::size_t>(kMaxSensors)) sensors.resize(kMaxSensors);
 
   RunSettings settings;
   settings.sensor_count = static_cast<int>(sensors.size());
-  for (std::size_t k = 0; k < sensors.size(); ++k) settings.sensor_offset[k] = static_cast<float>(sensors[k].offset);
+  for (std::size_t k = 0; k < sensors.size(); ++k)
+    settings.sensor_offset[k] = static_cast<float>(sensors[k].offset);
   const results::CheckLimits limits = results::CheckLimits::for_units(!english);
   constexpr std::uint32_t kRawData =
       results::kDeflectionNotPositive | results::kBasinNotDecreasing | results::kLoadOffLevel;
@@ -408,7 +415,8 @@ Json Project::preview(const std::string& survey) const {
       Json drop{{"seq", d->sequence}};
       Json basin = Json::array();
       for (std::size_t k = 0; k < sensors.size(); ++k) {
-        const auto& v = sensors[k].index < d->deflections.size() ? d->deflections[sensors[k].index] : std::nullopt;
+        const auto& v =
+            sensors[k].index < d->deflections.size() ? d->deflections[sensors[k].index] : std::nullopt;
         const double value = v ? imp::convert(*v, s.deflection_unit, deflection) : 0.0;
         data.measured[0][k] = static_cast<float>(value);
         basin.push_back(v ? Json(value) : Json());
@@ -423,7 +431,8 @@ Json Project::preview(const std::string& survey) const {
       }
       if (d->height) drop["height"] = *d->height;
       drop["basin"] = basin;
-      drop["flags"] = results::flag_names(results::check_drop(settings, data, no_fit, 1, drop_limits) & kRawData);
+      drop["flags"] =
+          results::flag_names(results::check_drop(settings, data, no_fit, 1, drop_limits) & kRawData);
       if (!d->problem.empty()) drop["problem"] = d->problem;
       drop["where"] = d->ref.text();
       station["drops"].push_back(drop);
@@ -506,8 +515,8 @@ void Project::save_structure(const std::string& survey, const Json& form) {
   if (structure.rfind("inputs/", 0) != 0 || structure.find("..") != std::string::npos)
     throw ProjectError(409, "the structure of '" + survey + "' is " + structure +
                                 ", outside the studio's inputs; edit it there");
-  write_file_atomically(root_ / structure, "# Pavement structure written by basinfit-studio\n" +
-                                               structure_text(form).text);
+  write_file_atomically(root_ / structure,
+                        "# Pavement structure written by basinfit-studio\n" + structure_text(form).text);
 }
 
 std::string Project::survey_of(const std::string& run) const {
@@ -523,7 +532,8 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
   imp::SourceSurvey source = read_survey(survey);
   const std::vector<std::string> ids = station_identifiers(source);
   std::set<std::string> wanted;
-  for (const Json& id : request.value("stations", Json::array())) wanted.insert(first10(id.get<std::string>()));
+  for (const Json& id : request.value("stations", Json::array()))
+    wanted.insert(first10(id.get<std::string>()));
   const Json left_out = request.value("left_out", Json::object());
   std::vector<imp::SourceStation> kept;
   int dropped = 0;
@@ -559,7 +569,8 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
     fs::remove_all(runs / name, ec);
     throw refused(e);
   }
-  write_file_atomically(structure_file, "# Pavement structure of a what-if run written by basinfit-studio\n" + text.text);
+  write_file_atomically(structure_file,
+                        "# Pavement structure of a what-if run written by basinfit-studio\n" + text.text);
   Json description{{"survey", survey},
                    {"stations", request.value("stations", Json::array())},
                    {"left_out", left_out},
@@ -571,7 +582,8 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
   for (std::size_t i = 0; i < m.header.size(); ++i) {
     if (m.header[i] == "name") row.cells[i] = name;
     if (m.header[i] == "source") row.cells[i] = std::string("inputs/") + kRunsFolder + "/" + name;
-    if (m.header[i] == "structure") row.cells[i] = std::string("inputs/") + kRunsFolder + "/" + name + ".structure.csv";
+    if (m.header[i] == "structure")
+      row.cells[i] = std::string("inputs/") + kRunsFolder + "/" + name + ".structure.csv";
   }
   m.rows.push_back(row);
   write_rows(m);

@@ -30,8 +30,11 @@ nlohmann::ordered_json query_rows(const std::filesystem::path& database, const s
   Connection c;
   open(c, database);
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(c.db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(c.db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    // The first run of a project creates the tables; until it has, there is nothing to read.
+    if (std::string(sqlite3_errmsg(c.db)).rfind("no such table", 0) == 0) return rows;
     throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
+  }
   const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
   for (std::size_t i = 0; i < parameters.size(); ++i)
     sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), -1, SQLITE_TRANSIENT);
@@ -77,7 +80,8 @@ void copy_database(const std::filesystem::path& database, const std::filesystem:
     throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
   const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
   sqlite3_bind_text(raw, 1, copy.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(raw) != SQLITE_DONE) throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
+  if (sqlite3_step(raw) != SQLITE_DONE)
+    throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
 }
 
 }  // namespace basinfit::studio

@@ -77,10 +77,12 @@ RunManager::~RunManager() {
 
 std::optional<std::string> RunManager::start(const std::string& run) {
   std::unique_lock lock(mutex_);
-  if (running_) return "a run of this project is going on (" + current_ + "); wait for it to end or cancel it";
+  if (running_)
+    return "a run of this project is going on (" + current_ + "); wait for it to end or cancel it";
   // Another workbench on the same folder: the lock file says so, and is released by the
   // system when that process ends, however it ends.
-  if (lock_fd_ < 0) lock_fd_ = ::open((project_.root() / ".studio.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock_fd_ < 0)
+    lock_fd_ = ::open((project_.root() / ".studio.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock_fd_ < 0 || ::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0)
     return "another program runs this project now (" + project_.root().string() + "/.studio.lock is held)";
   const auto started = std::chrono::steady_clock::now();
@@ -159,19 +161,19 @@ std::vector<RunEvent> RunManager::events_after(long after, std::chrono::millisec
   return out;
 }
 
-void RunManager::work(std::string run, long stations, long drops, std::chrono::steady_clock::time_point started) {
+void RunManager::work(std::string run, long stations, long drops,
+                      std::chrono::steady_clock::time_point started) {
   std::atomic<bool> finished{false};
-  // Watches the engine's stations table grow, one event per finished station.
+  // Watches the engine's stations table grow, one event per finished station; once the batch
+  // has moved the folder into place, the stations a short run finished between two looks are
+  // read from there, so every station is told.
   std::thread watcher([&] {
     std::size_t seen = 0;
     long drops_done = 0;
     const fs::path surveys = project_.out() / "surveys";
-    while (!finished) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      const auto folder = partial_folder(surveys, run);
-      if (!folder) continue;
-      const auto csv = complete_rows(*folder / "stations.csv");
-      if (!csv) continue;
+    const auto scan = [&](const fs::path& folder) {
+      const auto csv = complete_rows(folder / "stations.csv");
+      if (!csv) return;
       for (; seen < csv->rows.size(); ++seen) {
         Json row = row_object(*csv, seen);
         drops_done += row.value("drops", 0L);
@@ -188,22 +190,28 @@ void RunManager::work(std::string run, long stations, long drops, std::chrono::s
                          {"seconds", seconds},
                          {"seconds_left", left}});
       }
+    };
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (const auto folder = partial_folder(surveys, run)) scan(*folder);
     }
+    scan(surveys / run);
   });
 
   Json end{{"run", run}};
   try {
     network::Manifest manifest = network::read_manifest(project_.manifest_file());
     std::erase_if(manifest.surveys, [&](const network::ManifestEntry& e) { return e.name != run; });
-    if (manifest.surveys.empty()) throw InputError(project_.manifest_file().string(), 0, "no row named " + run);
+    if (manifest.surveys.empty())
+      throw InputError(project_.manifest_file().string(), 0, "no row named " + run);
     network::BatchOptions options;
     options.out = project_.out();
     options.jobs = jobs_;
     network::ImportAndEngineExecutor executor(engine_);
     network::run_batch(manifest, options, executor);
-    const Json record = query_rows(project_.database_file(),
-                                   "SELECT status, stage, message, stations, drops FROM surveys WHERE survey = ?1",
-                                   {run});
+    const Json record =
+        query_rows(project_.database_file(),
+                   "SELECT status, stage, message, stations, drops FROM surveys WHERE survey = ?1", {run});
     if (!record.empty()) end["record"] = record[0];
     end["status"] = cancel_ ? "cancelled" : record.empty() ? "failed" : record[0].value("status", "failed");
     // The engine's own wall time, from its run record, for the workbench's share of the run.

@@ -35,8 +35,7 @@ std::string new_session_secret() {
 bool same_secret(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   unsigned char difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
   return difference == 0;
 }
 

@@ -1,11 +1,11 @@
 #include "studio/server.h"
 
 #include <fcntl.h>
+#include <httplib.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <fstream>
-#include <httplib.h>
 #include <set>
 #include <sstream>
 
@@ -154,7 +154,8 @@ struct Server::Impl {
       return refuse("a request from another site");
     if (req.path == "/" && req.has_param("key")) {
       if (!same_secret(req.get_param_value("key"), key)) return refuse("wrong key");
-      res.set_header("Set-Cookie", std::string(kCookie) + "=" + session + "; HttpOnly; SameSite=Strict; Path=/");
+      res.set_header("Set-Cookie",
+                     std::string(kCookie) + "=" + session + "; HttpOnly; SameSite=Strict; Path=/");
       res.set_header("Cache-Control", "no-store");
       res.set_redirect("/", 303);
       return httplib::Server::HandlerResponse::Handled;
@@ -201,24 +202,30 @@ struct Server::Impl {
   void upload(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
     guarded(res, [&] {
       const auto name = safe_file_name(req.get_param_value("name"));
-      if (!name) throw ProjectError(400, "the file name '" + req.get_param_value("name") + "' cannot be used");
+      if (!name)
+        throw ProjectError(400, "the file name '" + req.get_param_value("name") + "' cannot be used");
       std::lock_guard lock(upload_mutex);
       const std::uintmax_t used = project.input_bytes();
-      const std::uintmax_t room =
-          std::min(options.max_upload_bytes, used < options.max_project_bytes ? options.max_project_bytes - used : 0);
+      const std::uintmax_t room = std::min(
+          options.max_upload_bytes, used < options.max_project_bytes ? options.max_project_bytes - used : 0);
       UploadFile file(project.inputs());
       bool too_large = false, failed = false;
-      reader([&](const char* data, std::size_t size) {
+      const bool complete = reader([&](const char* data, std::size_t size) {
         if (file.bytes() + size > room) return !(too_large = true);
         if (!file.write(data, size)) return !(failed = true);
         return true;
       });
       if (too_large)
-        throw ProjectError(413, "the upload is larger than " +
-                                    std::string(room < options.max_upload_bytes ? "the room left in the project ("
-                                                                                : "the limit per file (") +
-                                    std::to_string(room) + " bytes); see --max-upload-mb and --max-project-mb");
+        throw ProjectError(413,
+                           "the upload is larger than " +
+                               std::string(room < options.max_upload_bytes ? "the room left in the project ("
+                                                                           : "the limit per file (") +
+                               std::to_string(room) + " bytes); see --max-upload-mb and --max-project-mb");
       if (failed) throw ProjectError(500, "the upload could not be written to inputs/");
+      // A client that went away mid-body leaves no file: only a whole upload gets a name.
+      if (!complete || (req.has_header("Content-Length") &&
+                        std::to_string(file.bytes()) != req.get_header_value("Content-Length")))
+        throw ProjectError(400, "the upload ended before its last byte; nothing was kept");
       const std::string kept = file.keep(project.inputs(), *name);
       send_json(res, {{"file", kept}, {"bytes", file.bytes()}}, 201);
     });
@@ -230,8 +237,8 @@ struct Server::Impl {
       return;
     }
     long after = 0;
-    const std::string last =
-        req.has_header("Last-Event-ID") ? req.get_header_value("Last-Event-ID") : req.get_param_value("after");
+    const std::string last = req.has_header("Last-Event-ID") ? req.get_header_value("Last-Event-ID")
+                                                             : req.get_param_value("after");
     try {
       after = last.empty() ? 0 : std::stol(last);
     } catch (const std::exception&) {
@@ -272,13 +279,15 @@ struct Server::Impl {
       if (record.empty()) throw ProjectError(404, "'" + run + "' has not run yet");
       out["record"] = record[0];
       for (const char* table : {"stations", "drops", "sensors", "sections"})
-        out[table] = query_rows(db, std::string("SELECT * FROM ") + table + " WHERE survey = ?1 ORDER BY row", {run});
+        out[table] =
+            query_rows(db, std::string("SELECT * FROM ") + table + " WHERE survey = ?1 ORDER BY row", {run});
       send_json(res, out);
     });
   }
 
   void routes() {
-    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) { return check(req, res); });
+    http.set_pre_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res) { return check(req, res); });
     http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
       res.set_header("X-Content-Type-Options", "nosniff");
       res.set_header("Referrer-Policy", "no-referrer");
@@ -287,7 +296,8 @@ struct Server::Impl {
     http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
       send_error(res, 500, "internal error");
     });
-    http.Get("/", [this](const httplib::Request&, httplib::Response& res) { serve_asset("index.html", res); });
+    http.Get("/",
+             [this](const httplib::Request&, httplib::Response& res) { serve_asset("index.html", res); });
     http.Get(R"(/app/([A-Za-z0-9_.-]+))", [this](const httplib::Request& req, httplib::Response& res) {
       serve_asset(req.matches[1].str(), res);
     });
@@ -319,7 +329,8 @@ struct Server::Impl {
     http.Post("/api/structure/check", [this](const httplib::Request& req, httplib::Response& res) {
       guarded(res, [&] {
         const Json body = body_json(req);
-        send_json(res, project.check_structure(body.value("form", Json::object()), body.value("survey", std::string())));
+        send_json(res, project.check_structure(body.value("form", Json::object()),
+                                               body.value("survey", std::string())));
       });
     });
     http.Put("/api/structure", [this](const httplib::Request& req, httplib::Response& res) {
@@ -333,7 +344,8 @@ struct Server::Impl {
       guarded(res, [&] {
         const Json body = body_json(req);
         if (runs.state()["running"].get<bool>())
-          throw ProjectError(409, "a run of this project is going on (" + runs.state()["run"].get<std::string>() +
+          throw ProjectError(409, "a run of this project is going on (" +
+                                      runs.state()["run"].get<std::string>() +
                                       "); wait for it to end or cancel it");
         std::string run = body.value("run", std::string());
         if (body.contains("whatif"))
@@ -345,8 +357,10 @@ struct Server::Impl {
     http.Post("/api/cancel", [this](const httplib::Request&, httplib::Response& res) {
       send_json(res, {{"cancelled", runs.cancel()}});
     });
-    http.Get("/api/events", [this](const httplib::Request& req, httplib::Response& res) { events(req, res); });
-    http.Get("/api/results", [this](const httplib::Request& req, httplib::Response& res) { results(req, res); });
+    http.Get("/api/events",
+             [this](const httplib::Request& req, httplib::Response& res) { events(req, res); });
+    http.Get("/api/results",
+             [this](const httplib::Request& req, httplib::Response& res) { results(req, res); });
     http.Get("/api/files", [this](const httplib::Request& req, httplib::Response& res) {
       guarded(res, [&] {
         const std::string run = req.get_param_value("run");
@@ -356,7 +370,8 @@ struct Server::Impl {
         for (const auto& entry : fs::directory_iterator(project.out() / "surveys" / run, ec))
           if (fs::is_regular_file(fs::symlink_status(entry.path(), ec)))
             files.push_back({{"name", entry.path().filename().string()}, {"bytes", entry.file_size(ec)}});
-        std::sort(files.begin(), files.end(), [](const Json& a, const Json& b) { return a["name"] < b["name"]; });
+        std::sort(files.begin(), files.end(),
+                  [](const Json& a, const Json& b) { return a["name"] < b["name"]; });
         send_json(res, files);
       });
     });
@@ -382,7 +397,8 @@ struct Server::Impl {
   }
 };
 
-Server::Server(Project& project, RunManager& runs, ServerOptions options, std::string key, std::string session)
+Server::Server(Project& project, RunManager& runs, ServerOptions options, std::string key,
+               std::string session)
     : impl_(std::make_unique<Impl>(project, runs, options, std::move(key), std::move(session))) {
   auto& http = impl_->http;
   // Threads for the page's requests and its progress streams; a slow or silent client holds

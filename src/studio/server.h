@@ -12,10 +12,10 @@
 namespace basinfit::studio {
 
 struct ServerOptions {
-  int port = 0;                                         // 0: a free port
-  std::uintmax_t max_upload_bytes = 256ull << 20;       // one file (the importer reads at most this)
-  std::uintmax_t max_project_bytes = 2048ull << 20;     // everything under inputs/
-  int timeout_seconds = 10;                             // reading or writing one request
+  int port = 0;                                      // 0: a free port
+  std::uintmax_t max_upload_bytes = 256ull << 20;    // one file (the importer reads at most this)
+  std::uintmax_t max_project_bytes = 2048ull << 20;  // everything under inputs/
+  int timeout_seconds = 10;                          // reading or writing one request
 };
 
 class Server {

@@ -448,6 +448,7 @@ async function loadResults(run) {
   if (!r) return;
   state.results = r;
   state.resultsRun = run;
+  $('station-panel').hidden = true;
   state.selection = new Set();
   const flagsByStation = new Map();
   for (const d of r.drops) if (d.flags) for (const f of String(d.flags).split(';')) {
@@ -669,7 +670,7 @@ async function renderCompare() {
   const diff = (p, k) => (typeof p.a[k] === 'number' && typeof p.b[k] === 'number' && p.a[k] ? (100 * (p.b[k] - p.a[k])) / p.a[k] : null);
   profileChart($('difference-chart'), {
     points: matched.map((p) => ({ x: p.x, label: p.a.station })),
-    xLabel: 'chainage', yLabel: `${b} against ${a} (%)`, height: 260,
+    xLabel: state.preview ? `chainage (${state.preview.units.chainage})` : 'chainage', yLabel: `${b} against ${a} (%)`, height: 260,
     series: keys.map((k) => ({ name: `layer ${k.slice(1, 2)}`, values: matched.map((p) => diff(p, k)) })),
   });
   const t = clear($('compare-table'));

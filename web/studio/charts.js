@@ -49,7 +49,7 @@ export function formatNumber(v, digits = 3) {
 
 // A frame with axes.  Returns the scales and the plotting group.
 function frame(svg, { width, height, xDomain, yDomain, yLog = false, xLabel = '', yLabel = '' }) {
-  const m = { left: 64, right: 16, top: 14, bottom: 40 };
+  const m = { left: 64, right: 16, top: 26, bottom: 40 };
   svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
   svg.setAttribute('width', width);
   svg.setAttribute('height', height);
@@ -136,10 +136,11 @@ export function profileChart(svg, { points, series, sections = [], yLog = false,
   });
   const legend = el('g', { class: 'legend' }, svg);
   series.forEach((s, k) => {
-    const lx = f.m.left + 10 + k * 130;
-    el('rect', { x: lx, y: f.m.top + f.h - 18, width: 12, height: 12, fill: palette[k % palette.length] }, legend);
-    text(legend, lx + 16, f.m.top + f.h - 8, s.name, { class: 'legend-label' });
+    const lx = f.m.left + k * 110;
+    el('rect', { x: lx, y: 6, width: 12, height: 12, fill: palette[k % palette.length] }, legend);
+    text(legend, lx + 16, 16, s.name, { class: 'legend-label' });
   });
+  if (!yLog && lo < 0 && hi > 0) el('line', { x1: f.m.left, x2: f.m.left + f.w, y1: f.y(0), y2: f.y(0), class: 'zero' }, f.plot);
   return f;
 }
 
@@ -150,14 +151,14 @@ export function basinChart(svg, { drops, offsetLabel, deflectionLabel, width = 5
   const offsets = drops.flatMap((d) => d.offsets);
   const values = drops.flatMap((d) => [...d.measured, ...(d.calculated || [])]);
   const [lo, hi] = extent(values);
-  const f = frame(svg, { width, height, xDomain: extent(offsets), yDomain: [0, hi * 1.08 || 1], xLabel: offsetLabel, yLabel: deflectionLabel });
+  const [o0, o1] = extent(offsets);
+  const f = frame(svg, { width, height, xDomain: [o0 - (o1 - o0) * 0.03, o1 + (o1 - o0) * 0.03], yDomain: [0, hi * 1.08 || 1], xLabel: offsetLabel, yLabel: deflectionLabel });
   void lo;
   drops.forEach((d, k) => {
     const color = palette[k % palette.length];
-    if (d.calculated) {
-      const path = d.offsets.map((o, i) => `${i ? 'L' : 'M'}${f.x(o).toFixed(1)},${f.y(d.calculated[i]).toFixed(1)}`).join('');
-      el('path', { d: path, class: 'series', stroke: color }, f.plot);
-    }
+    const line = d.calculated || d.measured;
+    const path = d.offsets.map((o, i) => (typeof line[i] === 'number' ? `${i ? 'L' : 'M'}${f.x(o).toFixed(1)},${f.y(line[i]).toFixed(1)}` : '')).join('');
+    el('path', { d: path, class: d.calculated ? 'series' : 'series measured', stroke: color }, f.plot);
     d.offsets.forEach((o, i) => {
       const m = d.measured[i];
       if (typeof m !== 'number') return;
@@ -181,7 +182,8 @@ export function residualChart(svg, { drops, offsetLabel, width = 560, height = 1
   const r = drops.flatMap((d) => d.residuals || []);
   const [lo, hi] = extent(r.map((v) => v * 100));
   const bound = Math.max(Math.abs(lo), Math.abs(hi), 1);
-  const f = frame(svg, { width, height, xDomain: extent(offsets), yDomain: [-bound * 1.1, bound * 1.1], xLabel: offsetLabel, yLabel: 'residual %' });
+  const [o0, o1] = extent(offsets);
+  const f = frame(svg, { width, height, xDomain: [o0 - (o1 - o0) * 0.03, o1 + (o1 - o0) * 0.03], yDomain: [-bound * 1.1, bound * 1.1], xLabel: offsetLabel, yLabel: 'weighted residual (%)' });
   el('line', { x1: f.m.left, x2: f.m.left + f.w, y1: f.y(0), y2: f.y(0), class: 'zero' }, f.plot);
   drops.forEach((d, k) => {
     (d.residuals || []).forEach((v, i) => {
