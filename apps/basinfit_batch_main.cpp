@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
 
-#include "option_checks.h"
+#include "basinfit_version.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
 #include "network/batch.h"
@@ -18,6 +20,7 @@
 #include "network/network_page.h"
 #include "network/process.h"
 #include "network/slurm.h"
+#include "option_checks.h"
 #include "run/station_scheduler.h"
 
 namespace {
@@ -37,7 +40,28 @@ const char* const kDescription =
     "station_prefix, station_format, section, test_date, lane (as basinfit-import), load_levels\n"
     "(';'-separated), multistart, sections_by, min_section_length (as basinfit).  Paths are\n"
     "relative to the manifest.\n"
-    "Exit status: 0 success, 1 a survey failed or a malformed input, 2 usage or file error.";
+    "SIGINT or SIGTERM (as scancel sends) lets the surveys running end after their station in hand,\n"
+    "records them failed, so that the next run takes them again, and starts no other.\n"
+    "Exit status: 0 success, 1 a survey failed or a malformed input, 2 usage or file error;\n"
+    "130 (143) when stopped by SIGINT (SIGTERM).";
+
+// The signal that asked the batch to stop (SIGINT, SIGTERM, as scancel sends), set by the handler
+// only: no further survey starts and those running end after their station in hand; a second
+// signal ends the process at once (the handler is reset).
+std::atomic<int> stop_signal{0};
+extern "C" void request_stop(int signal) { stop_signal.store(signal); }
+
+void stop_between_stations_on_interrupt() {
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
 
 int fail(const std::string& message, int status) {
   std::cerr << "basinfit-batch: " << message << "\n";
@@ -49,6 +73,7 @@ int fail(const std::string& message, int status) {
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "basinfit-batch"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("basinfit-batch ") + BASINFIT_VERSION);
 
   std::string manifest_file, out_dir;
   int jobs = basinfit::available_cores();
@@ -64,6 +89,10 @@ int main(int argc, char** argv) {
   run->add_option("--shard", shard_text,
                   "Run only shard I of N (I from 0), balanced by drops, into DIR/shards/I.sqlite")
       ->type_name("I/N");
+  bool verbose = false;
+  run->add_flag("-v,--verbose", verbose,
+                "A line for each finished survey (status, stations, drops, seconds, seconds in the database) "
+                "and the run's share of time in the database");
 
   std::string merge_dir;
   CLI::App* merge = app.add_subcommand("merge", "Fold the shard databases of DIR into DIR/results.sqlite");
@@ -151,9 +180,19 @@ int main(int argc, char** argv) {
       }
       if (isatty(STDERR_FILENO)) options.progress = &std::cerr;
       const net::Manifest manifest = net::read_manifest(manifest_file);
-      net::ImportAndEngineExecutor executor(net::own_executable().parent_path() / "basinfit");
+      if (verbose) options.verbose = &std::cerr;
+      // A file that reaches the process's file-size limit is a failed write of that survey.
+      std::signal(SIGXFSZ, SIG_IGN);
+      stop_between_stations_on_interrupt();
+      options.stop = &stop_signal;
+      net::ImportAndRunExecutor executor;
       const net::BatchSummary summary = net::run_batch(manifest, options, executor);
       std::cerr << summary.line() << "\n";
+      if (summary.stopped && stop_signal.load() != 0) {
+        // Stopped by a signal: the batch ends by it, so that a calling shell or scheduler sees it.
+        std::signal(stop_signal.load(), SIG_DFL);
+        std::raise(stop_signal.load());
+      }
       return summary.failed.empty() ? 0 : 1;
     }
     if (*merge) {

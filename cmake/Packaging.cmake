@@ -10,7 +10,7 @@
 
 include(GNUInstallDirs)
 
-set(basinfit_tools basinfit basinfit-import basinfit-model)
+set(basinfit_tools basinfit basinfit-import basinfit-model basinfit-batch)
 foreach(tool IN LISTS basinfit_tools)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,10 +1,14 @@
 #include "network/batch.h"
 
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <iomanip>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -78,6 +82,7 @@ std::string BatchSummary::line() const {
                      " failed";
   for (std::size_t i = 0; i < failed.size() && i < 3; ++i) text += (i ? "; " : " (") + failed[i].first;
   if (!failed.empty()) text += failed.size() > 3 ? "; ...)" : ")";
+  if (stopped) text += "; stopped, " + std::to_string(std::max(0, surveys - ran - skipped)) + " not run";
   return text;
 }
 
@@ -172,26 +177,94 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
   std::stable_sort(pending.begin(), pending.end(),
                    [&](const Pending& a, const Pending& b) { return sizes[a.index] > sizes[b.index]; });
 
-  const int workers = std::max(1, std::min(options.jobs, static_cast<int>(pending.size())));
-  const int engine_jobs = std::max(1, options.jobs / workers);
+  // One pool of workers for every station of every survey.  Each survey has a thread of its own
+  // that reads its files and writes its outputs in survey order while the pool computes its
+  // stations; twice as many surveys as workers run side by side, so that a survey waiting on a
+  // chain of seeds or writing its page leaves no worker idle.  With one worker, one survey runs
+  // at a time on its own thread, serially, as `basinfit -j 1` would.
+  const int jobs = std::max(1, options.jobs);
+  const int side_by_side = std::max(1, std::min(jobs == 1 ? 1 : 2 * jobs, static_cast<int>(pending.size())));
+  tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
+                                  static_cast<std::size_t>(jobs) + 1);
+  tbb::task_arena pool(jobs, 0);
+
+  const auto started = std::chrono::steady_clock::now();
+  const auto seconds_since = [](std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+  };
+  long total_drops = 0;
+  for (const Pending& p : pending) total_drops += sizes[p.index];
+  std::atomic<long> drops_done{0};
+  std::vector<std::atomic<long>> seen(pending.size());
   std::mutex mutex;  // the database, the summary and the progress line
   std::atomic<std::size_t> next{0};
   std::exception_ptr fault;
   int done = 0;
+  std::chrono::steady_clock::time_point shown{};
+  // The progress line over the whole batch: surveys and drops done, rate and time left.  Shown
+  // at most four times a second; a worker never waits for it.
+  const auto show = [&](bool force) {
+    std::unique_lock lock(mutex, std::try_to_lock);
+    if (!options.progress || (!lock.owns_lock() && !force)) return;
+    if (!lock.owns_lock()) lock.lock();
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - shown < std::chrono::milliseconds(250)) return;
+    shown = now;
+    const long drops = drops_done.load();
+    const double elapsed = seconds_since(started);
+    std::string line = "\rbasinfit-batch: " + std::to_string(done) + "/" + std::to_string(pending.size()) +
+                       " surveys, " + std::to_string(summary.failed.size()) + " failed, " +
+                       std::to_string(drops) + "/" + std::to_string(total_drops) + " drops";
+    if (drops > 0 && elapsed > 0.5) {
+      const long left = static_cast<long>(elapsed * static_cast<double>(std::max(0L, total_drops - drops)) /
+                                          static_cast<double>(drops));
+      line += ", " + std::to_string(static_cast<long>(static_cast<double>(drops) / elapsed)) + " drops/s, " +
+              std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") + std::to_string(left % 60) +
+              " left";
+    }
+    *options.progress << line << "\x1b[K" << std::flush;
+  };
+  // Drops done of one survey, counted once however the workers' reports interleave.
+  const auto count_drops = [&](std::size_t p, long now_done) {
+    long before = seen[p].load();
+    while (now_done > before && !seen[p].compare_exchange_weak(before, now_done)) {
+    }
+    if (now_done > before) drops_done += now_done - before;
+  };
   const auto work = [&] {
     for (std::size_t p = next++; p < pending.size(); p = next++) {
+      if (options.stop != nullptr && options.stop->load() != 0) {
+        summary.stopped = true;
+        break;
+      }
       const ManifestEntry& s = manifest.surveys[pending[p].index];
       SurveyRecord record = pending[p].record;
       try {
-        // A folder of this process's own: an engine left running by a killed batch may still
-        // write into the folder of the earlier attempt, which is removed here.
+        // A folder of this process's own; what a killed batch left of an earlier attempt is
+        // removed here.
         const std::string stem = "." + s.name + ".partial.";
-        for (const auto& entry : fs::directory_iterator(options.out / "surveys"))
-          if (entry.path().filename().string().rfind(stem, 0) == 0) fs::remove_all(entry.path());
+        {
+          std::lock_guard lock(mutex);  // another survey's thread may be creating its own folder
+          for (const auto& entry : fs::directory_iterator(options.out / "surveys"))
+            if (entry.path().filename().string().rfind(stem, 0) == 0) fs::remove_all(entry.path());
+        }
         const fs::path partial = options.out / "surveys" / (stem + std::to_string(::getpid()));
         fs::create_directories(partial);
         record.started_at = utc_now();
-        const SurveyOutcome outcome = executor.execute(s, partial, engine_jobs);
+        ExecutionControl control;
+        control.pool = &pool;
+        control.stop = options.stop;
+        control.progress = [&, p](const SurveyProgress& progress) {
+          count_drops(p, progress.drops_done);
+          if (options.on_progress) options.on_progress(s.name, progress);
+          show(false);
+        };
+        if (options.on_message)
+          control.message = [&](const std::string& line) { options.on_message(s.name, line); };
+        const auto survey_started = std::chrono::steady_clock::now();
+        const SurveyOutcome outcome = executor.execute(s, partial, jobs, control);
+        const double survey_seconds = seconds_since(survey_started);
+        const auto loading = std::chrono::steady_clock::now();
         std::vector<LoadedTable> tables;
         record.status = outcome.ok ? "ok" : "failed";
         record.stage = outcome.stage;
@@ -212,16 +285,26 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
             record.message = e.what();
           }
         }
+        double database = seconds_since(loading);
         move_into_place(partial, options.out / "surveys" / s.name);
         record.finished_at = utc_now();
-        std::lock_guard lock(mutex);
-        db.record_survey(record, tables);
-        ++summary.ran;
-        if (record.status != "ok") summary.failed.emplace_back(s.name, record.message);
-        ++done;
-        if (options.progress)
-          *options.progress << "\rbasinfit-batch: " << done << "/" << pending.size() << " surveys run, "
-                            << summary.failed.size() << " failed" << std::flush;
+        {
+          std::lock_guard lock(mutex);
+          const auto writing = std::chrono::steady_clock::now();
+          db.record_survey(record, tables);
+          database += seconds_since(writing);
+          summary.database_seconds += database;
+          ++summary.ran;
+          if (record.status != "ok") summary.failed.emplace_back(s.name, record.message);
+          ++done;
+          if (options.verbose)
+            *options.verbose << (options.progress ? "\r\x1b[K" : "") << "basinfit-batch: " << s.name << ": "
+                             << record.status << ", " << record.stations << " stations, " << record.drops
+                             << " drops, " << std::fixed << std::setprecision(2) << survey_seconds
+                             << " s, database " << database << " s\n";
+        }
+        count_drops(p, sizes[pending[p].index]);
+        show(true);
       } catch (...) {
         std::lock_guard lock(mutex);
         if (!fault) fault = std::current_exception();
@@ -230,15 +313,21 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
     }
   };
   std::vector<std::thread> threads;
-  for (int t = 1; t < workers; ++t) threads.emplace_back(work);
-  work();
+  for (int t = 0; t < side_by_side; ++t) threads.emplace_back(work);
   for (std::thread& t : threads) t.join();
   if (options.progress && !pending.empty()) *options.progress << "\n";
+  summary.seconds = seconds_since(started);
+  if (options.stop != nullptr && options.stop->load() != 0) summary.stopped = true;
+  if (options.verbose)
+    *options.verbose << "basinfit-batch: " << std::fixed << std::setprecision(2) << summary.seconds
+                     << " s in all, database " << summary.database_seconds << " s (" << std::setprecision(1)
+                     << (summary.seconds > 0 ? 100.0 * summary.database_seconds / summary.seconds : 0.0)
+                     << " %)\n";
   if (fault) std::rethrow_exception(fault);
 
   // Surveys skipped as done may still have failed earlier only if their key changed, which
   // reruns them; the failures to report are this run's.
-  if (options.shard) db.set_meta("complete", "1");
+  if (options.shard && !summary.stopped) db.set_meta("complete", "1");
   return summary;
 }
 

@@ -2,7 +2,9 @@
 // A batch over a network's manifest: surveys side by side, each into its own folder under
 // DIR/surveys/ and into one results database; shards for a cluster and their merge.
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -23,6 +25,14 @@ struct BatchOptions {
   int jobs = 1;                      // worker threads shared by the surveys and their stations
   std::optional<Shard> shard;        // run only this shard, into DIR/shards/INDEX.sqlite
   std::ostream* progress = nullptr;  // a terminal for the progress line, or nothing
+  std::ostream* verbose = nullptr;   // a line per finished survey and the run's timings, or nothing
+  // Each survey's progress (from worker threads: thread-safe and short) and each line its import
+  // and engine say (from the survey's thread).
+  std::function<void(const std::string& survey, const SurveyProgress&)> on_progress;
+  std::function<void(const std::string& survey, const std::string& line)> on_message;
+  // Non-zero: no further survey starts, and those running end after the station in hand (they are
+  // recorded failed, so that the next run takes them again).  See engine::SurveyRun::stop.
+  const std::atomic<int>* stop = nullptr;
 };
 
 struct BatchSummary {
@@ -31,6 +41,9 @@ struct BatchSummary {
   int skipped = 0;  // already recorded with the same inputs, options and engine
   std::vector<std::pair<std::string, std::string>> failed;  // survey, message
   std::string line() const;                                 // the one-line summary
+  bool stopped = false;                                     // ended early through BatchOptions::stop
+  double seconds = 0;                                       // the whole run
+  double database_seconds = 0;  // loading the result tables and writing them into the database
 };
 
 BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor);

@@ -6,11 +6,13 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/input_error.h"
 #include "network/database.h"
+#include "survey/chainage.h"
 
 namespace basinfit::network {
 namespace {
@@ -22,6 +24,56 @@ struct DatasetCloser {
 std::string text_of(sqlite3_stmt* s, int i) {
   const unsigned char* t = sqlite3_column_text(s, i);
   return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+// A uniform section of a survey: its range along the route in the unit it was found in.
+struct SectionRange {
+  int number = 0;
+  std::string unit;  // "m", "ft" or "station" (survey order)
+  double start = 0, end = 0;
+};
+
+std::map<std::string, std::vector<SectionRange>> read_sections(sqlite3* h,
+                                                               const std::filesystem::path& database) {
+  std::map<std::string, std::vector<SectionRange>> sections;
+  sqlite3_stmt* rows = nullptr;
+  if (sqlite3_prepare_v2(
+          h,
+          "SELECT survey, section, start_m, end_m, start_ft, end_ft, start_station, end_station "
+          "FROM sections ORDER BY survey, section",
+          -1, &rows, nullptr) != SQLITE_OK)
+    throw DatabaseError(database.string() + ": " + sqlite3_errmsg(h));
+  while (sqlite3_step(rows) == SQLITE_ROW) {
+    for (const auto& [column, unit] : {std::pair{2, "m"}, {4, "ft"}, {6, "station"}})
+      if (sqlite3_column_type(rows, column) != SQLITE_NULL &&
+          sqlite3_column_type(rows, column + 1) != SQLITE_NULL) {
+        sections[text_of(rows, 0)].push_back({sqlite3_column_int(rows, 1), unit,
+                                              sqlite3_column_double(rows, column),
+                                              sqlite3_column_double(rows, column + 1)});
+        break;
+      }
+  }
+  sqlite3_finalize(rows);
+  return sections;
+}
+
+// The section a station lies in, at its position as the survey page placed it: the station
+// table's chainage where the results carry one, else its identifier read as a chainage, or its
+// place in the survey when the sections run in survey order.
+std::optional<int> section_of(const std::vector<SectionRange>& sections, const std::string& station,
+                              int station_no, std::optional<double> chainage_m,
+                              std::optional<double> chainage_ft) {
+  for (const SectionRange& section : sections) {
+    std::optional<double> at;
+    if (section.unit == "station")
+      at = station_no;
+    else if (section.unit == "m")
+      at = chainage_m ? chainage_m : survey::parse_chainage(station, true);
+    else
+      at = chainage_ft ? chainage_ft : survey::parse_chainage(station, false);
+    if (at && *at >= section.start && *at <= section.end) return section.number;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -80,6 +132,8 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
     for (const std::string& f : fields) add_field(f, OFTReal);
     add_field("flagged_drops", OFTInteger);
     add_field("flags", OFTString);
+    add_field("section", OFTInteger);
+    const auto sections = read_sections(h, database);
 
     std::string sql = "SELECT st.survey, st.station, st.station_no, st.lane, st.latitude, st.longitude";
     for (const std::string& f : fields) sql += ", st.\"" + f + "\"";
@@ -88,6 +142,7 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
         "d.flags IS NOT NULL AND d.flags <> ''),"
         " (SELECT group_concat(DISTINCT d.flags) FROM drops d WHERE d.survey = st.survey AND "
         "d.station_no = st.station_no AND d.flags IS NOT NULL AND d.flags <> '')"
+        ", st.chainage_m, st.chainage_ft"
         " FROM stations st JOIN surveys s ON s.survey = st.survey WHERE s.status = 'ok'"
         " ORDER BY st.survey, st.station_no";
     sqlite3_stmt* rows = nullptr;
@@ -115,6 +170,15 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
       }
       feature.SetField("flagged_drops", sqlite3_column_int(rows, column));
       feature.SetField("flags", text_of(rows, column + 1).c_str());
+      const auto optional_at = [&](int c) {
+        return sqlite3_column_type(rows, c) == SQLITE_NULL
+                   ? std::optional<double>()
+                   : std::optional<double>(sqlite3_column_double(rows, c));
+      };
+      if (const auto found = sections.find(text_of(rows, 0)); found != sections.end())
+        if (const auto section = section_of(found->second, text_of(rows, 1), sqlite3_column_int(rows, 2),
+                                            optional_at(column + 2), optional_at(column + 3)))
+          feature.SetField("section", *section);
       OGRPoint point(sqlite3_column_double(rows, 5), sqlite3_column_double(rows, 4));
       feature.SetGeometry(&point);
       if (layer->CreateFeature(&feature) != OGRERR_NONE) {

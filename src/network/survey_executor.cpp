@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <streambuf>
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
+#include "engine/survey_run.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/structure.h"
 #include "import/text_values.h"
-#include "network/process.h"
+#include "run/station_loop.h"
 
 namespace basinfit::network {
 namespace {
@@ -131,6 +133,10 @@ void stage_run_folder(const std::filesystem::path& source, const std::filesystem
     control.names[i] = input.filename().string();
     copy_input(from, folder / control.names[i]);
   }
+  // The station table beside a run folder's inputs gives its stations their positions.
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(source / imp::kStationTableName, ec))
+    copy_input(source / imp::kStationTableName, folder / imp::kStationTableName);
   for (std::size_t i = 3; i < control.names.size(); ++i)
     control.names[i] = std::filesystem::path(control.names[i]).filename().string();
   if (control.log_unit == "0") {
@@ -147,6 +153,64 @@ void stage_run_folder(const std::filesystem::path& source, const std::filesystem
                      InputError::Kind::kFileSystem);
 }
 
+// Where the text window of a batch run goes.
+class Discard : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+};
+
+// Keeps what the engine says and hands each line on as it ends.
+class LineSink : public std::streambuf {
+ public:
+  explicit LineSink(const std::function<void(const std::string&)>& each) : each_(each) {}
+  const std::string& text() const { return text_; }
+  // Hands on a last line without its line end.
+  void finish() {
+    if (!line_.empty() && each_) each_(line_);
+    line_.clear();
+  }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    const char ch = static_cast<char>(c);
+    text_ += ch;
+    if (ch != '\n') {
+      line_ += ch;
+    } else {
+      if (each_) each_(line_);
+      line_.clear();
+    }
+    return c;
+  }
+
+ private:
+  const std::function<void(const std::string&)>& each_;
+  std::string text_, line_;
+};
+
+// The engine's progress counts passed on as one record.  Drops finish on the worker threads,
+// so the counts are atomic and the callback sees a consistent snapshot of each.
+class ProgressRelay : public ProgressCounter {
+ public:
+  explicit ProgressRelay(const std::function<void(const SurveyProgress&)>& each) : each_(each) {}
+  void start(long stations, long drops) override {
+    stations_ = stations;
+    drops_ = drops;
+    tell(0, 0);
+  }
+  void drop_done() override { tell(stations_done_.load(), ++drops_done_); }
+  void station_done() override { tell(++stations_done_, drops_done_.load()); }
+  void finish() override {}
+
+ private:
+  void tell(long stations_done, long drops_done) {
+    if (each_) each_(SurveyProgress{stations_.load(), drops_.load(), stations_done, drops_done});
+  }
+  const std::function<void(const SurveyProgress&)>& each_;
+  std::atomic<long> stations_{0}, drops_{0}, stations_done_{0}, drops_done_{0};
+};
+
 std::string last_line(const std::string& text) {
   std::istringstream in(text);
   std::string line, last;
@@ -157,10 +221,10 @@ std::string last_line(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> engine_arguments(const ManifestEntry& s, int jobs) {
-  std::vector<std::string> args = {
-      "--keep-control",    imp::kControlName, "--results", ".", "--html", kSurveyPage, "-q", "-j",
-      std::to_string(jobs)};
+std::vector<std::string> engine_arguments(const ManifestEntry& s, int jobs, bool station_table) {
+  std::vector<std::string> args = {"--keep-control", imp::kControlName};
+  if (station_table) args.insert(args.end(), {"--station-table", imp::kStationTableName});
+  args.insert(args.end(), {"--results", ".", "--html", kSurveyPage, "-q", "-j", std::to_string(jobs)});
   if (const auto* v = s.option("load_levels")) {
     std::string list = *v;
     std::replace(list.begin(), list.end(), ';', ',');
@@ -172,14 +236,14 @@ std::vector<std::string> engine_arguments(const ManifestEntry& s, int jobs) {
   return args;
 }
 
-ImportAndEngineExecutor::ImportAndEngineExecutor(std::filesystem::path engine) : engine_(std::move(engine)) {}
+std::string ImportAndRunExecutor::engine_version() const { return BASINFIT_VERSION; }
+std::string ImportAndRunExecutor::engine_revision() const { return BASINFIT_REVISION; }
 
-std::string ImportAndEngineExecutor::engine_version() const { return BASINFIT_VERSION; }
-std::string ImportAndEngineExecutor::engine_revision() const { return BASINFIT_REVISION; }
-
-SurveyOutcome ImportAndEngineExecutor::execute(const ManifestEntry& s, const std::filesystem::path& folder,
-                                               int jobs) {
+SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::filesystem::path& folder,
+                                            int jobs, const ExecutionControl& control) {
   SurveyOutcome outcome;
+  LineSink said(control.message);
+  std::ostream errors(&said);
   try {
     if (s.run_folder) {
       stage_run_folder(s.sources[0], folder);
@@ -192,26 +256,58 @@ SurveyOutcome ImportAndEngineExecutor::execute(const ManifestEntry& s, const std
     outcome.stage = "import";
     outcome.exit_status = e.exit_status();
     outcome.message = e.what();
+    if (control.message) control.message(outcome.message);
     return outcome;
   }
-  std::vector<std::string> argv{engine_.string()};
-  for (std::string& a : engine_arguments(s, jobs)) argv.push_back(std::move(a));
-  const ProcessResult run = run_process(argv, folder, false);
-  outcome.exit_status = run.exit_status;
-  // The engine's standard error goes into the record whole (its last 4000 characters), for a
+
+  std::error_code ec;
+  const bool station_table = std::filesystem::is_regular_file(folder / imp::kStationTableName, ec);
+  engine::SurveyRun run;
+  run.folder = folder;
+  run.control_file = imp::kControlName;
+  run.keep_control = true;
+  if (station_table) run.station_table_file = imp::kStationTableName;
+  run.results.directory = ".";
+  run.page.html_file = kSurveyPage;
+  run.jobs = jobs;
+  run.pool = control.pool;
+  run.window = false;
+  run.command_line = {"basinfit"};
+  for (std::string& a : engine_arguments(s, jobs, station_table)) run.command_line.push_back(std::move(a));
+  if (const auto* v = s.option("load_levels")) {
+    std::istringstream levels(*v);
+    for (std::string level; std::getline(levels, level, ';');) run.load_levels.emplace_back(imp::trim(level));
+  }
+  // The manifest's values were checked when it was read.
+  if (const auto* v = s.option("multistart")) run.results.multistart = std::stoi(*v);
+  if (const auto* v = s.option("sections_by")) run.sections_by = *v;
+  if (const auto* v = s.option("min_section_length")) run.page.min_section_length = std::stod(*v);
+  Discard nothing;
+  std::ostream no_window(&nothing);  // a batch run has no text window
+  run.terminal = &no_window;
+  run.errors = &errors;
+  ProgressRelay progress(control.progress);
+  if (control.progress) run.progress = &progress;
+  run.stop = control.stop;
+
+  const int status = engine::run_survey(run);
+  errors.flush();
+  said.finish();
+  outcome.exit_status = status;
+  // The engine's diagnostics go into the record whole (their last 4000 characters), for a
   // survey that ran as for one that failed: notes and warnings are part of its story.
-  outcome.message = std::string(imp::trim(run.err));
+  outcome.message = std::string(imp::trim(said.text()));
   if (outcome.message.size() > 4000)
     outcome.message = "..." + outcome.message.substr(outcome.message.size() - 4000);
-  if (run.exit_status != 0) {
+  if (status != 0) {
     outcome.stage = "engine";
-    if (last_line(run.err).empty())
-      outcome.message = "the engine ended with exit status " + std::to_string(run.exit_status);
+    if (last_line(said.text()).empty())
+      outcome.message = "the engine ended with exit status " + std::to_string(status);
     return outcome;
   }
   try {
-    const ControlFile control = read_control(folder);
-    std::istringstream deflections(imp::read_bytes((folder / control.names[2]).string()));
+    const ControlFile control_file = read_control(folder);
+    std::istringstream deflections(imp::read_bytes((folder / control_file.names[2]).string()));
     std::getline(deflections, outcome.route);
     outcome.route = std::string(imp::trim(outcome.route));
   } catch (const InputError&) {
@@ -229,6 +325,9 @@ std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& s) {
       const std::filesystem::path input(control.names[i]);
       files.push_back(input.is_absolute() ? input : s.sources[0] / input);
     }
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(s.sources[0] / imp::kStationTableName, ec))
+      files.push_back(s.sources[0] / imp::kStationTableName);
     return files;
   }
   for (const std::filesystem::path& source : s.sources) {

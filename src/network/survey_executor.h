@@ -2,7 +2,11 @@
 // Running one survey of a network: import (for device files) and backcalculation, with its
 // reports, log, results tables, run record and survey page written into one folder.
 
+#include <tbb/task_arena.h>
+
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,30 +22,49 @@ struct SurveyOutcome {
   std::string route;  // the route line of the survey's deflection data file
 };
 
+// How far a survey's backcalculation has come (zero totals until the engine has read its files).
+struct SurveyProgress {
+  long stations = 0, drops = 0;            // in the survey
+  long stations_done = 0, drops_done = 0;  // finished so far
+};
+
+// What a caller sees of a survey while it runs, and how it stops it.
+struct ExecutionControl {
+  // After each drop and station; called from the engine's worker threads, so it must be safe
+  // to call from several threads at once, and short.
+  std::function<void(const SurveyProgress&)> progress;
+  // Each line the importer or the engine says (notes, warnings, the reason of a failure), as it
+  // is said, from the survey's own thread.
+  std::function<void(const std::string&)> message;
+  // Non-zero ends the survey after the station in hand (see engine::SurveyRun::stop).
+  const std::atomic<int>* stop = nullptr;
+  // Workers shared by every survey of the process; null: the survey's engine makes its own.
+  tbb::task_arena* pool = nullptr;
+};
+
 class SurveyExecutor {
  public:
   virtual ~SurveyExecutor() = default;
   // Writes every output of `survey` into `folder` (existing and empty) using up to `jobs`
-  // worker threads.  Never throws for a fault of the survey itself: that is the outcome.
-  virtual SurveyOutcome execute(const ManifestEntry& survey, const std::filesystem::path& folder,
-                                int jobs) = 0;
+  // station workers.  Never throws for a fault of the survey itself: that is the outcome.
+  virtual SurveyOutcome execute(const ManifestEntry& survey, const std::filesystem::path& folder, int jobs,
+                                const ExecutionControl& control) = 0;
   // The engine's version and source revision, part of every survey's resume key.
   virtual std::string engine_version() const = 0;
   virtual std::string engine_revision() const = 0;
 };
 
-// Imports in process through the importer's public functions (as basinfit-import does) and runs
-// the engine executable `basinfit` as a child process in the survey's folder, as a user would:
-//   basinfit --keep-control control.txt --results . --html survey.html -q -j N [options]
-class ImportAndEngineExecutor : public SurveyExecutor {
+// Imports through the importer's public functions (as basinfit-import does) and runs the engine
+// through its library entry, both in process, in the survey's folder, with the outputs a user
+// gets from
+//   basinfit --keep-control control.txt [--station-table station-table.csv]
+//            --results . --html survey.html -q -j N [options]
+class ImportAndRunExecutor : public SurveyExecutor {
  public:
-  explicit ImportAndEngineExecutor(std::filesystem::path engine);
-  SurveyOutcome execute(const ManifestEntry& survey, const std::filesystem::path& folder, int jobs) override;
+  SurveyOutcome execute(const ManifestEntry& survey, const std::filesystem::path& folder, int jobs,
+                        const ExecutionControl& control) override;
   std::string engine_version() const override;
   std::string engine_revision() const override;
-
- private:
-  std::filesystem::path engine_;
 };
 
 // The files a survey's results depend on (sources, for a run folder its control file and the
@@ -54,8 +77,9 @@ std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& surve
 // so that a broken survey still has a place in a shard.
 long survey_size(const ManifestEntry& survey);
 
-// The engine's arguments after the control file for a survey's options.
-std::vector<std::string> engine_arguments(const ManifestEntry& survey, int jobs);
+// The engine's arguments after the control file for a survey's options (the station table's
+// when the folder holds one).
+std::vector<std::string> engine_arguments(const ManifestEntry& survey, int jobs, bool station_table);
 
 inline constexpr const char* kSurveyPage = "survey.html";
 

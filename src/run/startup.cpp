@@ -135,9 +135,11 @@ void StopOnSignal::record(const RunState& state, std::unique_ptr<Result> result)
   if (signal == 0) return;
   const std::string& id = state.station.id;
   const auto end = id.find_last_not_of(' ');
+  const char* cause = signal == SIGTERM ? "interrupted (SIGTERM)"
+                      : signal == SIGINT ? "interrupted (SIGINT)"
+                                         : "cancelled";
   throw InputError("", 0,
-                   std::string("interrupted (") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
-                       "): the run stopped after station " +
+                   std::string(cause) + ": the run stopped after station " +
                        (end == std::string::npos ? id : id.substr(0, end + 1)),
                    InputError::Kind::kInterrupted);
 }
@@ -273,7 +275,7 @@ int run_engine(const EngineOptions& options, const ComputationsFactory& computat
     RunState state;
     Driver driver(state, messages, *computations, *reports, options.clock);
     driver.on_warning([&](const std::string& warning) { write_diagnostic(options.errors, warning); });
-    if (options.jobs > 1) driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer});
+    if (options.jobs > 1) driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer, options.pool});
     driver.report_progress(progress);
     driver.analyse_stations(wiring.analysis);
     const DriverEnd end = driver.run({&*standard_values, &*general_data, &*deflections});

@@ -77,6 +77,7 @@ struct EngineOptions {
   std::ostream* errors = nullptr;    // diagnostics (standard error)
   Clock clock = local_clock;
   int jobs = 1;                         // workers; 1 is the plain serial run
+  tbb::task_arena* pool = nullptr;      // workers shared with other runs, or the run's own
   ProgressCounter* progress = nullptr;  // a progress display, or none
   bool keep_control = false;            // leave the control file in place, so the run can be repeated
   // Outputs beside the reports (the results tables and record, the survey page), opened by the

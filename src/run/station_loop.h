@@ -2,6 +2,8 @@
 // The run driver: reads the settings, writes the report headers, then walks the deflection
 // data file station by station and drop by drop.
 
+#include <tbb/task_arena.h>
+
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -101,6 +103,9 @@ struct ParallelRun {
   int jobs = 1;
   ComputationsMaker make;
   BasinObserver observer;
+  // Workers shared with other runs of the process (surveys side by side); null: the run makes
+  // an arena of `jobs` workers of its own.
+  tbb::task_arena* pool = nullptr;
 };
 
 // How the driver ended.

@@ -13,6 +13,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "run/input_files.h"
@@ -114,9 +115,7 @@ class Scheduler {
         parallel_(parallel),
         progress_(progress),
         analysis_(analysis),
-        parallelism_(tbb::global_control::max_allowed_parallelism,
-                     static_cast<std::size_t>(parallel.jobs) + 1),
-        arena_(parallel.jobs, 0),
+        arena_(parallel.pool != nullptr ? *parallel.pool : own_arena(parallel.jobs)),
         workers_([this] { return std::make_unique<WorkerContext>(parallel_.make, messages_.batch()); }) {
     template_ = state;
     // What the next station can know of the column it may start from: all of it for the first.
@@ -127,6 +126,10 @@ class Scheduler {
   void work(StationTask* task);
 
  private:
+  tbb::task_arena& own_arena(int jobs) {
+    parallelism_.emplace(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(jobs) + 1);
+    return own_arena_.emplace(jobs, 0);
+  }
   void plan(StationTask& task);
   void submit(StationTask* task);
   void release(StationTask* task);
@@ -141,8 +144,11 @@ class Scheduler {
   const ParallelRun& parallel_;
   ProgressCounter* progress_;
   StationAnalysis* analysis_;
-  tbb::global_control parallelism_;
-  tbb::task_arena arena_;
+  // A run with workers of its own raises the process's limit to them; a shared pool's owner
+  // has set it for all.
+  std::optional<tbb::global_control> parallelism_;
+  std::optional<tbb::task_arena> own_arena_;
+  tbb::task_arena& arena_;
   tbb::enumerable_thread_specific<std::unique_ptr<WorkerContext>> workers_;
 
   RunState template_;

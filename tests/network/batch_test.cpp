@@ -31,6 +31,9 @@ fs::path single_run(const fs::path& root, const std::string& survey, const fs::p
   }
   std::vector<std::string> args = {"--keep-control", "control.txt", "--results", ".", "--html",
                                    "survey.html",    "-q",          "-j",        "1"};
+  // The station table the importer writes, named as the importer's printed command names it.
+  if (fs::exists(place / "station-table.csv"))
+    args.insert(args.end(), {"--station-table", "station-table.csv"});
   if (survey == "route12-pddx") args.insert(args.end(), {"--multistart", "2"});
   const auto run = run_program(bin + "basinfit", args, "cd '" + place.string() + "' &&");
   EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -186,6 +189,19 @@ TEST_F(LocalBatch, RunningAgainSkipsTheRecordedRerunsTheFailedAndDuplicatesNothi
   const auto changed = run_program(batch_path(), {"run", manifest_.string(), "--out", out().string()});
   EXPECT_NE(changed.err.find("5 surveys: 3 run, 2 already done, 2 failed"), std::string::npos) << changed.err;
   write_file(folder_->path() / "english" / "general.dat", general);
+}
+
+// Where the system refuses each survey's thread a working folder of its own, the surveys take
+// turns with the process's, and the database is the same; the batch's own folder gets nothing.
+TEST_F(LocalBatch, ASystemWithoutPrivateWorkingFoldersGivesTheSameDatabase) {
+  const fs::path place = folder_->path() / "refused";
+  fs::create_directories(place / "here");
+  const auto refused =
+      run_program(batch_path(), {"run", manifest_.string(), "--out", (place / "out").string()},
+                  "cd '" + (place / "here").string() + "' && LD_PRELOAD='" + REFUSE_UNSHARE_LIBRARY + "'");
+  EXPECT_EQ(refused.exit_status, 1) << refused.err;
+  EXPECT_EQ(dump_all(place / "out" / "results.sqlite"), dump_all(out() / "results.sqlite"));
+  EXPECT_TRUE(fs::is_empty(place / "here"));
 }
 
 TEST_F(LocalBatch, NetworkPageMediansAreThoseOfEachSurveyPage) {

@@ -47,6 +47,8 @@ TEST(NetworkGeoPackage, StationsWithAPositionBecomePointsTheOthersAreCounted) {
   const auto first = run_program("ogrinfo", {"-ro", gpkg.string(), "stations", "-where", "station_no = 1"});
   EXPECT_NE(first.out.find("POINT (-75.001 45.001)"), std::string::npos) << first.out;
   EXPECT_NE(first.out.find("station (String) = 1000"), std::string::npos) << first.out;
+  // Station 1000 begins the first uniform section of sections.csv (1000 m onwards).
+  EXPECT_NE(first.out.find("section (Integer) = 1"), std::string::npos) << first.out;
 }
 
 }  // namespace

@@ -53,15 +53,20 @@ TEST(NetworkResume, KilledAtAnyMomentAndRerunGivesTheUninterruptedDatabase) {
       run_program(batch_path(), {"run", m, "--out", (folder / "reference").string(), "-j", "1"});
   ASSERT_EQ(reference.exit_status, 0) << reference.err;
 
-  // SIGKILL after growing delays: before, inside and after surveys' transactions, and during
-  // the engine's run; every start resumes what the last one left.
+  // SIGKILL and SIGTERM in turn after growing delays: before, inside and after surveys'
+  // transactions, and during the engine's run; every start resumes what the last one left.  A
+  // batch stopped by SIGTERM ends by it once its running surveys reach a station's end.
   const std::string out = (folder / "killed").string();
   for (int step = 1; step <= 8; ++step) {
-    const pid_t pid = start_batch({"run", m, "--out", out, "-j", "1"});
+    const pid_t pid = start_batch({"run", m, "--out", out, "-j", step % 4 == 0 ? "2" : "1"});
     std::this_thread::sleep_for(std::chrono::milliseconds(90 * step));
-    kill(pid, SIGKILL);
+    const int signal = step % 2 ? SIGKILL : SIGTERM;
+    kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        << "step " << step << ": status " << status;
   }
   const auto last = run_program(batch_path(), {"run", m, "--out", out, "-j", "1"});
   EXPECT_EQ(last.exit_status, 0) << last.err;

@@ -11,11 +11,16 @@ import subprocess
 import sys
 
 source_dir, program_dir = sys.argv[1:3]
-pages = {"basinfit": "engine.md", "basinfit-import": "import.md", "basinfit-model": "model.md"}
+pages = {"basinfit": "engine.md", "basinfit-import": "import.md", "basinfit-model": "model.md",
+         "basinfit-batch": "batch.md"}
+# Programs with commands: the options of each command's own help.
+commands = {"basinfit-batch": ["run", "merge", "slurm", "report", "export"]}
 missing = []
 for tool, page in pages.items():
-    help_text = subprocess.run([os.path.join(program_dir, tool), "--help"], capture_output=True, text=True,
-                               check=True).stdout
+    help_text = "".join(
+        subprocess.run([os.path.join(program_dir, tool), *command, "--help"], capture_output=True, text=True,
+                       check=True).stdout
+        for command in [[]] + [[c] for c in commands.get(tool, [])])
     options = sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z0-9-]*", help_text)))
     if len(options) < 2:
         sys.exit(f"options test: no options found in {tool} --help")

@@ -1,0 +1,68 @@
+#pragma once
+// One run of the engine with everything beside its reports: the results tables and run record,
+// the survey page and sections, the basin charts, the graphics window, the progress line and a
+// way to stop between stations.  Every front end (basinfit, basinfit-batch, the studio) runs a
+// survey through this one entry, in process.
+//
+//   engine::SurveyRun run;
+//   run.control_file = "control.txt";
+//   run.results.directory = ".";  run.page.html_file = "survey.html";
+//   run.folder = "/data/surveys/A";            // relative names resolve there
+//   const int status = engine::run_survey(run);
+//
+// Surveys may run side by side on threads of one process: a run keeps all its state in its own
+// objects, and `folder` gives each its own working folder without touching the process's.
+
+#include <tbb/task_arena.h>
+
+#include <atomic>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "results/results_analysis.h"
+#include "run/station_loop.h"
+#include "survey/survey_report.h"
+
+namespace basinfit::engine {
+
+inline constexpr int kCancel = -1;
+
+struct SurveyRun {
+  std::string control_file;
+  // When not empty, the run works in this folder: the control file, the files it names, the
+  // results folder, the page, the chart folder and the station table are found from there when
+  // their names are relative, and are recorded as given.
+  std::filesystem::path folder;
+
+  results::ResultsOptions results;       // directory empty: no results tables or run record
+  survey::SurveyReportOptions page;      // html_file empty: no page; plot_dir: the basin charts too
+  std::string sections_by = "subgrade";  // a layer number, "deflection" or "subgrade"
+  std::vector<std::string> load_levels;  // as given to --load-levels (each with its unit or bare)
+  std::string station_table_file;        // empty: none
+
+  int jobs = 1;  // station workers; 1 runs the stations one after another
+  // Workers shared with other runs (an arena of `jobs` threads); null: the run makes its own.
+  tbb::task_arena* pool = nullptr;
+  bool keep_control = false;
+  std::vector<std::string> command_line;  // for the run record
+
+  std::ostream* terminal = nullptr;  // the text window of a windowed run (standard output)
+  std::ostream* errors = nullptr;    // diagnostics (standard error)
+  // A batch-mode run reports each drop and station here (a progress line or a callback).
+  ProgressCounter* progress = nullptr;
+  // Non-zero ends the run after the station in hand; every output then ends with that station.
+  // A signal number (SIGINT, SIGTERM) ends it with 128 + the number, as a shell reports it; any
+  // other value (kCancel) is a cancel, with status 130.  Only with results or a page: a run
+  // without them has nothing to keep whole.
+  const std::atomic<int>* stop = nullptr;
+  // A windowed run shows each basin in a graphics window and keeps it on screen until closed.
+  bool window = true;
+};
+
+// Runs one survey; returns the exit status: 0 success, 1 input error, 2 usage or file-system
+// error, 128 + signal or 130 when stopped through `stop`.  Every failure has written one message to `errors`.
+int run_survey(const SurveyRun& run);
+
+}  // namespace basinfit::engine
