@@ -16,7 +16,6 @@
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
-#include "network/process.h"
 #include "option_checks.h"
 #include "run/station_scheduler.h"
 #include "studio/project.h"
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
 
   try {
     studio::Project project(project_dir);
-    studio::RunManager runs(project, basinfit::network::own_executable().parent_path() / "basinfit", jobs);
+    studio::RunManager runs(project, jobs);
     const std::string key = studio::new_session_secret();
     studio::Server server(project, runs, options, key, studio::new_session_secret());
     const int port = server.bind();
@@ -111,6 +110,8 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, stop_on_signal);
     std::signal(SIGTERM, stop_on_signal);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file that reaches the process's file-size limit is a failed write of that run.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (!no_browser) open_browser(url);
     server.listen();
     running_server = nullptr;

@@ -1,11 +1,9 @@
 #include "studio/run_manager.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -66,8 +64,7 @@ Json row_object(const network::CsvText& csv, std::size_t r) {
 
 }  // namespace
 
-RunManager::RunManager(Project& project, fs::path engine, int jobs)
-    : project_(project), engine_(std::move(engine)), jobs_(jobs) {}
+RunManager::RunManager(Project& project, int jobs) : project_(project), jobs_(jobs) {}
 
 RunManager::~RunManager() {
   cancel();
@@ -88,7 +85,7 @@ std::optional<std::string> RunManager::start(const std::string& run) {
   const auto started = std::chrono::steady_clock::now();
   running_ = true;
   current_ = run;
-  cancel_ = false;
+  stop_ = 0;
   events_.clear();
   std::thread finished_run = std::move(thread_);
   lock.unlock();
@@ -110,34 +107,8 @@ std::optional<std::string> RunManager::start(const std::string& run) {
 bool RunManager::cancel() {
   std::lock_guard lock(mutex_);
   if (!running_) return false;
-  cancel_ = true;
-  stop_engines();
+  stop_ = 1;
   return true;
-}
-
-void RunManager::stop_engines() const {
-  // The engines the batch started for this run are this process's children named basinfit;
-  // each is told to stop by its process id.
-  const pid_t self = ::getpid();
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return;
-  while (const dirent* entry = ::readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    const auto close = line.rfind(')');
-    const auto open = line.find('(');
-    if (close == std::string::npos || open == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == self && line.substr(open + 1, close - open - 1) == engine_.filename().string())
-      ::kill(pid, SIGTERM);
-  }
-  ::closedir(proc);
 }
 
 void RunManager::emit(const std::string& event, const Json& data) {
@@ -164,32 +135,17 @@ std::vector<RunEvent> RunManager::events_after(long after, std::chrono::millisec
 void RunManager::work(std::string run, long stations, long drops,
                       std::chrono::steady_clock::time_point started) {
   std::atomic<bool> finished{false};
-  // Watches the engine's stations table grow, one event per finished station; once the batch
-  // has moved the folder into place, the stations a short run finished between two looks are
-  // read from there, so every station is told.
+  // Watches the engine's stations table grow, one event per finished station with its row;
+  // once the batch has moved the folder into place, the stations a short run finished between
+  // two looks are read from there, so every station is shown.
   std::thread watcher([&] {
     std::size_t seen = 0;
-    long drops_done = 0;
     const fs::path surveys = project_.out() / "surveys";
     const auto scan = [&](const fs::path& folder) {
       const auto csv = complete_rows(folder / "stations.csv");
       if (!csv) return;
-      for (; seen < csv->rows.size(); ++seen) {
-        Json row = row_object(*csv, seen);
-        drops_done += row.value("drops", 0L);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double left = drops_done > 0 ? seconds / static_cast<double>(drops_done) *
-                                                 static_cast<double>(std::max(0L, drops - drops_done))
-                                           : 0.0;
-        emit("station", {{"row", row},
-                         {"done", seen + 1},
-                         {"stations", stations},
-                         {"drops_done", drops_done},
-                         {"drops", drops},
-                         {"seconds", seconds},
-                         {"seconds_left", left}});
-      }
+      for (; seen < csv->rows.size(); ++seen)
+        emit("station", {{"row", row_object(*csv, seen)}, {"done", seen + 1}, {"stations", stations}});
     };
     while (!finished) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -207,13 +163,44 @@ void RunManager::work(std::string run, long stations, long drops,
     network::BatchOptions options;
     options.out = project_.out();
     options.jobs = jobs_;
-    network::ImportAndEngineExecutor executor(engine_);
-    network::run_batch(manifest, options, executor);
+    options.stop = &stop_;
+    // The engine tells its progress after every drop, from its worker threads; the page hears
+    // of it at most ten times a second, and at every finished station.
+    std::mutex progress_mutex;
+    auto last_told = std::chrono::steady_clock::time_point{};
+    long stations_told = -1;
+    options.on_progress = [&](const std::string&, const network::SurveyProgress& p) {
+      const auto now = std::chrono::steady_clock::now();
+      {
+        std::lock_guard lock(progress_mutex);
+        if (p.stations_done == stations_told && now - last_told < std::chrono::milliseconds(100)) return;
+        stations_told = p.stations_done;
+        last_told = now;
+      }
+      const double seconds = std::chrono::duration<double>(now - started).count();
+      const double left = p.drops_done > 0 ? seconds / static_cast<double>(p.drops_done) *
+                                                 static_cast<double>(std::max(0L, p.drops - p.drops_done))
+                                           : 0.0;
+      emit("progress", {{"stations", p.stations},
+                        {"drops", p.drops > 0 ? p.drops : drops},
+                        {"stations_done", p.stations_done},
+                        {"drops_done", p.drops_done},
+                        {"seconds", seconds},
+                        {"seconds_left", left}});
+    };
+    options.on_message = [&](const std::string&, const std::string& line) {
+      emit("message", {{"line", line}});
+    };
+    network::ImportAndRunExecutor executor;
+    const network::BatchSummary summary = network::run_batch(manifest, options, executor);
     const Json record =
         query_rows(project_.database_file(),
                    "SELECT status, stage, message, stations, drops FROM surveys WHERE survey = ?1", {run});
     if (!record.empty()) end["record"] = record[0];
-    end["status"] = cancel_ ? "cancelled" : record.empty() ? "failed" : record[0].value("status", "failed");
+    end["status"] = summary.stopped  ? "cancelled"
+                    : record.empty() ? "failed"
+                                     : record[0].value("status", "failed");
+    end["database_seconds"] = summary.database_seconds;
     // The engine's own wall time, from its run record, for the workbench's share of the run.
     std::ifstream json(project_.out() / "surveys" / run / "run.json");
     const Json run_record = Json::parse(json, nullptr, false);
@@ -226,11 +213,6 @@ void RunManager::work(std::string run, long stations, long drops,
   finished = true;
   watcher.join();
   end["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (end.contains("record") && end["record"].contains("message")) {
-    std::istringstream lines(end["record"]["message"].get<std::string>());
-    for (std::string line; std::getline(lines, line);)
-      if (!line.empty()) emit("message", {{"line", line}});
-  }
   emit("end", end);
   std::lock_guard lock(mutex_);
   running_ = false;

@@ -23,14 +23,14 @@ namespace basinfit::studio {
 
 struct RunEvent {
   long id = 0;
-  std::string event;  // "start", "station", "message", "end"
+  std::string event;  // "start", "progress", "station", "message", "end"
   std::string data;   // JSON
 };
 
 class RunManager {
  public:
-  // `engine`: the basinfit executable the batch runs for each survey.
-  RunManager(Project& project, std::filesystem::path engine, int jobs);
+  // `jobs`: the station workers of a run.
+  RunManager(Project& project, int jobs);
   ~RunManager();  // cancels a run going on and waits for it
   RunManager(const RunManager&) = delete;
   RunManager& operator=(const RunManager&) = delete;
@@ -47,10 +47,8 @@ class RunManager {
  private:
   void work(std::string run, long stations, long drops, std::chrono::steady_clock::time_point started);
   void emit(const std::string& event, const Json& data);
-  void stop_engines() const;
 
   Project& project_;
-  std::filesystem::path engine_;
   int jobs_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
@@ -59,7 +57,7 @@ class RunManager {
   bool running_ = false;
   std::string current_;
   std::thread thread_;
-  std::atomic<bool> cancel_{false};
+  std::atomic<int> stop_{0};  // the batch's stop flag: non-zero ends the run after the station in hand
   int lock_fd_ = -1;
 };
 

@@ -47,7 +47,7 @@ export async function upload(file) {
 // last event it saw, so a dropped connection misses nothing.
 export function followRun(after, handlers) {
   const source = new EventSource(`/api/events?after=${after}`);
-  for (const name of ['start', 'station', 'message', 'end']) {
+  for (const name of ['start', 'progress', 'station', 'message', 'end']) {
     source.addEventListener(name, (event) => {
       const data = JSON.parse(event.data);
       if (handlers[name]) handlers[name](data, Number(event.lastEventId));

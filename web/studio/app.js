@@ -379,11 +379,13 @@ const runHandlers = {
     $('progress-bar').style.width = '0%';
     $('progress-text').textContent = `${d.run}: ${d.stations} stations, ${d.drops} drops`;
   },
-  station(d) {
-    const share = d.drops ? d.drops_done / d.drops : d.done / Math.max(1, d.stations);
+  progress(d) {
+    const share = d.drops ? d.drops_done / d.drops : d.stations_done / Math.max(1, d.stations);
     $('progress-bar').style.width = `${(100 * Math.min(1, share)).toFixed(1)}%`;
-    $('progress-text').textContent = `${d.done} of ${d.stations} stations, ${d.drops_done} of ${d.drops} drops, ` +
+    $('progress-text').textContent = `${d.stations_done} of ${d.stations} stations, ${d.drops_done} of ${d.drops} drops, ` +
       `${d.seconds.toFixed(1)} s, about ${Math.ceil(d.seconds_left)} s left`;
+  },
+  station(d) {
     const t = $('live-table');
     const keys = Object.keys(d.row).filter((k) => k === 'station' || k === 'drops' || /^E\d_(norm_)?(MPa|ksi)$/.test(k) || /^E\d_norm_(MPa|ksi)$/.test(k) || k === 'average_rms_percent');
     if (!live.header) {
