@@ -134,7 +134,10 @@ std::vector<RunEvent> RunManager::events_after(long after, std::chrono::millisec
 
 void RunManager::work(std::string run, long stations, long drops,
                       std::chrono::steady_clock::time_point started) {
-  std::atomic<bool> finished{false};
+  std::mutex watch_mutex;
+  std::condition_variable watch_wake;
+  bool finished = false;
+  bool look = false;  // a station has finished: read the table now rather than at the next look
   // Watches the engine's stations table grow, one event per finished station with its row;
   // once the batch has moved the folder into place, the stations a short run finished between
   // two looks are read from there, so every station is shown.
@@ -147,8 +150,13 @@ void RunManager::work(std::string run, long stations, long drops,
       for (; seen < csv->rows.size(); ++seen)
         emit("station", {{"row", row_object(*csv, seen)}, {"done", seen + 1}, {"stations", stations}});
     };
-    while (!finished) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (;;) {
+      {
+        std::unique_lock lock(watch_mutex);
+        watch_wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return finished || look; });
+        if (finished) break;
+        look = false;
+      }
       if (const auto folder = partial_folder(surveys, run)) scan(*folder);
     }
     scan(surveys / run);
@@ -174,6 +182,11 @@ void RunManager::work(std::string run, long stations, long drops,
       {
         std::lock_guard lock(progress_mutex);
         if (p.stations_done == stations_told && now - last_told < std::chrono::milliseconds(100)) return;
+        if (p.stations_done != stations_told) {
+          std::lock_guard wake(watch_mutex);
+          look = true;
+          watch_wake.notify_all();
+        }
         stations_told = p.stations_done;
         last_told = now;
       }
@@ -201,6 +214,7 @@ void RunManager::work(std::string run, long stations, long drops,
                     : record.empty() ? "failed"
                                      : record[0].value("status", "failed");
     end["database_seconds"] = summary.database_seconds;
+    end["batch_seconds"] = summary.seconds;
     // The engine's own wall time, from its run record, for the workbench's share of the run.
     std::ifstream json(project_.out() / "surveys" / run / "run.json");
     const Json run_record = Json::parse(json, nullptr, false);
@@ -210,13 +224,20 @@ void RunManager::work(std::string run, long stations, long drops,
     end["status"] = "failed";
     end["message"] = e.what();
   }
-  finished = true;
+  {
+    std::lock_guard lock(watch_mutex);
+    finished = true;
+  }
+  watch_wake.notify_all();
   watcher.join();
   end["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  emit("end", end);
+  // The end is told and the project freed together: a browser that starts the next run on
+  // hearing of the end finds the project free.
   std::lock_guard lock(mutex_);
   running_ = false;
   ::flock(lock_fd_, LOCK_UN);
+  events_.push_back({next_id_++, "end", end.dump()});
+  changed_.notify_all();
 }
 
 }  // namespace basinfit::studio

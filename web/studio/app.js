@@ -351,6 +351,7 @@ async function saveStructure() {
 
 // ---- run and progress ----
 async function startRun(request) {
+  if (!performance.getEntriesByName('run-clicked').length) performance.mark('run-clicked');
   const r = await attempt(() => sendJson('POST', '/api/run', request));
   if (!r) return;
   showTab('run');
@@ -359,6 +360,8 @@ async function startRun(request) {
 
 async function runSurvey() {
   if (!state.survey) return;
+  performance.clearMarks();
+  performance.mark('run-clicked');
   if ($('st-save').disabled === false && state.form) {
     const saved = await attempt(() => sendJson('PUT', '/api/structure', { survey: state.survey, form: state.form }));
     if (!saved) return;
@@ -394,6 +397,7 @@ const runHandlers = {
       for (const k of keys) make('th', {}, tr, k);
     }
     const tr = make('tr', { class: 'live-row' }, t);
+    if (!performance.getEntriesByName('first-station').length) performance.mark('first-station');
     for (const k of live.header) make('td', { class: typeof d.row[k] === 'number' ? 'num' : '' }, tr, formatNumber(d.row[k], 4));
   },
   message(d) {
@@ -631,6 +635,7 @@ async function renderWhatif() {
 }
 
 async function runWhatif() {
+  performance.clearMarks();
   const r = state.results;
   if (!r) return;
   if (!state.selection.size) return notice('Select stations in the table or pick a section first.');
