@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
       ->check(basinfit::cli::whole_number(1, 65535))
       ->type_name("P");
   app.add_flag("--no-browser", no_browser, "Print the address only; do not open a browser");
-  app.add_option("--max-upload-mb", upload_mb, "Largest file an upload may bring, in MiB (default 256)")
-      ->check(basinfit::cli::whole_number(1, 1 << 20))
+  app.add_option("--max-upload-mb", upload_mb, "Largest file an upload may bring, in MiB (default and most: 256, what the importer reads)")
+      ->check(basinfit::cli::whole_number(1, 256))
       ->type_name("N");
   app.add_option("--max-project-mb", project_mb,
                  "Most the uploaded files of the project may take together, in MiB (default 2048)")
