@@ -19,6 +19,7 @@ namespace {
 
 constexpr const char* kCookie = "basinfit_studio";
 constexpr int kMaxEventStreams = 8;
+constexpr std::uint64_t kMaxRequestBytes = 4u << 20;
 // The studio's own pages load nothing from elsewhere and run no inline script.
 constexpr const char* kPagePolicy =
     "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'self'; "
@@ -79,8 +80,8 @@ std::optional<fs::path> run_file(const Project& project, const std::string& run,
 
 class UploadFile {
  public:
-  explicit UploadFile(const fs::path& folder) {
-    path_ = folder / (".upload." + new_session_secret().substr(0, 16) + ".part");
+  explicit UploadFile(const fs::path& folder)
+      : path_(folder / (".upload." + new_session_secret().substr(0, 16) + ".part")) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0) throw ProjectError(500, "inputs/ is not writable");
   }
@@ -138,7 +139,7 @@ struct Server::Impl {
   std::atomic<int> streams{0};
   std::mutex upload_mutex;  // the project's size limit holds across uploads side by side
 
-  Impl(Project& p, RunManager& r, ServerOptions o, std::string k, std::string s)
+  Impl(Project& p, RunManager& r, const ServerOptions& o, std::string k, std::string s)
       : project(p), runs(r), options(o), key(std::move(k)), session(std::move(s)) {}
 
   // Every request, before routing and before its body is read.
@@ -163,6 +164,14 @@ struct Server::Impl {
     const auto cookie = cookie_value(req.get_header_value("Cookie"), kCookie);
     if (!cookie || !same_secret(*cookie, session))
       return refuse("open the address basinfit-studio printed (with its key)");
+    // Only uploads bring files; every other request is a form or a command, read into memory.
+    if (req.path != "/api/upload" &&
+        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxRequestBytes) {
+      send_error(
+          res, 413,
+          "a request other than an upload is limited to " + std::to_string(kMaxRequestBytes) + " bytes");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     return httplib::Server::HandlerResponse::Unhandled;
   }
 

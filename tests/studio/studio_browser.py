@@ -144,6 +144,11 @@ with tempfile.TemporaryDirectory() as project:
         if text != on_disk or len(text.strip().splitlines()) != 13:
             fail("the downloaded stations.csv differs from the run's file")
 
+        # The survey page as served: whole, and nothing it does is refused by its policy.
+        driver.get(url.split("/?")[0] + "/files/survey/survey.html")
+        wait.until(lambda d: d.find_elements(By.TAG_NAME, "svg"))
+        shot("survey-page")
+
         errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
         if errors:
             fail("console errors: %s" % errors)

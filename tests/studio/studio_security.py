@@ -130,6 +130,9 @@ with tempfile.TemporaryDirectory() as top:
         check("upload cut off mid-body: no file, no temporary left",
               not os.path.exists(os.path.join(inputs, "half.pdx")) and not leftovers(inputs), str(leftovers(inputs)))
 
+        status = request(port, "POST", "/api/structure/check", body=b"{" + b" " * (5 << 20) + b"}", headers=session)[0]
+        check("a form request of 5 MiB: 413", status == 413, str(status))
+
         # Malformed HTTP: refused, and the next request is served.
         for raw in (b"GARBAGE\r\n\r\n", b"GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Length: -5\r\n\r\n" % port,
                     b"\x00\xff\xfe" * 1000 + b"\r\n\r\n", b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\n\r\n"):
