@@ -83,8 +83,9 @@ async function refreshProject() {
   }
   if (done.length > 1 && $('compare-a').value === $('compare-b').value) $('compare-b').value = done[done.length - 1].name;
   setRunning(p.state.running, p.state.run);
-  $('run-what').textContent = state.survey ? `Runs survey ${state.survey} as the manifest's row ${state.survey}` +
-    (leftOutCount() ? `, without ${leftOutCount()} left-out drops (a what-if run)` : '') : 'Add a survey first.';
+  $('run-what').textContent = !state.survey ? 'Add a survey first.'
+    : leftOutCount() ? `Runs survey ${state.survey} without its ${leftOutCount()} left-out drops, as a new what-if row of the manifest.`
+    : `Runs survey ${state.survey} (its row of the manifest; unchanged inputs are not fitted again).`;
 }
 
 function setRunning(running, run) {
@@ -410,6 +411,7 @@ const runHandlers = {
     $('progress-text').textContent = `${d.run}: ${d.status} after ${d.seconds.toFixed(2)} s${share}` +
       (d.message ? `: ${d.message}` : '');
     $('progress-text').className = d.status === 'ok' ? 'ok' : 'error';
+    if (!$('run-messages').textContent) $('run-messages').textContent = '(the engine said nothing)';
     await refreshProject();
     if (d.status === 'ok') {
       $('results-run').value = d.run;
