@@ -71,7 +71,22 @@ async function refreshProject() {
   const files = clear($('input-files'));
   if (p.inputs.length) {
     const list = make('ul', {}, files);
-    for (const f of p.inputs) make('li', {}, list, `${f.name} (${f.bytes} bytes)`);
+    const sources = new Set(p.runs.map((r) => r.source));
+    const structures = new Set(p.runs.map((r) => r.structure));
+    for (const f of p.inputs) {
+      const li = make('li', {}, list, `${f.name} (${f.bytes} bytes) `);
+      const path = `inputs/${f.name}`;
+      if (sources.has(path)) make('span', { class: 'muted' }, li, 'a survey');
+      else if (structures.has(path)) make('span', { class: 'muted' }, li, 'a structure');
+      else {
+        // A file put into the project folder by hand becomes a survey here too.
+        const use = make('button', { class: 'small' }, li, 'use as survey');
+        use.addEventListener('click', async () => {
+          const s = await attempt(() => sendJson('POST', '/api/surveys', { file: f.name }));
+          if (s) await selectSurvey(s.survey);
+        });
+      }
+    }
   }
   const done = p.runs.filter((r) => r.record);
   for (const id of ['results-run', 'compare-a', 'compare-b']) {
@@ -516,7 +531,15 @@ function renderResults() {
   const points = ordered.map((s) => ({ x: s.position, label: s.station, flagged: stationFlagText(r, s) }));
   const xLabel = r.sections.some((s) => s.start_station !== undefined) ? 'station (survey order)' : `chainage (${state.preview ? state.preview.units.chainage : ''})`;
   const sections = r.sections.map((s) => ({ section: s.section, start: sectionBounds(s)[0], end: sectionBounds(s)[1] }));
-  const pick = (p) => openStation(p.label);
+  // Click opens the station; shift-click adds it to (or takes it from) the what-if selection.
+  const pick = (p, i, event) => {
+    if (!event || !event.shiftKey) return openStation(p.label);
+    if (state.selection.has(p.label)) state.selection.delete(p.label);
+    else state.selection.add(p.label);
+    $('whatif-section').value = '';
+    renderResults();
+    renderWhatif();
+  };
   profileChart($('modulus-chart'), {
     points, sections, yLog: true, xLabel, yLabel: `normalised modulus (${unit})`, onPick: pick, selected: state.selection,
     series: keys.map((k) => ({ name: `layer ${k.slice(1, 2)}`, values: ordered.map((s) => s[k]) })),

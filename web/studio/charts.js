@@ -131,7 +131,7 @@ export function profileChart(svg, { points, series, sections = [], yLog = false,
       const t = el('title', {}, c);
       t.textContent = `${p.label}: ${s.name} ${formatNumber(v, 4)}${p.flagged ? ' (flagged: ' + p.flagged + ')' : ''}`;
       if (selected.has(p.label)) c.classList.add('selected');
-      if (onPick) c.addEventListener('click', () => onPick(p, i));
+      if (onPick) c.addEventListener('click', (event) => onPick(p, i, event));
     });
   });
   const legend = el('g', { class: 'legend' }, svg);
