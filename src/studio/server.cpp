@@ -137,7 +137,8 @@ struct Server::Impl {
   int port = -1;
   httplib::Server http;
   std::atomic<int> streams{0};
-  std::mutex upload_mutex;  // the project's size limit holds across uploads side by side
+  std::atomic<bool> stopping{false};  // progress streams end, so that the server's threads can
+  std::mutex upload_mutex;            // the project's size limit holds across uploads side by side
 
   Impl(Project& p, RunManager& r, const ServerOptions& o, std::string k, std::string s)
       : project(p), runs(r), options(o), key(std::move(k)), session(std::move(s)) {}
@@ -260,7 +261,7 @@ struct Server::Impl {
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, position, idle](std::size_t, httplib::DataSink& sink) {
-          if (!sink.is_writable()) return false;
+          if (stopping || !sink.is_writable()) return false;
           const auto events = runs.events_after(*position, std::chrono::milliseconds(1000));
           std::string text;
           for (const RunEvent& e : events) {
@@ -430,6 +431,9 @@ int Server::bind() {
 }
 
 void Server::listen() { impl_->http.listen_after_bind(); }
-void Server::stop() { impl_->http.stop(); }
+void Server::stop() {
+  impl_->stopping = true;
+  impl_->http.stop();
+}
 
 }  // namespace basinfit::studio
