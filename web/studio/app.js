@@ -588,7 +588,7 @@ function openStation(station) {
   const st = r.stations.find((s) => s.station === station);
   if (!st) return;
   $('station-panel').hidden = false;
-  $('station-title').textContent = `Station ${station} of ${state.resultsRun}: ${st.drops} drops, RMS ${formatNumber(st.average_rms_percent)} %`;
+  $('station-title').textContent = `Station ${station} of ${state.resultsRun}: ${st.drops} drops, RMS ${formatNumber(st.average_rms_percent)} % (basins: points measured, lines calculated)`;
   const drops = r.drops.filter((d) => d.station === station);
   const sensors = r.sensors.filter((s) => s.station === station);
   const off = Object.keys(sensors[0] || {}).find((k) => k.startsWith('offset_')) || 'offset_cm';
@@ -598,8 +598,9 @@ function openStation(station) {
     const s = sensors.filter((x) => x.drop === d.drop).sort((a, b) => a.sensor - b.sensor);
     return { name: `drop ${d.drop}`, offsets: s.map((x) => x[off]), measured: s.map((x) => x[meas]), calculated: s.map((x) => x[calc]), residuals: s.map((x) => x.weighted_residual) };
   });
-  basinChart($('basin-chart'), { drops: basins, offsetLabel: off.replace('_', ' (') + ')', deflectionLabel: meas.replace('_', ' (') + ')' });
-  residualChart($('residual-chart'), { drops: basins, offsetLabel: off.replace('_', ' (') + ')' });
+  const unit = (key) => key.slice(key.indexOf('_') + 1);
+  basinChart($('basin-chart'), { drops: basins, offsetLabel: `offset (${unit(off)})`, deflectionLabel: `deflection (${unit(meas)})` });
+  residualChart($('residual-chart'), { drops: basins, offsetLabel: `offset (${unit(off)})` });
   const t = clear($('drop-table'));
   const moduli = Object.keys(drops[0] || {}).filter((k) => /^E\d_(MPa|ksi)$/.test(k));
   const se = Object.keys(drops[0] || {}).filter((k) => /^E\d_se_percent$/.test(k));
