@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "common/input_error.h"
 #include "import/readers.h"
@@ -517,11 +518,6 @@ void Project::save_structure(const std::string& survey, const Json& form) {
                                 ", outside the studio's inputs; edit it there");
   write_file_atomically(root_ / structure,
                         "# Pavement structure written by basinfit-studio\n" + structure_text(form).text);
-}
-
-std::string Project::survey_of(const std::string& run) const {
-  const auto w = run.rfind(".w");
-  return w == std::string::npos ? run : run.substr(0, w);
 }
 
 std::string Project::create_whatif(const std::string& survey, const Json& request) {

@@ -73,9 +73,6 @@ class Project {
   // structure and adds its manifest row; returns its name.
   std::string create_whatif(const std::string& survey, const Json& request);
 
-  // The name of the run the Run button starts for a survey: the survey's own row, or a what-if
-  // row when drops are left out.
-  std::string survey_of(const std::string& run) const;
   // The number of stations and drops a run will fit, counted from its files.
   std::pair<long, long> run_size(const std::string& run) const;
 
