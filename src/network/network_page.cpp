@@ -85,6 +85,15 @@ std::string number(double v, const char* format = "%.1f") {
   return text;
 }
 
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about four parts.
+double round_step(double span) {
+  const double raw = span / 4;
+  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double m : {1.0, 2.0, 5.0})
+    if (m * decade >= raw) return m * decade;
+  return 10 * decade;
+}
+
 // The subgrade profiles of the surveys of one route over each other, linear axes.
 std::string profile_chart(const std::string& route, const std::vector<const SurveyRow*>& surveys) {
   double x0 = 1e300, x1 = -1e300, y1 = 0;
@@ -95,7 +104,10 @@ std::string profile_chart(const std::string& route, const std::vector<const Surv
       y1 = std::max(y1, e);
     }
   if (x1 <= x0) x1 = x0 + 1;
-  y1 = y1 > 0 ? y1 * 1.1 : 1;
+  // The modulus axis from 0 to the round tick above the stiffest station.
+  const double y_step = round_step(y1 > 0 ? y1 : 1);
+  y1 = std::ceil((y1 > 0 ? y1 : 1) / y_step) * y_step;
+  const double x_step = round_step(x1 - x0);
   const double left = 70, top = 20, width = 820, height = 240;
   const auto px = [&](double x) { return left + (x - x0) / (x1 - x0) * width; };
   const auto py = [&](double y) { return top + height - y / y1 * height; };
@@ -103,12 +115,14 @@ std::string profile_chart(const std::string& route, const std::vector<const Surv
       "<svg class=\"chart\" viewBox=\"0 0 960 330\" role=\"img\" aria-label=\"Subgrade profiles of " +
       escaped(route) +
       "\"><rect x=\"70\" y=\"20\" width=\"820\" height=\"240\" fill=\"none\" stroke=\"#999\"/>";
-  for (int i = 0; i <= 4; ++i) {
-    const double y = y1 * i / 4, x = x0 + (x1 - x0) * i / 4;
+  // Ticks at round values: the modulus every step from 0, the chainage at the multiples of its
+  // step inside the surveyed stretch.
+  for (double y = 0; y <= y1 + y_step / 2; y += y_step)
     svg += "<text x=\"64\" y=\"" + number(py(y) + 4) + "\" text-anchor=\"end\" font-size=\"12\">" +
-           number(y, "%.4g") + "</text><text x=\"" + number(px(x)) +
-           "\" y=\"278\" text-anchor=\"middle\" font-size=\"12\">" + number(x, "%.6g") + "</text>";
-  }
+           number(y, "%.6g") + "</text>";
+  for (double x = std::ceil(x0 / x_step - 1e-9) * x_step; x <= x1 + x_step * 1e-9; x += x_step)
+    svg += "<text x=\"" + number(px(x)) + "\" y=\"278\" text-anchor=\"middle\" font-size=\"12\">" +
+           number(x, "%.6g") + "</text>";
   svg += "<text x=\"480\" y=\"300\" text-anchor=\"middle\" font-size=\"13\">Chainage (" +
          std::string(surveys.front()->unit == "MPa" ? "m" : "ft") +
          ")</text>"
