@@ -221,20 +221,8 @@ int main(int argc, char** argv) {
                   << net::shell_word(scripts.merge.string()) << "\n";
         return 0;
       }
-      const auto sbatch = [](const std::vector<std::string>& args) {
-        std::vector<std::string> argv{"/bin/sh", "-c", "exec sbatch \"$@\"", "sbatch"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const net::ProcessResult r = net::run_process(argv, {}, true);
-        std::string id = r.out.substr(0, r.out.find_first_of(";\n"));
-        if (r.exit_status != 0 || id.empty())
-          throw basinfit::InputError("sbatch", 0, r.err.empty() ? "failed" : r.err,
-                                     basinfit::InputError::Kind::kFileSystem);
-        return id;
-      };
-      const std::string array_id = sbatch({"--parsable", scripts.array.string()});
-      const std::string merge_id =
-          sbatch({"--parsable", "--dependency=afterany:" + array_id, scripts.merge.string()});
-      std::cout << "array " << array_id << "\nmerge " << merge_id << "\n";
+      const net::SlurmJobs jobs = net::submit_slurm_jobs(scripts);
+      std::cout << "array " << jobs.array << "\nmerge " << jobs.merge << "\n";
       return 0;
     }
     if (*exp) {

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <vector>
 
 #include "common/input_error.h"
+#include "network/process.h"
 
 namespace basinfit::network {
 namespace {
@@ -55,6 +57,22 @@ SlurmScripts write_slurm_scripts(const SlurmOptions& o) {
                                   shell_word(o.batch.string()) + " merge " + shell_word(o.out.string()) +
                                   "\n");
   return scripts;
+}
+
+SlurmJobs submit_slurm_jobs(const SlurmScripts& scripts) {
+  const auto sbatch = [](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/bin/sh", "-c", "exec sbatch \"$@\"", "sbatch"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProcessResult r = run_process(argv, {}, true);
+    std::string id = r.out.substr(0, r.out.find_first_of(";\n"));
+    if (r.exit_status != 0 || id.empty())
+      throw InputError("sbatch", 0, r.err.empty() ? "failed" : r.err, InputError::Kind::kFileSystem);
+    return id;
+  };
+  SlurmJobs jobs;
+  jobs.array = sbatch({"--parsable", scripts.array.string()});
+  jobs.merge = sbatch({"--parsable", "--dependency=afterany:" + jobs.array, scripts.merge.string()});
+  return jobs;
 }
 
 }  // namespace basinfit::network

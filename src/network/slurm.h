@@ -24,6 +24,15 @@ struct SlurmScripts {
 
 SlurmScripts write_slurm_scripts(const SlurmOptions& options);
 
+struct SlurmJobs {
+  std::string array;  // job id of the array
+  std::string merge;  // job id of the merge, held until every array task has ended
+};
+
+// Submits the array, then the merge with --dependency=afterany on it, through sbatch on the
+// PATH.  Throws InputError (a file-system error) with sbatch's message when either is refused.
+SlurmJobs submit_slurm_jobs(const SlurmScripts& scripts);
+
 // Quotes a word for a POSIX shell.
 std::string shell_word(const std::string& word);
 
