@@ -5,7 +5,8 @@ database's share of the run, and the batch's peak memory against the number of s
 Writes SURVEYS copies of the metric example (12 stations, 48 drops) as run folders and a
 manifest, then runs `basinfit-batch run --verbose` into a fresh folder REPEAT times with
 `--jobs 1` and with `--jobs J`, reporting the median wall time of each, their ratio (the speed-up),
-the median share of the run spent loading results into the database (from --verbose), and the
+the median share of the run's processor time spent loading results into the database (from
+--verbose), and the
 peak resident memory (GNU time) of a batch of SURVEYS/2 and of SURVEYS surveys.  The load average
 is printed first: on a busy machine the ratio says little.
 
@@ -63,7 +64,7 @@ def run(manifest, out, workers):
     seconds = time.monotonic() - started
     if done.returncode != 0:
         sys.exit(f"basinfit-batch failed: {done.stderr}")
-    share = float(re.search(r"database [0-9.]+ s \(([0-9.]+) %\)", done.stderr).group(1))
+    share = float(re.search(r"of which the database [0-9.]+ s \(([0-9.]+) %\)", done.stderr).group(1))
     peak = int(re.search(r"peak (\d+)", done.stderr).group(1)) / 1024
     return seconds, share, peak
 

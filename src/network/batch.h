@@ -43,7 +43,8 @@ struct BatchSummary {
   std::string line() const;                                 // the one-line summary
   bool stopped = false;                                     // ended early through BatchOptions::stop
   double seconds = 0;                                       // the whole run
-  double database_seconds = 0;  // loading the result tables and writing them into the database
+  double processor_seconds = 0;                             // processor time of the whole run, every thread
+  double database_seconds = 0;  // processor time loading the result tables into the database
 };
 
 BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor);
