@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include "basinfit_version.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
+#include "engine/interrupts.h"
 #include "network/batch.h"
 #include "network/database.h"
 #include "network/geopackage.h"
@@ -44,24 +44,6 @@ const char* const kDescription =
     "records them failed, so that the next run takes them again, and starts no other.\n"
     "Exit status: 0 success, 1 a survey failed or a malformed input, 2 usage or file error;\n"
     "130 (143) when stopped by SIGINT (SIGTERM).";
-
-// The signal that asked the batch to stop (SIGINT, SIGTERM, as scancel sends), set by the handler
-// only: no further survey starts and those running end after their station in hand; a second
-// signal ends the process at once (the handler is reset).
-std::atomic<int> stop_signal{0};
-extern "C" void request_stop(int signal) { stop_signal.store(signal); }
-
-void stop_between_stations_on_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = request_stop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM}) {
-    struct sigaction before {};
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &action, nullptr);
-  }
-}
 
 int fail(const std::string& message, int status) {
   std::cerr << "basinfit-batch: " << message << "\n";
@@ -183,16 +165,14 @@ int main(int argc, char** argv) {
       if (verbose) options.verbose = &std::cerr;
       // A file that reaches the process's file-size limit is a failed write of that survey.
       std::signal(SIGXFSZ, SIG_IGN);
-      stop_between_stations_on_interrupt();
-      options.stop = &stop_signal;
+      basinfit::engine::stop_between_stations_on_interrupt();
+      options.stop = &basinfit::engine::stop_signal();
       net::ImportAndRunExecutor executor;
       const net::BatchSummary summary = net::run_batch(manifest, options, executor);
       std::cerr << summary.line() << "\n";
-      if (summary.stopped && stop_signal.load() != 0) {
-        // Stopped by a signal: the batch ends by it, so that a calling shell or scheduler sees it.
-        std::signal(stop_signal.load(), SIG_DFL);
-        std::raise(stop_signal.load());
-      }
+      // Stopped by a signal: the batch ends by it, so that a calling shell or scheduler sees it.
+      if (summary.stopped && basinfit::engine::stop_signal().load() != 0)
+        basinfit::engine::end_by_signal(basinfit::engine::stop_signal().load());
       return summary.failed.empty() ? 0 : 1;
     }
     if (*merge) {

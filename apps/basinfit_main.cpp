@@ -8,12 +8,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <string>
 
 #include "basinfit_version.h"
+#include "engine/interrupts.h"
 #include "engine/survey_run.h"
 #include "option_checks.h"
 #include "run/progress_display.h"
@@ -39,25 +39,6 @@ constexpr const char* kDescription =
 // More workers than this cannot help any machine the engine runs on, and each costs a thread
 // and its model and solver state.
 constexpr int kMaxJobs = 1024;
-
-// The signal that asked the run to stop (SIGINT, SIGTERM), set by the handler only.  With
-// results or a page, the run then ends after the station in hand, so that every output ends
-// with the same station; a second signal ends the process at once (the handler is reset).
-std::atomic<int> stop_signal{0};
-extern "C" void request_stop(int signal) { stop_signal.store(signal); }
-
-void stop_between_stations_on_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = request_stop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM}) {
-    // A signal the caller ignores (a job started in the background by a shell) stays ignored.
-    struct sigaction before {};
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &action, nullptr);
-  }
-}
 
 }  // namespace
 
@@ -171,19 +152,17 @@ int main(int argc, char** argv) {
   // the process mid-station without a word.
   std::signal(SIGXFSZ, SIG_IGN);
   // With results or a page, an interrupt ends the run after the station in hand.
-  if (!run.results.directory.empty() || !run.page.html_file.empty()) stop_between_stations_on_interrupt();
-  run.stop = &stop_signal;
+  namespace engine = basinfit::engine;
+  if (!run.results.directory.empty() || !run.page.html_file.empty())
+    engine::stop_between_stations_on_interrupt();
+  run.stop = &engine::stop_signal();
   run.terminal = &std::cout;
   run.errors = &std::cerr;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) run.progress = &progress;
-  int status = basinfit::engine::run_survey(run);
-  const int interrupted_by =
-      stop_signal.load() != 0 && status == 128 + stop_signal.load() ? stop_signal.load() : 0;
+  const int status = engine::run_survey(run);
   // A run stopped by a signal ends by it, so that a calling shell or script stops too.
-  if (interrupted_by != 0) {
-    std::signal(interrupted_by, SIG_DFL);
-    std::raise(interrupted_by);
-  }
+  const int signal = engine::stop_signal().load();
+  if (signal != 0 && status == 128 + signal) engine::end_by_signal(signal);
   return status;
 }
