@@ -680,22 +680,13 @@ void SurveyCollector::fill(SurveyPage& page) const {
   page.flag_counts.clear();
   // The counts in order of first appearance, station after station, as count_convergence and
   // count_flags give them for stations in memory.
-  const auto add = [](std::vector<SurveyCount>& counts, const std::string& name) {
-    const auto it =
-        std::find_if(counts.begin(), counts.end(), [&](const SurveyCount& c) { return c.name == name; });
-    if (it == counts.end()) {
-      counts.push_back({name, 1});
-    } else {
-      ++it->count;
-    }
-  };
   page.profile.stations.reserve(spool_.size());
   page.profile.drops.reserve(drop_count_);
   for (std::size_t i = 0; i < spool_.size(); ++i) {
     const SurveyStation station = spool_.load(i);
     for (const SurveyDrop& drop : station.drops) {
-      add(page.convergence_counts, drop.convergence_words);
-      for (const std::string& flag : drop.flags) add(page.flag_counts, flag);
+      add_count(page.convergence_counts, drop.convergence_words);
+      for (const std::string& flag : drop.flags) add_count(page.flag_counts, flag);
     }
     page.profile.add(station);
   }

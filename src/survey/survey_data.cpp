@@ -4,19 +4,6 @@
 #include <cmath>
 
 namespace basinfit::survey {
-namespace {
-
-void add(std::vector<SurveyCount>& counts, const std::string& name) {
-  const auto it =
-      std::find_if(counts.begin(), counts.end(), [&](const SurveyCount& c) { return c.name == name; });
-  if (it == counts.end()) {
-    counts.push_back({name, 1});
-  } else {
-    ++it->count;
-  }
-}
-
-}  // namespace
 
 SurveyUnits SurveyUnits::for_system(bool metric) {
   if (metric) return SurveyUnits{};
@@ -117,10 +104,20 @@ const SurveyProfile& profile_of(const SurveyPage& page, SurveyProfile& made) {
   return made;
 }
 
+void add_count(std::vector<SurveyCount>& counts, const std::string& name) {
+  const auto it =
+      std::find_if(counts.begin(), counts.end(), [&](const SurveyCount& c) { return c.name == name; });
+  if (it == counts.end()) {
+    counts.push_back({name, 1});
+  } else {
+    ++it->count;
+  }
+}
+
 std::vector<SurveyCount> count_convergence(const std::vector<SurveyStation>& stations) {
   std::vector<SurveyCount> counts;
   for (const SurveyStation& station : stations)
-    for (const SurveyDrop& drop : station.drops) add(counts, drop.convergence_words);
+    for (const SurveyDrop& drop : station.drops) add_count(counts, drop.convergence_words);
   return counts;
 }
 
@@ -128,7 +125,7 @@ std::vector<SurveyCount> count_flags(const std::vector<SurveyStation>& stations)
   std::vector<SurveyCount> counts;
   for (const SurveyStation& station : stations)
     for (const SurveyDrop& drop : station.drops)
-      for (const std::string& flag : drop.flags) add(counts, flag);
+      for (const std::string& flag : drop.flags) add_count(counts, flag);
   return counts;
 }
 

@@ -216,6 +216,8 @@ struct SurveyPage {
 const SurveyProfile& profile_of(const SurveyPage& page, SurveyProfile& made);
 
 // Counts of drops by convergence words and by flag name, in order of first appearance.
+// Counts one more `name`, in order of first appearance.
+void add_count(std::vector<SurveyCount>& counts, const std::string& name);
 std::vector<SurveyCount> count_convergence(const std::vector<SurveyStation>& stations);
 std::vector<SurveyCount> count_flags(const std::vector<SurveyStation>& stations);
 
