@@ -13,7 +13,7 @@
 #include "basinfit_version.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
-#include "engine/interrupts.h"
+#include "runner/interrupts.h"
 #include "network/batch.h"
 #include "network/database.h"
 #include "network/geopackage.h"
@@ -165,14 +165,14 @@ int main(int argc, char** argv) {
       if (verbose) options.verbose = &std::cerr;
       // A file that reaches the process's file-size limit is a failed write of that survey.
       std::signal(SIGXFSZ, SIG_IGN);
-      basinfit::engine::stop_between_stations_on_interrupt();
-      options.stop = &basinfit::engine::stop_signal();
+      basinfit::runner::stop_between_stations_on_interrupt();
+      options.stop = &basinfit::runner::stop_signal();
       net::ImportAndRunExecutor executor;
       const net::BatchSummary summary = net::run_batch(manifest, options, executor);
       std::cerr << summary.line() << "\n";
       // Stopped by a signal: the batch ends by it, so that a calling shell or scheduler sees it.
-      if (summary.stopped && basinfit::engine::stop_signal().load() != 0)
-        basinfit::engine::end_by_signal(basinfit::engine::stop_signal().load());
+      if (summary.stopped && basinfit::runner::stop_signal().load() != 0)
+        basinfit::runner::end_by_signal(basinfit::runner::stop_signal().load());
       return summary.failed.empty() ? 0 : 1;
     }
     if (*merge) {

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "basinfit_version.h"
-#include "engine/interrupts.h"
-#include "engine/survey_run.h"
+#include "runner/interrupts.h"
+#include "runner/survey_run.h"
 #include "option_checks.h"
 #include "run/progress_display.h"
 #include "run/station_scheduler.h"
@@ -44,7 +44,7 @@ constexpr int kMaxJobs = 1024;
 
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "basinfit"};
-  basinfit::engine::SurveyRun run;
+  basinfit::runner::SurveyRun run;
   app.add_option("CONTROL_FILE", run.control_file,
                  "Control file naming the input and output files (deleted once read when a regular file)")
       ->required();
@@ -152,17 +152,17 @@ int main(int argc, char** argv) {
   // the process mid-station without a word.
   std::signal(SIGXFSZ, SIG_IGN);
   // With results or a page, an interrupt ends the run after the station in hand.
-  namespace engine = basinfit::engine;
+  namespace runner = basinfit::runner;
   if (!run.results.directory.empty() || !run.page.html_file.empty())
-    engine::stop_between_stations_on_interrupt();
-  run.stop = &engine::stop_signal();
+    runner::stop_between_stations_on_interrupt();
+  run.stop = &runner::stop_signal();
   run.terminal = &std::cout;
   run.errors = &std::cerr;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) run.progress = &progress;
-  const int status = engine::run_survey(run);
+  const int status = runner::run_survey(run);
   // A run stopped by a signal ends by it, so that a calling shell or script stops too.
-  const int signal = engine::stop_signal().load();
-  if (signal != 0 && status == 128 + signal) engine::end_by_signal(signal);
+  const int signal = runner::stop_signal().load();
+  if (signal != 0 && status == 128 + signal) runner::end_by_signal(signal);
   return status;
 }

@@ -14,12 +14,12 @@ foreach(name IN LISTS FILES)
   math(EXPR index "${index} + 1")
 endforeach()
 file(WRITE "${OUTPUT}.new"
-"// Generated from web/studio by cmake/EmbedFiles.cmake; do not edit.\n"
-"#include \"studio/web_assets.h\"\n\n"
-"namespace basinfit::studio {\nnamespace {\n${body}\n"
+"// Generated from web/workbench by cmake/EmbedFiles.cmake; do not edit.\n"
+"#include \"workbench/web_assets.h\"\n\n"
+"namespace basinfit::workbench {\nnamespace {\n${body}\n"
 "const WebAsset assets[] = {\n${table}};\n}  // namespace\n\n"
 "const WebAsset* find_web_asset(std::string_view path) {\n"
 "  for (const WebAsset& a : assets)\n    if (a.path == path) return &a;\n  return nullptr;\n}\n\n"
-"}  // namespace basinfit::studio\n")
+"}  // namespace basinfit::workbench\n")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.new")

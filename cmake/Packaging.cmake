@@ -1,7 +1,7 @@
 # Installation under a prefix and the Debian package.
 #
 #   <prefix>/bin                         basinfit, basinfit-import, basinfit-model, basinfit-batch,
-#                                        basinfit-studio
+#                                        basinfit-workbench
 #   <prefix>/share/man/man1              their manual pages, made by help2man from --help
 #   <prefix>/share/doc/basinfit          README.md, docs/ (the reference), examples/
 #
@@ -11,7 +11,7 @@
 
 include(GNUInstallDirs)
 
-set(basinfit_tools basinfit basinfit-import basinfit-model basinfit-batch basinfit-studio)
+set(basinfit_tools basinfit basinfit-import basinfit-model basinfit-batch basinfit-workbench)
 foreach(tool IN LISTS basinfit_tools)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -67,7 +67,7 @@ which a multilayer linear-elastic model loaded by a circular plate gives the mea
 basin.  It writes detail and summary reports, machine-readable results with data checks and
 uncertainty, and a self-contained HTML survey page.  basinfit-import turns device files (PDDX,
 LTPP tables, CSV, Dynatest F25) into run folders; basinfit-model runs the layered elastic model
-alone; basinfit-batch runs a network of surveys into one results database; basinfit-studio is a
+alone; basinfit-batch runs a network of surveys into one results database; basinfit-workbench is a
 workbench in the browser, served on the engineer's own machine.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Basinfit developers <basinfit@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

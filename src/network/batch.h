@@ -31,7 +31,7 @@ struct BatchOptions {
   std::function<void(const std::string& survey, const SurveyProgress&)> on_progress;
   std::function<void(const std::string& survey, const std::string& line)> on_message;
   // Non-zero: no further survey starts, and those running end after the station in hand (they are
-  // recorded failed, so that the next run takes them again).  See engine::SurveyRun::stop.
+  // recorded failed, so that the next run takes them again).  See runner::SurveyRun::stop.
   const std::atomic<int>* stop = nullptr;
 };
 

@@ -7,7 +7,7 @@
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
-#include "engine/survey_run.h"
+#include "runner/survey_run.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/structure.h"
@@ -262,7 +262,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
 
   std::error_code ec;
   const bool station_table = std::filesystem::is_regular_file(folder / imp::kStationTableName, ec);
-  engine::SurveyRun run;
+  runner::SurveyRun run;
   run.folder = folder;
   run.control_file = imp::kControlName;
   run.keep_control = true;
@@ -290,7 +290,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
   if (control.progress) run.progress = &progress;
   run.stop = control.stop;
 
-  const int status = engine::run_survey(run);
+  const int status = runner::run_survey(run);
   errors.flush();
   said.finish();
   outcome.exit_status = status;

@@ -36,7 +36,7 @@ struct ExecutionControl {
   // Each line the importer or the engine says (notes, warnings, the reason of a failure), as it
   // is said, from the survey's own thread.
   std::function<void(const std::string&)> message;
-  // Non-zero ends the survey after the station in hand (see engine::SurveyRun::stop).
+  // Non-zero ends the survey after the station in hand (see runner::SurveyRun::stop).
   const std::atomic<int>* stop = nullptr;
   // Workers shared by every survey of the process; null: the survey's engine makes its own.
   tbb::task_arena* pool = nullptr;

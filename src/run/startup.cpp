@@ -176,8 +176,8 @@ ControlFile read_control_file(const std::string& path) {
   return control;
 }
 
-int run_engine(const EngineOptions& options, const ComputationsFactory& computations_factory,
-               const ReportFactory& report_factory) {
+int run_control_file(const EngineOptions& options, const ComputationsFactory& computations_factory,
+                     const ReportFactory& report_factory) {
   std::unique_ptr<OutputFile> detail_file, summary_file, log_file;
   std::unique_ptr<TextUnit> detail, summary, log;
   TextUnit text_window(*options.terminal);

@@ -106,9 +106,9 @@ class StopOnSignal : public StationAnalysis {
   const std::atomic<int>& signal_;
 };
 
-// Runs the engine.  Returns the exit status: 0 normal end, 1 input error, 2 file-system
+// Runs the engine from its control file.  Returns the exit status: 0 normal end, 1 input error, 2 file-system
 // error.  Every failure writes one clear message to `errors`; what was written stays.
-int run_engine(const EngineOptions& options, const ComputationsFactory& computations,
-               const ReportFactory& reports);
+int run_control_file(const EngineOptions& options, const ComputationsFactory& computations,
+                     const ReportFactory& reports);
 
 }  // namespace basinfit

@@ -9,7 +9,7 @@
 //   ... in the computations factory:
 //   wiring.analysis = report.start(units, version);        // opens the page, checks it
 //   ... options.errors = &report.watch(std::cerr);         // remembers the run's last message
-//   const int status = run_engine(...);
+//   const int status = run_control_file(...);
 //   return report.finish(status, std::cerr);
 
 #include <memory>

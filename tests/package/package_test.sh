@@ -80,7 +80,7 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 depends_names=" $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/:any//' | tr -d ' ' | tr '\n' ' ') "
 [[ "$depends_names" == *" fonts-liberation2 "* ]] || fail "Depends lacks fonts-liberation2: $depends"
 dpkg-deb -x "$deb" "$work/root"
-for tool in basinfit basinfit-import basinfit-model basinfit-batch basinfit-studio; do
+for tool in basinfit basinfit-import basinfit-model basinfit-batch basinfit-workbench; do
   program="$work/root/usr/bin/$tool"
   [ -x "$program" ] || fail "the package holds no /usr/bin/$tool"
   for library in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
@@ -102,7 +102,7 @@ DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq -o DPkg::Lock
 
 doc=/usr/share/doc/basinfit
 for file in /usr/share/man/man1/basinfit.1.gz /usr/share/man/man1/basinfit-import.1.gz \
-  /usr/share/man/man1/basinfit-model.1.gz /usr/share/man/man1/basinfit-batch.1.gz /usr/share/man/man1/basinfit-studio.1.gz "$doc/README.md" "$doc/docs/run-record.schema.json" \
+  /usr/share/man/man1/basinfit-model.1.gz /usr/share/man/man1/basinfit-batch.1.gz /usr/share/man/man1/basinfit-workbench.1.gz "$doc/README.md" "$doc/docs/run-record.schema.json" \
   "$doc/examples/pddx/survey.pdx" "$doc/examples/pddx/structure.csv" "$doc/examples/metric/general.dat"; do
   [ -s "$file" ] || fail "the installed package lacks $file"
 done
@@ -116,7 +116,7 @@ zcat /usr/share/man/man1/basinfit-import.1.gz | grep -q -- '\\-\\-structure' || 
 # The example through the installed programs only.
 mkdir "$work/user"
 installed() { (cd "$work/user" && env -i HOME="$work/user" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"); }
-for tool in basinfit basinfit-import basinfit-model basinfit-batch basinfit-studio; do
+for tool in basinfit basinfit-import basinfit-model basinfit-batch basinfit-workbench; do
   [ "$(installed sh -c "command -v $tool")" = "/usr/bin/$tool" ] || fail "$tool is not /usr/bin/$tool on the PATH"
   [ "$(installed "$tool" --version)" = "$tool $version" ] || fail "$tool --version: $(installed "$tool" --version)"
 done

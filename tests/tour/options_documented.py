@@ -12,7 +12,7 @@ import sys
 
 source_dir, program_dir = sys.argv[1:3]
 pages = {"basinfit": "engine.md", "basinfit-import": "import.md", "basinfit-model": "model.md",
-         "basinfit-batch": "batch.md", "basinfit-studio": "studio.md"}
+         "basinfit-batch": "batch.md", "basinfit-workbench": "workbench.md"}
 # Programs with commands: the options of each command's own help.
 commands = {"basinfit-batch": ["run", "merge", "slurm", "report", "export"]}
 missing = []

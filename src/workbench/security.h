@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 // 32 bytes from /dev/urandom as 64 lowercase hex digits; throws std::runtime_error when the
 // system has no random source.
@@ -38,4 +38,4 @@ std::optional<std::string> safe_file_name(std::string_view name);
 // made from a file name's stem; "survey" when nothing is left.
 std::string survey_name_from(std::string_view file_name);
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

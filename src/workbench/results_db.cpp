@@ -1,11 +1,11 @@
-#include "studio/results_db.h"
+#include "workbench/results_db.h"
 
 #include <sqlite3.h>
 
 #include <memory>
 #include <stdexcept>
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
 struct Connection {
@@ -84,4 +84,4 @@ void copy_database(const std::filesystem::path& database, const std::filesystem:
     throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
 }
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "studio/project.h"
-#include "studio/run_manager.h"
+#include "workbench/project.h"
+#include "workbench/run_manager.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 struct ServerOptions {
   int port = 0;                                      // 0: a free port
@@ -33,4 +33,4 @@ class Server {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -1,4 +1,4 @@
-#include "studio/server.h"
+#include "workbench/server.h"
 
 #include <fcntl.h>
 #include <httplib.h>
@@ -10,17 +10,17 @@
 #include <sstream>
 
 #include "common/input_error.h"
-#include "studio/results_db.h"
-#include "studio/security.h"
-#include "studio/web_assets.h"
+#include "workbench/results_db.h"
+#include "workbench/security.h"
+#include "workbench/web_assets.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
-constexpr const char* kCookie = "basinfit_studio";
+constexpr const char* kCookie = "basinfit_workbench";
 constexpr int kMaxEventStreams = 8;
 constexpr std::uint64_t kMaxRequestBytes = 4u << 20;
-// The studio's own pages load nothing from elsewhere and run no inline script.
+// The workbench's own pages load nothing from elsewhere and run no inline script.
 constexpr const char* kPagePolicy =
     "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'self'; "
     "frame-ancestors 'none'";
@@ -164,7 +164,7 @@ struct Server::Impl {
     }
     const auto cookie = cookie_value(req.get_header_value("Cookie"), kCookie);
     if (!cookie || !same_secret(*cookie, session))
-      return refuse("open the address basinfit-studio printed (with its key)");
+      return refuse("open the address basinfit-workbench printed (with its key)");
     // Only uploads bring files; every other request is a form or a command, read into memory.
     if (req.path != "/api/upload" &&
         std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxRequestBytes) {
@@ -436,4 +436,4 @@ void Server::stop() {
   impl_->http.stop();
 }
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -1,4 +1,4 @@
-#include "studio/run_manager.h"
+#include "workbench/run_manager.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,9 +13,9 @@
 #include "network/csv_text.h"
 #include "network/manifest.h"
 #include "network/survey_executor.h"
-#include "studio/results_db.h"
+#include "workbench/results_db.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
 namespace fs = std::filesystem;
@@ -79,9 +79,9 @@ std::optional<std::string> RunManager::start(const std::string& run) {
   // Another workbench on the same folder: the lock file says so, and is released by the
   // system when that process ends, however it ends.
   if (lock_fd_ < 0)
-    lock_fd_ = ::open((project_.root() / ".studio.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    lock_fd_ = ::open((project_.root() / ".workbench.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock_fd_ < 0 || ::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0)
-    return "another program runs this project now (" + project_.root().string() + "/.studio.lock is held)";
+    return "another program runs this project now (" + project_.root().string() + "/.workbench.lock is held)";
   const auto started = std::chrono::steady_clock::now();
   running_ = true;
   current_ = run;
@@ -240,4 +240,4 @@ void RunManager::work(std::string run, long stations, long drops,
   changed_.notify_all();
 }
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The workbench's own cost: its share of a run's time and the memory of an idle server.
 
-    bench/studio_measure.py BUILD_APPS_DIR [RUNS] [COPIES]
+    bench/workbench_measure.py BUILD_APPS_DIR [RUNS] [COPIES]
 
 Runs the example PDDX survey (its 12 test locations repeated COPIES times along the route,
 default 1) RUNS times (default 5) through the server, each time as a new what-if row with every
@@ -26,7 +26,7 @@ copies = int(sys.argv[3]) if len(sys.argv) > 3 else 1
 source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
 with tempfile.TemporaryDirectory() as project:
-    server = subprocess.Popen([os.path.join(apps, "basinfit-studio"), project, "--no-browser", "-j", "2"],
+    server = subprocess.Popen([os.path.join(apps, "basinfit-workbench"), project, "--no-browser", "-j", "2"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         server.stdout.readline()

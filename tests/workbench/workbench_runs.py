@@ -4,7 +4,7 @@ engine's own drops.csv; a what-if run folder against basinfit-import run by hand
 stations; the progress stream re-joined after the run; a cancelled run recorded failed and taken
 again by basinfit-batch.
 
-    studio_runs.py BUILD_APPS_DIR SOURCE_DIR
+    workbench_runs.py BUILD_APPS_DIR SOURCE_DIR
 """
 import csv
 import filecmp
@@ -39,9 +39,9 @@ def survey_text(chosen):
     return re.sub(r"NumberOfTestLocations = \d+", "NumberOfTestLocations = %d" % len(chosen), head) + body
 
 
-class Studio:
+class Workbench:
     def __init__(self, project):
-        self.process = subprocess.Popen([os.path.join(apps, "basinfit-studio"), project, "--no-browser", "-j", "1"],
+        self.process = subprocess.Popen([os.path.join(apps, "basinfit-workbench"), project, "--no-browser", "-j", "1"],
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.process.stdout.readline()
         url = self.process.stdout.readline().strip()
@@ -96,18 +96,18 @@ class Studio:
 
 with tempfile.TemporaryDirectory() as top:
     project = os.path.join(top, "project")
-    studio = Studio(project)
+    workbench = Workbench(project)
     try:
         # A survey with a basin that rises away from the load and a drop off every load level.
         bad = pdx.replace("DropData2 = 40.000,415,356,318,276,246,193,154,125,104",
                           "DropData2 = 40.000,415,356,318,276,246,293,154,125,104")
         bad = bad.replace("DropData1 = 27.000,278,237,211,184,157,123,97,77,64",
                           "DropData1 = 33.000,278,237,211,184,157,123,97,77,64")
-        survey = studio.add_survey("bad.pdx", bad)
+        survey = workbench.add_survey("bad.pdx", bad)
         open(os.path.join(project, "inputs", survey + ".structure.csv"), "w").write(structure)
-        preview = studio.json("GET", "/api/preview?survey=" + survey)[1]
-        status, started = studio.json("POST", "/api/run", {"run": survey})
-        end = studio.events()[-1]["data"]
+        preview = workbench.json("GET", "/api/preview?survey=" + survey)[1]
+        status, started = workbench.json("POST", "/api/run", {"run": survey})
+        end = workbench.events()[-1]["data"]
         check("run of a survey with bad drops: ends ok", status == 202 and end["status"] == "ok", str(end))
         raw = {"deflection_not_positive", "basin_not_decreasing", "load_off_level"}
         with open(os.path.join(project, "out", "surveys", survey, "drops.csv"), newline="") as f:
@@ -118,19 +118,19 @@ with tempfile.TemporaryDirectory() as top:
         check("the two planted faults are flagged", {"basin_not_decreasing", "load_off_level"} <= set().union(*shown))
 
         # Re-joining the progress after the run: everything from the start, or from a given event.
-        everything = studio.events(0)
+        everything = workbench.events(0)
         kinds = [e["event"] for e in everything]
         check("progress re-joined after the run: start, 12 stations, end",
               kinds[0] == "start" and kinds.count("station") == 12 and kinds[-1] == "end", str(kinds.count("station")))
-        later = studio.events(last_event_id=everything[5]["id"])
+        later = workbench.events(last_event_id=everything[5]["id"])
         check("re-joined from an event id: only the events after it",
               [e["id"] for e in later] == [e["id"] for e in everything[6:]])
 
         # A what-if of three stations is the run folder basinfit-import writes for those stations.
-        form = studio.json("GET", "/api/structure?run=" + survey)[1]
-        status, answer = studio.json("POST", "/api/run", {"survey": survey, "whatif": {
+        form = workbench.json("GET", "/api/structure?run=" + survey)[1]
+        status, answer = workbench.json("POST", "/api/run", {"survey": survey, "whatif": {
             "stations": ["1000", "1050", "1100"], "left_out": {}, "structure": form}})
-        end = studio.events(started["state"]["last_event"])[-1]["data"]
+        end = workbench.events(started["state"]["last_event"])[-1]["data"]
         whatif = answer.get("run", "")
         by_hand = os.path.join(top, "by-hand")
         part = survey_text([0, 1, 2])
@@ -147,14 +147,14 @@ with tempfile.TemporaryDirectory() as top:
                 for f in ("standard.dat", "general.dat", "deflections.dat")]
         check("what-if run folder = basinfit-import on the same stations", all(same) and end["status"] == "ok",
               str(same))
-        results = studio.json("GET", "/api/results?run=" + whatif)[1]
+        results = workbench.json("GET", "/api/results?run=" + whatif)[1]
         check("what-if results hold exactly its three stations",
               [s["station"] for s in results["stations"]] == ["1000", "1050", "1100"])
 
         # A drop left out is a source drop removed: three drops at that station, the others whole.
-        status, answer = studio.json("POST", "/api/run", {"survey": survey, "whatif": {
+        status, answer = workbench.json("POST", "/api/run", {"survey": survey, "whatif": {
             "stations": ["1000", "1050"], "left_out": {"1050": [1]}, "structure": form}})
-        studio.events(studio.json("GET", "/api/project")[1]["state"]["last_event"] - 1)
+        workbench.events(workbench.json("GET", "/api/project")[1]["state"]["last_event"] - 1)
         deflections = open(os.path.join(project, "inputs", "runs", answer["run"], "deflections.dat")).read()
         check("a left-out drop: 4 and 3 drops, its load line gone",
               re.search(r"(?m)^1000 4 ", deflections) and re.search(r"(?m)^1050 3 ", deflections)
@@ -168,14 +168,14 @@ with tempfile.TemporaryDirectory() as top:
                 p = re.sub(r"\[Test Location \d+\]", "[Test Location %d]" % (body.count("[Test Location ") + 1), p)
                 body += re.sub(r"TestLocation = ([\d.]+)", lambda m: "TestLocation = %.3f" % (float(m[1]) + 0.6 * k), p)
         long = re.sub(r"NumberOfTestLocations = \d+", "NumberOfTestLocations = 300", head) + body
-        name = studio.add_survey("long.pdx", long)
+        name = workbench.add_survey("long.pdx", long)
         open(os.path.join(project, "inputs", name + ".structure.csv"), "w").write(
             "units,metric\nlayer,1,backcalculated,0.35,3000,500,20000\nlayer,2,backcalculated,0.35,300,50,3000\n"
             "layer,3,backcalculated,0.45,60,10,500\nthickness,,,15,30\n")
-        status, started = studio.json("POST", "/api/run", {"run": name})
-        studio.events(started["state"]["last_event"] - 1, until="station")
-        cancel = studio.json("POST", "/api/cancel", {})[1]
-        end = studio.events(started["state"]["last_event"] - 1)[-1]["data"]
+        status, started = workbench.json("POST", "/api/run", {"run": name})
+        workbench.events(started["state"]["last_event"] - 1, until="station")
+        cancel = workbench.json("POST", "/api/cancel", {})[1]
+        end = workbench.events(started["state"]["last_event"] - 1)[-1]["data"]
         check("cancel: the run ends cancelled, recorded failed, with no result rows",
               cancel["cancelled"] and end["status"] == "cancelled" and end["record"]["status"] == "failed"
               and end["record"]["stations"] == 0, str(end.get("record")))
@@ -183,10 +183,10 @@ with tempfile.TemporaryDirectory() as top:
                                 "--out", os.path.join(project, "out"), "-j", "2"], capture_output=True, text=True)
         check("basinfit-batch then reruns only the cancelled survey",
               batch.returncode == 0 and "1 run" in batch.stderr and "already done" in batch.stderr, batch.stderr.strip())
-        rows = studio.json("GET", "/api/results?run=" + name)[1]["stations"]
+        rows = workbench.json("GET", "/api/results?run=" + name)[1]["stations"]
         check("and the workbench shows its 300 stations", len(rows) == 300, str(len(rows)))
     finally:
-        studio.stop()
+        workbench.stop()
 
 if failures:
     print("%d cases failed" % len(failures))

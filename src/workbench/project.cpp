@@ -1,4 +1,4 @@
-#include "studio/project.h"
+#include "workbench/project.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,10 +17,10 @@
 #include "network/csv_text.h"
 #include "results/data_checks.h"
 #include "results/records.h"
-#include "studio/results_db.h"
-#include "studio/security.h"
+#include "workbench/results_db.h"
+#include "workbench/security.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
 namespace imp = basinfit::import;
@@ -217,7 +217,7 @@ Project::Project(fs::path root) : root_(fs::absolute(std::move(root)).lexically_
   fs::create_directories(out());
   std::error_code ec;
   if (!fs::exists(manifest_file(), ec)) write_file_atomically(manifest_file(), "name,source,structure\n");
-  read_rows();  // a manifest the studio cannot read is refused now, not at the first click
+  read_rows();  // a manifest the workbench cannot read is refused now, not at the first click
 }
 
 Project::Manifest Project::read_rows() const {
@@ -515,9 +515,9 @@ void Project::save_structure(const std::string& survey, const Json& form) {
   const std::string structure = cell(m, m.rows[*row], "structure");
   if (structure.rfind("inputs/", 0) != 0 || structure.find("..") != std::string::npos)
     throw ProjectError(409, "the structure of '" + survey + "' is " + structure +
-                                ", outside the studio's inputs; edit it there");
+                                ", outside the workbench's inputs; edit it there");
   write_file_atomically(root_ / structure,
-                        "# Pavement structure written by basinfit-studio\n" + structure_text(form).text);
+                        "# Pavement structure written by basinfit-workbench\n" + structure_text(form).text);
 }
 
 std::string Project::create_whatif(const std::string& survey, const Json& request) {
@@ -566,7 +566,7 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
     throw refused(e);
   }
   write_file_atomically(structure_file,
-                        "# Pavement structure of a what-if run written by basinfit-studio\n" + text.text);
+                        "# Pavement structure of a what-if run written by basinfit-workbench\n" + text.text);
   Json description{{"survey", survey},
                    {"stations", request.value("stations", Json::array())},
                    {"left_out", left_out},
@@ -619,4 +619,4 @@ std::pair<long, long> Project::run_size(const std::string& run) const {
   return {stations, drops};
 }
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

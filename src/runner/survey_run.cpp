@@ -1,4 +1,4 @@
-#include "engine/survey_run.h"
+#include "runner/survey_run.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -27,7 +27,7 @@
 #include "run/startup.h"
 #include "survey/sections_table.h"
 
-namespace basinfit::engine {
+namespace basinfit::runner {
 namespace {
 
 // The run in the calling thread's working folder.
@@ -196,7 +196,7 @@ int run_here(const SurveyRun& run) {
   options.pool = run.pool;
   options.keep_control = run.keep_control;
   options.progress = run.progress;
-  int status = run_engine(options, computations, make_report_writer);
+  int status = run_control_file(options, computations, make_report_writer);
   // Stopped by a signal: the status says which, as a shell reports it.
   if (status == 130 && run.stop != nullptr && run.stop->load() > 0 && run.stop->load() < 65)
     status = 128 + run.stop->load();
@@ -275,4 +275,4 @@ int run_survey(const SurveyRun& run) {
   return status;
 }
 
-}  // namespace basinfit::engine
+}  // namespace basinfit::runner

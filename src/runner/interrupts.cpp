@@ -1,9 +1,9 @@
-#include "engine/interrupts.h"
+#include "runner/interrupts.h"
 
 #include <csignal>
 #include <cstdlib>
 
-namespace basinfit::engine {
+namespace basinfit::runner {
 namespace {
 
 std::atomic<int> requested{0};
@@ -33,4 +33,4 @@ void end_by_signal(int signal) {
   std::_Exit(128 + signal);  // the signal was blocked: end with the status a shell would show
 }
 
-}  // namespace basinfit::engine
+}  // namespace basinfit::runner

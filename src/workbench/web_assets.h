@@ -1,11 +1,11 @@
 #pragma once
 // The workbench's page, scripts and styles, built into the program from web/ (see
-// src/studio/CMakeLists.txt), so that it serves everything itself and needs no network.
+// src/workbench/CMakeLists.txt), so that it serves everything itself and needs no network.
 
 #include <cstddef>
 #include <string_view>
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 struct WebAsset {
   std::string_view path;  // "index.html", "app.js", ...
@@ -16,4 +16,4 @@ struct WebAsset {
 // The asset of that path, or nullptr.
 const WebAsset* find_web_asset(std::string_view path);
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

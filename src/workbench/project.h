@@ -21,7 +21,7 @@
 #include "import/structure.h"
 #include "import/survey.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
@@ -106,4 +106,4 @@ Json form_from_structure(const import::Structure& structure);
 // Writes `bytes` to `file` through a temporary name in the same folder and a rename.
 void write_file_atomically(const fs::path& file, const std::string& bytes);
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -1,4 +1,4 @@
-// basinfit-studio: the workbench in the browser.  Serves one project folder (a network that
+// basinfit-workbench: the workbench in the browser.  Serves one project folder (a network that
 // basinfit-batch runs too) on 127.0.0.1 and prints the address with its key.
 
 #include <fcntl.h>
@@ -18,17 +18,17 @@
 #include "common/input_error.h"
 #include "option_checks.h"
 #include "run/station_scheduler.h"
-#include "studio/project.h"
-#include "studio/run_manager.h"
-#include "studio/security.h"
-#include "studio/server.h"
+#include "workbench/project.h"
+#include "workbench/run_manager.h"
+#include "workbench/security.h"
+#include "workbench/server.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace studio = basinfit::studio;
+namespace workbench = basinfit::workbench;
 
 const char* const kDescription =
     "The workbench in the browser: takes FWD surveys from device files to backcalculated moduli in a\n"
@@ -39,7 +39,7 @@ const char* const kDescription =
     "its address with a key; every request must carry the session cookie that address sets.\n"
     "Exit status: 0 after Ctrl-C, 2 usage or file error.";
 
-studio::Server* running_server = nullptr;
+workbench::Server* running_server = nullptr;
 
 void stop_on_signal(int) {
   if (running_server) running_server->stop();
@@ -63,9 +63,9 @@ void open_browser(const std::string& url) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{kDescription, "basinfit-studio"};
+  CLI::App app{kDescription, "basinfit-workbench"};
   std::string project_dir = ".";
-  studio::ServerOptions options;
+  workbench::ServerOptions options;
   bool no_browser = false;
   int jobs = basinfit::available_cores();
   long long upload_mb = 256, project_mb = 2048;
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   app.add_option("-j,--jobs", jobs, "Worker threads of a run (default: the processors this process may use)")
       ->check(basinfit::cli::whole_number(1, 1024))
       ->type_name("N");
-  app.set_version_flag("--version", std::string("basinfit-studio ") + BASINFIT_VERSION);
+  app.set_version_flag("--version", std::string("basinfit-workbench ") + BASINFIT_VERSION);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -94,18 +94,18 @@ int main(int argc, char** argv) {
   options.max_project_bytes = static_cast<std::uintmax_t>(project_mb) << 20;
 
   try {
-    studio::Project project(project_dir);
-    studio::RunManager runs(project, jobs);
-    const std::string key = studio::new_session_secret();
-    studio::Server server(project, runs, options, key, studio::new_session_secret());
+    workbench::Project project(project_dir);
+    workbench::RunManager runs(project, jobs);
+    const std::string key = workbench::new_session_secret();
+    workbench::Server server(project, runs, options, key, workbench::new_session_secret());
     const int port = server.bind();
     if (port <= 0) {
-      std::cerr << "basinfit-studio: cannot listen on 127.0.0.1"
+      std::cerr << "basinfit-workbench: cannot listen on 127.0.0.1"
                 << (options.port ? ":" + std::to_string(options.port) : std::string()) << "\n";
       return 2;
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?key=" + key;
-    std::cout << "basinfit-studio: project " << project.root().string() << "\n" << url << std::endl;
+    std::cout << "basinfit-workbench: project " << project.root().string() << "\n" << url << std::endl;
     running_server = &server;
     std::signal(SIGINT, stop_on_signal);
     std::signal(SIGTERM, stop_on_signal);
@@ -115,12 +115,12 @@ int main(int argc, char** argv) {
     if (!no_browser) open_browser(url);
     server.listen();
     running_server = nullptr;
-    std::cerr << "basinfit-studio: stopped\n";
+    std::cerr << "basinfit-workbench: stopped\n";
   } catch (const basinfit::InputError& e) {
-    std::cerr << "basinfit-studio: " << e.what() << "\n";
+    std::cerr << "basinfit-workbench: " << e.what() << "\n";
     return e.exit_status();
   } catch (const std::exception& e) {
-    std::cerr << "basinfit-studio: " << e.what() << "\n";
+    std::cerr << "basinfit-workbench: " << e.what() << "\n";
     return 2;
   }
   return 0;

@@ -1,11 +1,11 @@
-#include "studio/security.h"
+#include "workbench/security.h"
 
 #include <array>
 #include <cctype>
 #include <fstream>
 #include <stdexcept>
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
 std::string lower(std::string_view text) {
@@ -102,4 +102,4 @@ std::string survey_name_from(std::string_view file_name) {
   return out.empty() ? "survey" : out;
 }
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -2,7 +2,7 @@
 """The workbench's defences through HTTP, as a table: each case with the status it must get and
 what must (not) be left on disk.
 
-    studio_security.py BUILD_APPS_DIR SOURCE_DIR
+    workbench_security.py BUILD_APPS_DIR SOURCE_DIR
 """
 import http.client
 import json
@@ -34,7 +34,7 @@ def request(port, method, path, body=None, headers=None):
 
 
 def start(project, *extra):
-    p = subprocess.Popen([os.path.join(apps, "basinfit-studio"), project, "--no-browser", "-j", "1", *extra],
+    p = subprocess.Popen([os.path.join(apps, "basinfit-workbench"), project, "--no-browser", "-j", "1", *extra],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     p.stdout.readline()
     url = p.stdout.readline().strip()
@@ -65,9 +65,9 @@ with tempfile.TemporaryDirectory() as top:
         session = {"Cookie": cookie.split(";")[0], **host}
         check("cookie: 200", request(port, "GET", "/api/project", headers=session)[0] == 200)
         check("wrong cookie: 403", request(port, "GET", "/api/project",
-                                           headers={**host, "Cookie": "basinfit_studio=" + "1" * 64})[0] == 403)
+                                           headers={**host, "Cookie": "basinfit_workbench=" + "1" * 64})[0] == 403)
         check("the key as a cookie is no session: 403", request(port, "GET", "/api/project",
-                                                            headers={**host, "Cookie": "basinfit_studio=" + key})[0] == 403)
+                                                            headers={**host, "Cookie": "basinfit_workbench=" + key})[0] == 403)
         for h in ("evil.example:%d" % port, "127.0.0.1:%d" % (port + 1), "127.0.0.1", "localhost.evil.example:%d" % port):
             status = request(port, "GET", "/api/project", headers={**session, "Host": h})[0]
             check("foreign Host %s: 403" % h, status == 403, str(status))

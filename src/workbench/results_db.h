@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 // The rows `sql` selects, each an object of column name to value (NULL columns left out; the
 // JSON `extra` column of the results tables unfolded into the row).  `parameters` bind to ?1,
@@ -19,4 +19,4 @@ nlohmann::ordered_json query_rows(const std::filesystem::path& database, const s
 // A consistent copy of the database in one file (WAL contents included), for download.
 void copy_database(const std::filesystem::path& database, const std::filesystem::path& copy);
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -1,14 +1,14 @@
 #pragma once
 // One run of the engine with everything beside its reports: the results tables and run record,
 // the survey page and sections, the basin charts, the graphics window, the progress line and a
-// way to stop between stations.  Every front end (basinfit, basinfit-batch, the studio) runs a
+// way to stop between stations.  Every front end (basinfit, basinfit-batch, the workbench) runs a
 // survey through this one entry, in process.
 //
-//   engine::SurveyRun run;
+//   runner::SurveyRun run;
 //   run.control_file = "control.txt";
 //   run.results.directory = ".";  run.page.html_file = "survey.html";
 //   run.folder = "/data/surveys/A";            // relative names resolve there
-//   const int status = engine::run_survey(run);
+//   const int status = runner::run_survey(run);
 //
 // Surveys may run side by side on threads of one process: a run keeps all its state in its own
 // objects, and `folder` gives each its own working folder without touching the process's.
@@ -25,7 +25,7 @@
 #include "run/station_loop.h"
 #include "survey/survey_report.h"
 
-namespace basinfit::engine {
+namespace basinfit::runner {
 
 inline constexpr int kCancel = -1;
 
@@ -65,4 +65,4 @@ struct SurveyRun {
 // error, 128 + signal or 130 when stopped through `stop`.  Every failure has written one message to `errors`.
 int run_survey(const SurveyRun& run);
 
-}  // namespace basinfit::engine
+}  // namespace basinfit::runner

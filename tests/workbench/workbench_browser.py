@@ -3,9 +3,9 @@
 structure, run, check the station table and a basin, rerun one section with another base
 thickness, compare the two runs, download the stations table; no console errors.
 
-    studio_browser.py BUILD_APPS_DIR SOURCE_DIR OUTPUT_DIR
+    workbench_browser.py BUILD_APPS_DIR SOURCE_DIR OUTPUT_DIR
 
-Screenshots go to OUTPUT_DIR/studio-*.png.  Prints the time from the click on Run to the first
+Screenshots go to OUTPUT_DIR/workbench-*.png.  Prints the time from the click on Run to the first
 finished station on screen.
 """
 import os
@@ -36,7 +36,7 @@ def fail(message):
 
 
 with tempfile.TemporaryDirectory() as project:
-    server = subprocess.Popen([os.path.join(apps, "basinfit-studio"), project, "--no-browser", "-j", "2"],
+    server = subprocess.Popen([os.path.join(apps, "basinfit-workbench"), project, "--no-browser", "-j", "2"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     driver = None
     try:
@@ -55,7 +55,7 @@ with tempfile.TemporaryDirectory() as project:
         by_id = lambda i: driver.find_element(By.ID, i)
 
         def shot(name):
-            driver.save_screenshot(os.path.join(output, "studio-%s.png" % name))
+            driver.save_screenshot(os.path.join(output, "workbench-%s.png" % name))
 
         def tab(name):
             driver.find_element(By.CSS_SELECTOR, '#tabs button[data-tab="%s"]' % name).click()
@@ -162,7 +162,7 @@ with tempfile.TemporaryDirectory() as project:
         print("PASS")
     except Exception:
         if driver:
-            driver.save_screenshot(os.path.join(output, "studio-failure.png"))
+            driver.save_screenshot(os.path.join(output, "workbench-failure.png"))
             for i in ("notice", "progress-text", "run-messages", "run-state"):
                 print("%s: %s" % (i, driver.find_element(By.ID, i).get_attribute("textContent")))
         raise

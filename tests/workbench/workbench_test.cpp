@@ -4,13 +4,13 @@
 
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "studio/project.h"
-#include "studio/security.h"
+#include "workbench/project.h"
+#include "workbench/security.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 namespace {
 
-TEST(StudioSecurity, UploadNamesBecomeSafeBaseNamesOrNothing) {
+TEST(WorkbenchSecurity, UploadNamesBecomeSafeBaseNamesOrNothing) {
   const struct {
     const char* given;
     const char* expected;  // nullptr: refused
@@ -47,7 +47,7 @@ TEST(StudioSecurity, UploadNamesBecomeSafeBaseNamesOrNothing) {
   EXPECT_EQ(safe_file_name(std::string(500, 'x') + ".pdx")->substr(116), ".pdx");
 }
 
-TEST(StudioSecurity, HostOriginAndCookie) {
+TEST(WorkbenchSecurity, HostOriginAndCookie) {
   EXPECT_TRUE(allowed_host("127.0.0.1:8080", 8080));
   EXPECT_TRUE(allowed_host("LOCALHOST:8080", 8080));
   for (const char* host : {"127.0.0.1", "127.0.0.1:80", "127.0.0.1:8080.evil", "localhost.evil:8080",
@@ -57,8 +57,8 @@ TEST(StudioSecurity, HostOriginAndCookie) {
   for (const char* origin : {"null", "https://127.0.0.1:8080", "http://127.0.0.1:8081", "http://evil.example",
                              "http://127.0.0.1:8080/path", ""})
     EXPECT_FALSE(allowed_origin(origin, 8080)) << origin;
-  EXPECT_EQ(cookie_value("a=1; basinfit_studio=xyz; b=2", "basinfit_studio").value_or(""), "xyz");
-  EXPECT_FALSE(cookie_value("xbasinfit_studio=1", "basinfit_studio"));
+  EXPECT_EQ(cookie_value("a=1; basinfit_workbench=xyz; b=2", "basinfit_workbench").value_or(""), "xyz");
+  EXPECT_FALSE(cookie_value("xbasinfit_workbench=1", "basinfit_workbench"));
   EXPECT_TRUE(same_secret("abc", "abc"));
   EXPECT_FALSE(same_secret("abc", "abd"));
   EXPECT_FALSE(same_secret("abc", "abcd"));
@@ -70,7 +70,7 @@ TEST(StudioSecurity, HostOriginAndCookie) {
 
 // A structure read by the importer, turned into the form and written back, reads as the same
 // structure: the form loses nothing the engine uses.
-TEST(StudioStructure, FormRoundTripsThroughTheImportersReader) {
+TEST(WorkbenchStructure, FormRoundTripsThroughTheImportersReader) {
   const std::string text =
       "units,english\ntitle,\"Route 7, overlay\"\nlayer,1,backcalculated,0.35,500,100,3000\n"
       "layer,2,fixed,0.4,30\nlayer,3,backcalculated,0.45,10,1,100\nstiff_layer,yes\n"
@@ -99,7 +99,7 @@ TEST(StudioStructure, FormRoundTripsThroughTheImportersReader) {
 
 // Each line of the written file names the form row it came from, so the reader's message
 // lands beside the field; a value cannot smuggle in a record of its own.
-TEST(StudioStructure, ReaderMessagesPointAtTheirFormRow) {
+TEST(WorkbenchStructure, ReaderMessagesPointAtTheirFormRow) {
   Json form = Json::parse(R"({"units":"metric","layers":[
       {"type":"backcalculated","poisson":"0.35","modulus":"3000","lower":"500","upper":"20000"},
       {"type":"backcalculated","poisson":"0.35","modulus":"60","lower":"10","upper":"500"}],
@@ -122,4 +122,4 @@ TEST(StudioStructure, ReaderMessagesPointAtTheirFormRow) {
 }
 
 }  // namespace
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "studio/project.h"
+#include "workbench/project.h"
 
-namespace basinfit::studio {
+namespace basinfit::workbench {
 
 struct RunEvent {
   long id = 0;
@@ -61,4 +61,4 @@ class RunManager {
   int lock_fd_ = -1;
 };
 
-}  // namespace basinfit::studio
+}  // namespace basinfit::workbench

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-namespace basinfit::engine {
+namespace basinfit::runner {
 
 // The signal that asked the process to stop (SIGINT or SIGTERM), 0 before any; give it to
 // SurveyRun::stop (or a batch's stop flag).  Set only by the handler.
@@ -20,4 +20,4 @@ void stop_between_stations_on_interrupt();
 // that a calling shell or scheduler sees how it ended.
 [[noreturn]] void end_by_signal(int signal);
 
-}  // namespace basinfit::engine
+}  // namespace basinfit::runner
