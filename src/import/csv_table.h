@@ -1,27 +1,18 @@
 #pragma once
-// A small RFC 4180 reader: records of fields separated by a delimiter, fields optionally in
-// double quotes (a quote inside written twice; delimiters and line ends inside quotes are
-// text), CRLF or LF line ends, a UTF-8 byte-order mark ignored.  Every record keeps the line
-// on which it starts, for messages.  A quote that is never closed, or text after a closing
-// quote, is an error naming the line.
+// A device table with a header row, read through the common CSV reader (common/csv.h) with
+// blanks around fields taken off; columns are found by name without regard to case, blanks and
+// underscores.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/csv.h"
+
 namespace basinfit::import {
 
-struct CsvRecord {
-  int line = 0;
-  std::vector<std::string> fields;
-};
-
-// Parses `text` (from `file`, for messages).  Empty lines are skipped.  Throws InputError.
-std::vector<CsvRecord> parse_csv(std::string_view text, const std::string& file, char delimiter = ',');
-
-// The delimiter of a CSV file guessed from its first line: the most frequent of comma,
-// semicolon and tab outside quotes (comma when none appears).
-char guess_delimiter(std::string_view text);
+// Device files are read with blanks around fields taken off.
+inline CsvReadOptions device_csv(char delimiter) { return CsvReadOptions{delimiter, true}; }
 
 // A table with a header row; columns are found by name without regard to case, blanks and
 // underscores.

@@ -39,7 +39,7 @@ SourceSurvey read_f25(const InputFile& input, const ReaderOptions& options) {
   // A GPS fix (record 5280) belongs to the station record that follows it.
   std::optional<std::pair<double, double>> pending_fix;
   int extra_fields = 0;  // drop lines with fields after the deflections (meaning unknown)
-  for (const CsvRecord& r : parse_csv(input.text, input.name, ',')) {
+  for (const CsvRecord& r : read_csv(input.text, input.name, device_csv(','))) {
     auto field = [&](std::size_t i) {
       return i < r.fields.size() ? std::string_view(r.fields[i]) : std::string_view();
     };

@@ -57,7 +57,7 @@ SourceSurvey read_generic_csv(const InputFile& input, const ReaderOptions& optio
   const char delimiter = options.delimiter ? options.delimiter : guess_delimiter(input.text);
   if (delimiter == options.decimal)
     throw InputError(input.name, 0, "the column delimiter and the decimal mark are the same character");
-  const CsvTable table(input.name, parse_csv(input.text, input.name, delimiter));
+  const CsvTable table(input.name, read_csv(input.text, input.name, device_csv(delimiter)));
   const bool english = options.english.value_or(false);
   SourceSurvey survey;
   survey.format = "CSV";

@@ -133,7 +133,7 @@ SourceSurvey read_ltpp(const std::vector<InputFile>& files, const ReaderOptions&
   SourceSurvey survey;
   survey.format = "LTPP tables";
   for (const InputFile& f : files) {
-    CsvTable t(f.name, parse_csv(f.text, f.name, guess_delimiter(f.text)));
+    CsvTable t(f.name, read_csv(f.text, f.name, device_csv(guess_delimiter(f.text))));
     const Table kind = classify(t);
     if (kind == Table::kOther) {
       survey.notes.push_back(f.name + ": not one of the deflection tables read here; skipped");

@@ -16,6 +16,7 @@
 #include <numeric>
 #include <string_view>
 
+#include "common/csv.h"
 #include "common/input_error.h"
 #include "common/list_reader.h"
 #include "common/output_file.h"
@@ -146,33 +147,6 @@ void check_with_engine_readers(const RunInput& run) {
   } catch (const InputError& e) {
     refuse(e);
   }
-}
-
-// A text field of the station table: RFC 4180 quoting, and text that a spreadsheet would
-// take for a formula (beginning with =, +, -, @, tab or carriage return) behind a single
-// quote inside a quoted field.  Bytes that are not UTF-8 become U+FFFD, as the table is UTF-8.
-std::string table_text(std::string_view raw) {
-  std::string text;
-  for (std::size_t i = 0; i < raw.size();) {
-    const auto c = static_cast<unsigned char>(raw[i]);
-    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    bool valid = length > 0 && i + length <= raw.size() && !(length == 2 && c < 0xC2);
-    for (std::size_t k = 1; valid && k < length; ++k)
-      valid = (static_cast<unsigned char>(raw[i + k]) & 0xC0) == 0x80;
-    if (valid) {
-      text.append(raw.substr(i, length));
-      i += length;
-    } else {
-      text += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  const bool formula =
-      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = formula ? "\"'" : "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 std::string degrees_text(std::optional<double> value) {
@@ -506,10 +480,15 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
       deflection_text += line + "\n";
     }
     ++written_stations;
-    run.station_table += table_text(row.identifier) + "," +
-                         (chainage ? chainage_text(*chainage, english, false) : "") + "," +
-                         symbol(chainage_unit) + "," + table_text(st.lane) + "," + degrees_text(st.latitude) +
-                         "," + degrees_text(st.longitude) + "," + table_text(st.comment) + "\n";
+    CsvRow table_row;
+    table_row.field(row.identifier)
+        .plain(chainage ? chainage_text(*chainage, english, false) : "")
+        .plain(symbol(chainage_unit))
+        .field(st.lane)
+        .plain(degrees_text(st.latitude))
+        .plain(degrees_text(st.longitude))
+        .field(st.comment);
+    run.station_table += table_row.text() + "\n";
     run.stations.push_back(row);
   }
   if (written_stations == 0)

@@ -120,7 +120,7 @@ Structure parse_structure(std::string_view text, const std::string& file) {
   Structure s;
   s.file = file;
   bool stiff_given = false;
-  for (const CsvRecord& row : parse_csv(cleaned, file, guess_delimiter(cleaned))) {
+  for (const CsvRecord& row : read_csv(cleaned, file, device_csv(guess_delimiter(cleaned)))) {
     const RowReader r(file, row);
     const std::string kind = fold(row.fields[0]);
     if (kind == "units") {

@@ -7,7 +7,7 @@
 
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "network/csv_text.h"
+#include "common/csv.h"
 
 namespace basinfit::network {
 namespace {
@@ -131,7 +131,7 @@ std::vector<std::string> manifest_option_columns() {
 
 Manifest read_manifest(const std::filesystem::path& file) {
   const std::string name = file.string();
-  const CsvText csv = parse_csv(import::read_bytes(name), name);
+  const CsvSheet csv = read_csv_sheet(import::read_bytes(name), name);
   if (csv.header.empty())
     throw InputError(name, 1, "expected a header row naming the columns name, source, structure");
   std::vector<int> option_of(csv.header.size(),

@@ -4,7 +4,7 @@
 
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "network/csv_text.h"
+#include "common/csv.h"
 
 namespace basinfit::network {
 namespace {
@@ -185,7 +185,7 @@ std::vector<LoadedTable> read_result_tables(const std::filesystem::path& folder)
     const std::filesystem::path file = folder / table.csv_file;
     std::error_code ec;
     if (!table.required && !std::filesystem::exists(file, ec)) continue;
-    CsvText csv = parse_csv(import::read_bytes(file.string()), file.string());
+    CsvSheet csv = read_csv_sheet(import::read_bytes(file.string()), file.string());
     loaded.push_back({&table, std::move(csv.header), std::move(csv.rows)});
   }
   return loaded;

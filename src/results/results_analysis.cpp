@@ -8,7 +8,7 @@
 
 #include "common/file_names.h"
 #include "report/report_words.h"
-#include "results/csv_writer.h"
+#include "common/csv.h"
 #include "results/multistart.h"
 #include "results/normalisation.h"
 #include "run/station_loop.h"

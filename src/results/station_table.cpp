@@ -8,6 +8,7 @@
 #include <memory>
 #include <tuple>
 
+#include "common/csv.h"
 #include "common/input_error.h"
 
 namespace basinfit::results {
@@ -51,75 +52,6 @@ std::string read_bounded(const std::string& file) {
   return text;
 }
 
-// RFC 4180 records: fields separated by commas, records by CRLF or LF; a quoted field may hold
-// commas, line breaks and doubled quotes.  Each record keeps the line it starts on.
-struct Record {
-  int line = 0;
-  std::vector<std::string> fields;
-  std::vector<bool> quoted;
-};
-
-std::vector<Record> parse_csv(const std::string& file, std::string_view text) {
-  std::vector<Record> records;
-  int line = 1;
-  std::size_t i = 0;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") i = 3;  // a byte-order mark
-  while (i < text.size()) {
-    Record record;
-    record.line = line;
-    for (;;) {
-      std::string field;
-      bool quoted = false;
-      if (i < text.size() && text[i] == '"') {
-        quoted = true;
-        const int opened = line;
-        ++i;
-        for (;;) {
-          if (i >= text.size()) throw InputError(file, opened, "a quoted field is never closed");
-          if (text[i] == '"') {
-            if (i + 1 < text.size() && text[i + 1] == '"') {
-              field += '"';
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          if (text[i] == '\n') ++line;
-          field += text[i++];
-        }
-        if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n')
-          throw InputError(file, line, "expected a comma or the end of the line after a quoted field");
-      } else {
-        while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-          if (text[i] == '"') throw InputError(file, line, "a quote inside an unquoted field");
-          field += text[i++];
-        }
-      }
-      record.fields.push_back(std::move(field));
-      record.quoted.push_back(quoted);
-      if (i < text.size() && text[i] == ',') {
-        ++i;
-        continue;
-      }
-      break;
-    }
-    if (i < text.size() && text[i] == '\r') ++i;
-    if (i < text.size() && text[i] == '\n') ++i;
-    ++line;
-    if (!(record.fields.size() == 1 && record.fields[0].empty() && !record.quoted[0]))
-      records.push_back(std::move(record));
-  }
-  return records;
-}
-
-// A text field as written, with the single quote that kept a spreadsheet from running it as a
-// formula taken off.
-std::string unquoted_text(std::string field) {
-  if (field.size() >= 2 && field[0] == '\'' && std::strchr("=+-@\t\r", field[1]) != nullptr)
-    field.erase(0, 1);
-  return field;
-}
 
 std::optional<double> plain_number(std::string_view text) {
   const std::string t = trimmed(text);
@@ -137,10 +69,10 @@ std::optional<double> plain_number(std::string_view text) {
 StationTable StationTable::read(const std::string& file) {
   StationTable table;
   table.file_ = file;
-  const std::vector<Record> records = parse_csv(file, read_bounded(file));
+  const std::vector<CsvRecord> records = read_csv(read_bounded(file), file);
   if (records.empty())
     throw InputError(file, 1, "expected the header row station,chainage,chainage_unit,...");
-  const Record& header = records.front();
+  const CsvRecord& header = records.front();
   bool header_ok = header.fields.size() == std::size(kColumns);
   for (std::size_t c = 0; header_ok && c < header.fields.size(); ++c)
     header_ok = trimmed(header.fields[c]) == kColumns[c];
@@ -149,13 +81,13 @@ StationTable StationTable::read(const std::string& file) {
         file, header.line,
         "expected the header row station,chainage,chainage_unit,lane,latitude,longitude,comment");
   for (std::size_t r = 1; r < records.size(); ++r) {
-    const Record& record = records[r];
+    const CsvRecord& record = records[r];
     if (record.fields.size() != std::size(kColumns))
       throw InputError(
           file, record.line,
           "expected 7 fields (station to comment), found " + std::to_string(record.fields.size()));
     StationTableRow row;
-    row.station = trimmed(unquoted_text(record.fields[0]));
+    row.station = trimmed(unguarded(record.fields[0]));
     if (row.station.empty()) throw InputError(file, record.line, "expected a station identifier, found none");
     const auto chainage = plain_number(record.fields[1]);
     if (!chainage)
@@ -169,7 +101,7 @@ StationTable StationTable::read(const std::string& file) {
     if (unit != table.unit_)
       throw InputError(file, record.line,
                        "the chainage unit changes from " + table.unit_ + " to " + unit + " within the table");
-    row.lane = unquoted_text(record.fields[3]);
+    row.lane = unguarded(record.fields[3]);
     for (const auto& [field, limit, name, target] :
          {std::tuple{&record.fields[4], 90.0, "latitude", &row.latitude},
           std::tuple{&record.fields[5], 180.0, "longitude", &row.longitude}}) {
@@ -181,7 +113,7 @@ StationTable StationTable::read(const std::string& file) {
                              std::to_string(static_cast<int>(limit)) + ", found '" + *field + "'");
       *target = *degrees;
     }
-    row.comment = unquoted_text(record.fields[6]);
+    row.comment = unguarded(record.fields[6]);
     if (!table.index_.emplace(engine_identifier(row.station), table.rows_.size()).second)
       throw InputError(file, record.line,
                        "the station '" + row.station +

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "results/csv_writer.h"
+#include "common/csv.h"
 
 namespace basinfit::survey {
 
@@ -83,16 +83,16 @@ nlohmann::json SectionsTable::write(SurveyPage page, int subgrade_layer, OutputF
     header.push_back("E" + std::to_string(j) + "_norm_mean_" + modulus);
     header.push_back("E" + std::to_string(j) + "_norm_cov_percent");
   }
-  results::CsvTable table(file);
+  CsvTable table(file);
   table.header(header);
   // A spread of fewer than two values has no coefficient of variation; none, no mean either.
-  auto spread_fields = [](results::CsvRow& row, const Spread& spread) {
+  auto spread_fields = [](CsvRow& row, const Spread& spread) {
     spread.count > 0 ? row.number(spread.mean) : row.empty();
     spread.count > 1 ? row.number(spread.cov_percent) : row.empty();
   };
   for (std::size_t k = 0; k < layout.rows.size(); ++k) {
     const SectionRow& section = layout.rows[k];
-    results::CsvRow row;
+    CsvRow row;
     row.number(static_cast<int>(k) + 1).number(section.start).number(section.end).number(section.stations);
     spread_fields(row, section.response);
     for (std::size_t j = 0; j < static_cast<std::size_t>(layers); ++j)

@@ -14,7 +14,7 @@
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/units.h"
-#include "network/csv_text.h"
+#include "common/csv.h"
 #include "results/data_checks.h"
 #include "results/records.h"
 #include "workbench/results_db.h"
@@ -26,13 +26,6 @@ namespace {
 namespace imp = basinfit::import;
 
 const char* const kRunsFolder = "runs";
-
-std::string csv_field(const std::string& value) {
-  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
-  std::string quoted = "\"";
-  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
 
 // A form value as the structure file writes it: numbers in their shortest exact form, text as
 // given without line breaks (a line break would start another record).
@@ -142,9 +135,9 @@ void write_file_atomically(const fs::path& file, const std::string& bytes) {
 StructureText structure_text(const Json& form) {
   StructureText out;
   const auto line = [&](const std::vector<std::string>& fields, const std::string& group, int index) {
-    std::string text;
-    for (std::size_t i = 0; i < fields.size(); ++i) text += (i ? "," : "") + csv_field(fields[i]);
-    out.text += text + "\n";
+    CsvRow row;
+    for (const std::string& field : fields) row.plain(field);
+    out.text += row.text() + "\n";
     out.line_rows.emplace_back(group, index);
   };
   line({"units", value_text(form.value("units", Json("metric")))}, "units", 0);
@@ -221,8 +214,8 @@ Project::Project(fs::path root) : root_(fs::absolute(std::move(root)).lexically_
 }
 
 Project::Manifest Project::read_rows() const {
-  const network::CsvText csv =
-      network::parse_csv(imp::read_bytes(manifest_file().string()), manifest_file().string());
+  const CsvSheet csv =
+      read_csv_sheet(imp::read_bytes(manifest_file().string()), manifest_file().string());
   Manifest m;
   m.header = csv.header;
   for (const std::string column : {"name", "source", "structure"})
@@ -233,13 +226,13 @@ Project::Manifest Project::read_rows() const {
 }
 
 void Project::write_rows(const Manifest& m) const {
-  std::string text;
-  for (std::size_t i = 0; i < m.header.size(); ++i) text += (i ? "," : "") + csv_field(m.header[i]);
-  text += "\n";
-  for (const Row& row : m.rows) {
-    for (std::size_t i = 0; i < row.cells.size(); ++i) text += (i ? "," : "") + csv_field(row.cells[i]);
-    text += "\n";
-  }
+  const auto record = [](const std::vector<std::string>& cells) {
+    CsvRow row;
+    for (const std::string& cell : cells) row.plain(cell);
+    return row.text() + "\n";
+  };
+  std::string text = record(m.header);
+  for (const Row& row : m.rows) text += record(row.cells);
   write_file_atomically(manifest_file(), text);
 }
 

@@ -10,7 +10,7 @@
 #include "common/input_error.h"
 #include "import/structure.h"
 #include "network/batch.h"
-#include "network/csv_text.h"
+#include "common/csv.h"
 #include "network/manifest.h"
 #include "network/survey_executor.h"
 #include "workbench/results_db.h"
@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 // The complete rows of a results table the engine is still writing: it writes each station
 // whole, but a read may catch the last line half written.
-std::optional<network::CsvText> complete_rows(const fs::path& file) {
+std::optional<CsvSheet> complete_rows(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;
@@ -32,7 +32,7 @@ std::optional<network::CsvText> complete_rows(const fs::path& file) {
   if (end == std::string::npos) return std::nullopt;
   bytes.resize(end + 1);
   try {
-    return network::parse_csv(bytes, file.string());
+    return read_csv_sheet(bytes, file.string());
   } catch (const InputError&) {
     return std::nullopt;
   }
@@ -47,7 +47,7 @@ std::optional<fs::path> partial_folder(const fs::path& surveys, const std::strin
   return std::nullopt;
 }
 
-Json row_object(const network::CsvText& csv, std::size_t r) {
+Json row_object(const CsvSheet& csv, std::size_t r) {
   Json row = Json::object();
   for (std::size_t c = 0; c < csv.header.size() && c < csv.rows[r].size(); ++c) {
     const std::string& v = csv.rows[r][c];

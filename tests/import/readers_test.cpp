@@ -19,14 +19,14 @@ namespace basinfit::import {
 namespace {
 
 TEST(CsvReader, QuotesDelimitersAndLineEndsFollowRfc4180) {
-  const auto records = parse_csv("a,\"b,c\",\"say \"\"hi\"\"\"\r\n\r\n1,\"two\nlines\",3\n4,,\n", "t.csv");
+  const auto records = read_csv("a,\"b,c\",\"say \"\"hi\"\"\"\r\n\r\n1,\"two\nlines\",3\n4,,\n", "t.csv", device_csv(','));
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0].fields, (std::vector<std::string>{"a", "b,c", "say \"hi\""}));
   EXPECT_EQ(records[1].line, 3);
   EXPECT_EQ(records[1].fields, (std::vector<std::string>{"1", "two\nlines", "3"}));
   EXPECT_EQ(records[2].line, 5) << "a quoted line end counts as a line";
   EXPECT_EQ(records[2].fields, (std::vector<std::string>{"4", "", ""}));
-  EXPECT_EQ(parse_csv("x;y\n", "t.csv", ';')[0].fields.size(), 2u);
+  EXPECT_EQ(read_csv("x;y\n", "t.csv", device_csv(';'))[0].fields.size(), 2u);
   EXPECT_EQ(guess_delimiter("a;b;\"c,d\"\n"), ';');
   EXPECT_EQ(guess_delimiter("a\tb\tc"), '\t');
 
@@ -39,7 +39,7 @@ TEST(CsvReader, QuotesDelimitersAndLineEndsFollowRfc4180) {
              {"a,b\n1,2\"3\n", 2, "double quote inside an unquoted field"}};
   for (const auto& b : bad) {
     try {
-      parse_csv(b.text, "t.csv");
+      read_csv(b.text, "t.csv", device_csv(','));
       ADD_FAILURE() << "accepted: " << b.text;
     } catch (const InputError& e) {
       EXPECT_EQ(e.line(), b.line) << b.text;

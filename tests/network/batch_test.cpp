@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "network/csv_text.h"
+#include "common/csv.h"
 #include "network_support.h"
 
 namespace basinfit::network_test {
@@ -150,8 +150,8 @@ TEST_F(LocalBatch, DatabaseRowsAreTheResultsTablesRowsColumnByColumn) {
   for (const std::string survey : {"metric", "english", "route12-pddx"})
     for (const std::string table : {"stations", "drops", "sensors"}) {
       SCOPED_TRACE(survey + " " + table);
-      const network::CsvText csv =
-          network::parse_csv(read_file(out() / "surveys" / survey / (table + ".csv")), table + ".csv");
+      const CsvSheet csv =
+          read_csv_sheet(read_file(out() / "surveys" / survey / (table + ".csv")), table + ".csv");
       std::string sql = "SELECT extra";
       for (const std::string& column : csv.header) sql += ", \"" + column + "\"";
       sqlite3_stmt* s = nullptr;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine_support.h"
-#include "results/csv_writer.h"
+#include "common/csv.h"
 #include "results/run_record.h"
 
 namespace basinfit::results {

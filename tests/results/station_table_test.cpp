@@ -78,7 +78,7 @@ TEST(StationTable, MalformedTablesNameFileAndLine) {
       {std::string(kHeader) + "ABCDEFGHIJ1,1,m,,,,\nABCDEFGHIJ2,2,m,,,,\n", 3, "first 10 characters"},
       {std::string(kHeader) + "1,1,m,,,\n", 2, "expected 7 fields"},
       {std::string(kHeader) + ",1,m,,,,\n", 2, "station identifier"},
-      {std::string(kHeader) + "1,1,m,,,,\"open\n", 2, "never closed"},
+      {std::string(kHeader) + "1,1,m,,,,\"open\n", 2, "not closed"},
       {std::string(kHeader) + "1,1,m,a\"b,,,\n", 2, "quote inside"},
   };
   for (const auto& c : cases) {
