@@ -126,8 +126,8 @@ CsvSheet read_csv_sheet(std::string_view text, const std::string& file) {
   for (std::size_t r = 1; r < records.size(); ++r) {
     if (records[r].fields.size() != sheet.header.size())
       throw InputError(file, records[r].line,
-                       "expected " + std::to_string(sheet.header.size()) + " fields as in the header, found " +
-                           std::to_string(records[r].fields.size()));
+                       "expected " + std::to_string(sheet.header.size()) +
+                           " fields as in the header, found " + std::to_string(records[r].fields.size()));
     sheet.rows.push_back(std::move(records[r].fields));
     sheet.row_lines.push_back(records[r].line);
   }

@@ -43,6 +43,13 @@ std::optional<FileDigest> Sha256::finish() {
   return digest;
 }
 
+std::string text_sha256(std::string_view text) {
+  Sha256 sha;
+  sha.update(text);
+  const std::optional<FileDigest> digest = sha.finish();
+  return digest ? digest->sha256 : std::string();
+}
+
 std::string file_kind(mode_t mode) {
   if (S_ISREG(mode)) return "file";
   if (S_ISDIR(mode)) return "folder";

@@ -38,6 +38,9 @@ class Sha256 {
   bool failed_ = false;
 };
 
+// The SHA-256 of `text` as 64 lowercase hex digits.
+std::string text_sha256(std::string_view text);
+
 // What a name reaches, in the words the run record uses: "file", "folder", "character device",
 // "block device", "pipe", "socket" (or "missing").
 std::string file_kind(mode_t mode);

@@ -20,6 +20,7 @@
 #include "common/input_error.h"
 #include "common/list_reader.h"
 #include "common/output_file.h"
+#include "common/replacement_file.h"
 #include "import/text_values.h"
 #include "run/input_files.h"
 #include "run/run_state.h"
@@ -564,63 +565,6 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   return run;
 }
 
-namespace {
-
-// A temporary file of its own in the run folder, created exclusively (mkstemp: O_CREAT |
-// O_EXCL), so that nothing planted at a name, a link least of all, is ever written through.
-class TemporaryFile {
- public:
-  TemporaryFile(const std::filesystem::path& target, const char* what) : target_(target), what_(what) {
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    fd_ = ::mkstemp(pattern.data());
-    if (fd_ < 0) fail("create");
-    name_ = pattern;
-    // mkstemp gives 0600; a run folder's files are as readable as any file the user creates.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!name_.empty() && !renamed_) ::unlink(name_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  void write(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) fail("write");
-      done += static_cast<std::size_t>(n);
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) fail("write");
-  }
-  void put_in_place() {
-    if (::rename(name_.c_str(), target_.c_str()) != 0) fail("put in place");
-    renamed_ = true;
-  }
-
- private:
-  [[noreturn]] void fail(const char* doing) const {
-    const int error = errno;
-    throw InputError(target_.string(), 0,
-                     std::string("cannot ") + doing + " the " + what_ + ": " + std::strerror(error),
-                     InputError::Kind::kFileSystem);
-  }
-
-  std::filesystem::path target_;
-  const char* what_;
-  std::string name_;
-  int fd_ = -1;
-  bool renamed_ = false;
-};
-
-}  // namespace
-
 void write_run_folder(const std::string& folder, const RunInput& input, bool force) {
   namespace fs = std::filesystem;
   const fs::path dir(folder);
@@ -671,12 +615,12 @@ void write_run_folder(const std::string& folder, const RunInput& input, bool for
   if (ec)
     throw InputError(folder, 0, "cannot create the folder: " + ec.message(), InputError::Kind::kFileSystem);
   try {
-    std::vector<std::unique_ptr<TemporaryFile>> files;
+    std::vector<ReplacementFile> files;
     for (const Item& item : items) {
-      files.push_back(std::make_unique<TemporaryFile>(dir / item.name, item.what));
-      files.back()->write(*item.text);
+      files.emplace_back(dir / item.name, item.what);
+      files.back().write(*item.text);
     }
-    for (auto& file : files) file->put_in_place();
+    for (ReplacementFile& file : files) file.commit();
   } catch (...) {
     for (const fs::path& p : created) fs::remove(p, ec);  // only while empty
     throw;

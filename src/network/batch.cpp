@@ -17,7 +17,9 @@
 #include <ostream>
 #include <thread>
 
+#include "common/file_digest.h"
 #include "common/input_error.h"
+#include "common/replacement_file.h"
 #include "import/structure.h"
 #include "network/database.h"
 #include "network/process.h"
@@ -39,12 +41,9 @@ SurveyRecord describe(const ManifestEntry& s, const SurveyExecutor& executor) {
   std::string key = "engine " + r.engine_version + " " + r.engine_revision + "\noptions " + r.options + "\n";
   try {
     for (const fs::path& file : survey_input_files(s)) {
-      std::string digest;
-      try {
-        digest = file_sha256(file);
-      } catch (const InputError&) {
-        digest = "unreadable";
-      }
+      // Only a regular file is read; a device or a pipe would never end or never answer.
+      const FileSummary summary = summarise_file(file.string());
+      const std::string digest = summary.digest ? summary.digest->sha256 : "unreadable";
       sources.push_back({{"path", file.string()}, {"sha256", digest}});
       key += file.string() + " " + digest + "\n";
     }
@@ -54,11 +53,8 @@ SurveyRecord describe(const ManifestEntry& s, const SurveyExecutor& executor) {
   r.sources = sources.dump();
   if (!s.structure.empty()) {
     r.structure = s.structure.string();
-    try {
-      r.structure_sha256 = file_sha256(s.structure);
-    } catch (const InputError&) {
-      r.structure_sha256 = "unreadable";
-    }
+    const FileSummary summary = summarise_file(r.structure);
+    r.structure_sha256 = summary.digest ? summary.digest->sha256 : "unreadable";
     key += "structure " + r.structure + " " + r.structure_sha256 + "\n";
   }
   r.input_key = text_sha256(key);
@@ -139,15 +135,8 @@ void write_shard_plan(const fs::path& out, const Manifest& manifest,
     json["surveys"].push_back(names);
   }
   fs::create_directories(out / "shards");
-  // Every array task writes the same plan: through a private temporary name and a rename.
-  const fs::path temporary = out / "shards" / (".plan.json." + std::to_string(::getpid()));
-  {
-    std::ofstream file(temporary, std::ios::trunc);
-    file << json.dump(2) << "\n";
-    if (!file.flush())
-      throw InputError(temporary.string(), 0, "cannot be written", InputError::Kind::kFileSystem);
-  }
-  fs::rename(temporary, out / "shards" / "plan.json");
+  // Every array task writes the same plan: each through a file of its own and a rename.
+  replace_file(out / "shards" / "plan.json", json.dump(2) + "\n", "shard plan");
 }
 
 BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor) {

@@ -1,7 +1,6 @@
 #include "network/process.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,45 +10,12 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 
 #include "common/input_error.h"
 
 extern char** environ;
 
 namespace basinfit::network {
-namespace {
-
-std::string hex(const unsigned char* bytes, unsigned int size) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
-  return text;
-}
-
-class Sha256 {
- public:
-  Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
-  ~Sha256() { EVP_MD_CTX_free(ctx_); }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  void add(const char* data, std::size_t size) { EVP_DigestUpdate(ctx_, data, size); }
-  std::string hex_digest() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(ctx_, digest, &size);
-    return hex(digest, size);
-  }
-
- private:
-  EVP_MD_CTX* ctx_;
-};
-
-}  // namespace
-
 ProcessResult run_process(const std::vector<std::string>& argv, const std::filesystem::path& folder,
                           bool capture_out) {
   ProcessResult result;
@@ -117,23 +83,6 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::files
 std::filesystem::path own_executable() {
   std::error_code ec;
   return std::filesystem::read_symlink("/proc/self/exe", ec);
-}
-
-std::string file_sha256(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw InputError(file.string(), 0, "cannot be opened for reading", InputError::Kind::kFileSystem);
-  Sha256 sha;
-  char buffer[1 << 16];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-    sha.add(buffer, static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) throw InputError(file.string(), 0, "cannot be read", InputError::Kind::kFileSystem);
-  return sha.hex_digest();
-}
-
-std::string text_sha256(const std::string& text) {
-  Sha256 sha;
-  sha.add(text.data(), text.size());
-  return sha.hex_digest();
 }
 
 std::string utc_now() {

@@ -1,5 +1,5 @@
 #pragma once
-// Child processes and file digests for the batch: the engine run as a child, sbatch calls.
+// Child processes for the batch (sbatch calls), the program's own executable and the clock.
 
 #include <filesystem>
 #include <string>
@@ -21,10 +21,6 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::files
 
 // The executable of this process, and a program of the build beside it.
 std::filesystem::path own_executable();
-
-// SHA-256 of a file's bytes as lowercase hex; throws InputError (file system) when unreadable.
-std::string file_sha256(const std::filesystem::path& file);
-std::string text_sha256(const std::string& text);
 
 // UTC time as 2026-01-31T12:00:00Z.
 std::string utc_now();

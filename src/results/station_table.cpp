@@ -52,7 +52,6 @@ std::string read_bounded(const std::string& file) {
   return text;
 }
 
-
 std::optional<double> plain_number(std::string_view text) {
   const std::string t = trimmed(text);
   if (t.empty()) return std::nullopt;

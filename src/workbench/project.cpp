@@ -10,11 +10,12 @@
 #include <set>
 #include <sstream>
 
+#include "common/csv.h"
 #include "common/input_error.h"
+#include "common/replacement_file.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/units.h"
-#include "common/csv.h"
 #include "results/data_checks.h"
 #include "results/records.h"
 #include "workbench/results_db.h"
@@ -109,29 +110,6 @@ ProjectError refused(const InputError& e) { return ProjectError(422, e.what()); 
 
 }  // namespace
 
-void write_file_atomically(const fs::path& file, const std::string& bytes) {
-  const fs::path temporary =
-      file.parent_path() / ("." + file.filename().string() + ".tmp." + std::to_string(::getpid()));
-  // O_EXCL|O_NOFOLLOW: never through a link someone placed at the temporary name.
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw ProjectError(500, temporary.string() + ": cannot be created");
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      throw ProjectError(500, temporary.string() + ": cannot be written");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    ::unlink(temporary.c_str());
-    throw ProjectError(500, temporary.string() + ": cannot be written");
-  }
-  fs::rename(temporary, file);
-}
-
 StructureText structure_text(const Json& form) {
   StructureText out;
   const auto line = [&](const std::vector<std::string>& fields, const std::string& group, int index) {
@@ -209,13 +187,12 @@ Project::Project(fs::path root) : root_(fs::absolute(std::move(root)).lexically_
   fs::create_directories(inputs() / kRunsFolder);
   fs::create_directories(out());
   std::error_code ec;
-  if (!fs::exists(manifest_file(), ec)) write_file_atomically(manifest_file(), "name,source,structure\n");
+  if (!fs::exists(manifest_file(), ec)) replace_file(manifest_file(), "name,source,structure\n", "manifest");
   read_rows();  // a manifest the workbench cannot read is refused now, not at the first click
 }
 
 Project::Manifest Project::read_rows() const {
-  const CsvSheet csv =
-      read_csv_sheet(imp::read_bytes(manifest_file().string()), manifest_file().string());
+  const CsvSheet csv = read_csv_sheet(imp::read_bytes(manifest_file().string()), manifest_file().string());
   Manifest m;
   m.header = csv.header;
   for (const std::string column : {"name", "source", "structure"})
@@ -233,7 +210,7 @@ void Project::write_rows(const Manifest& m) const {
   };
   std::string text = record(m.header);
   for (const Row& row : m.rows) text += record(row.cells);
-  write_file_atomically(manifest_file(), text);
+  replace_file(manifest_file(), text, "manifest");
 }
 
 std::string Project::cell(const Manifest& m, const Row& row, const std::string& column) const {
@@ -509,8 +486,9 @@ void Project::save_structure(const std::string& survey, const Json& form) {
   if (structure.rfind("inputs/", 0) != 0 || structure.find("..") != std::string::npos)
     throw ProjectError(409, "the structure of '" + survey + "' is " + structure +
                                 ", outside the workbench's inputs; edit it there");
-  write_file_atomically(root_ / structure,
-                        "# Pavement structure written by basinfit-workbench\n" + structure_text(form).text);
+  replace_file(root_ / structure,
+               "# Pavement structure written by basinfit-workbench\n" + structure_text(form).text,
+               "structure file");
 }
 
 std::string Project::create_whatif(const std::string& survey, const Json& request) {
@@ -558,14 +536,15 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
     fs::remove_all(runs / name, ec);
     throw refused(e);
   }
-  write_file_atomically(structure_file,
-                        "# Pavement structure of a what-if run written by basinfit-workbench\n" + text.text);
+  replace_file(structure_file,
+               "# Pavement structure of a what-if run written by basinfit-workbench\n" + text.text,
+               "structure file");
   Json description{{"survey", survey},
                    {"stations", request.value("stations", Json::array())},
                    {"left_out", left_out},
                    {"drops_left_out", dropped},
                    {"note", request.value("note", std::string())}};
-  write_file_atomically(runs / (name + ".json"), description.dump(2) + "\n");
+  replace_file(runs / (name + ".json"), description.dump(2) + "\n", "what-if description");
   Row row;
   row.cells.resize(m.header.size());
   for (std::size_t i = 0; i < m.header.size(); ++i) {

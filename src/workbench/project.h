@@ -103,7 +103,5 @@ struct StructureText {
 StructureText structure_text(const Json& form);
 Json form_from_structure(const import::Structure& structure);
 
-// Writes `bytes` to `file` through a temporary name in the same folder and a rename.
-void write_file_atomically(const fs::path& file, const std::string& bytes);
 
 }  // namespace basinfit::workbench
