@@ -170,7 +170,7 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
     SurveyRecord record = describe(s, executor);
     const auto recorded = db.recorded(s.name);
     std::error_code ec;
-    if (recorded && recorded->status == "ok" && recorded->input_key == record.input_key &&
+    if (recorded && recorded->status == SurveyStatus::kOk && recorded->input_key == record.input_key &&
         fs::is_directory(options.out / "surveys" / s.name, ec)) {
       ++summary.skipped;
       continue;
@@ -271,7 +271,7 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
         // moments the thread waits for a core the station workers hold.
         const double loading = thread_processor_seconds();
         std::vector<LoadedTable> tables;
-        record.status = outcome.ok ? "ok" : "failed";
+        record.status = outcome.ok ? SurveyStatus::kOk : SurveyStatus::kFailed;
         record.stage = outcome.stage;
         record.exit_status = outcome.exit_status;
         record.message = outcome.message;
@@ -285,8 +285,8 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
             }
           } catch (const InputError& e) {
             tables.clear();
-            record.status = "failed";
-            record.stage = "load";
+            record.status = SurveyStatus::kFailed;
+            record.stage = SurveyStage::kLoad;
             record.message = e.what();
           }
         }
@@ -300,13 +300,13 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
           database += thread_processor_seconds() - writing;
           summary.database_seconds += database;
           ++summary.ran;
-          if (record.status != "ok") summary.failed.emplace_back(s.name, record.message);
+          if (record.status != SurveyStatus::kOk) summary.failed.emplace_back(s.name, record.message);
           ++done;
           if (options.verbose)
             *options.verbose << (options.progress ? "\r\x1b[K" : "") << "basinfit-batch: " << s.name << ": "
-                             << record.status << ", " << record.stations << " stations, " << record.drops
-                             << " drops, " << std::fixed << std::setprecision(2) << survey_seconds
-                             << " s, database " << database << " s\n";
+                             << to_text(record.status) << ", " << record.stations << " stations, "
+                             << record.drops << " drops, " << std::fixed << std::setprecision(2)
+                             << survey_seconds << " s, database " << database << " s\n";
         }
         count_drops(p, sizes[pending[p].index]);
         show(true);

@@ -1,7 +1,5 @@
 #include "network/database.h"
 
-#include <sqlite3.h>
-
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -36,207 +34,174 @@ const std::vector<std::pair<const char*, const char*>> kSurveyColumns = {
     {"drops", "INTEGER"},
 };
 
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql, const std::filesystem::path& file) : db_(db), file_(file) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) fail("preparing");
+// Binds a CSV field under the column's type: a number where it reads as one, else the text.
+void bind_field(sqlite::Statement& s, int i, const std::string& v, ColumnType type) {
+  if (v.empty()) return s.bind_null(i);
+  const char* end = v.data() + v.size();
+  if (type == ColumnType::kInteger) {
+    long long n = 0;
+    const auto r = std::from_chars(v.data(), end, n);
+    if (r.ec == std::errc() && r.ptr == end) return s.bind_integer(i, n);
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  void text(int i, const std::string& v) {
-    sqlite3_bind_text(stmt_, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  if (type != ColumnType::kText) {
+    double x = 0;
+    const auto r = std::from_chars(v.data(), end, x);
+    if (r.ec == std::errc() && r.ptr == end && std::isfinite(x)) return s.bind_real(i, x);
   }
-  void integer(int i, long long v) { sqlite3_bind_int64(stmt_, i, v); }
-  void real(int i, double v) { sqlite3_bind_double(stmt_, i, v); }
-  void null(int i) { sqlite3_bind_null(stmt_, i); }
-  // Binds a CSV field under the column's type: a number where it reads as one, else the text.
-  void field(int i, const std::string& v, ColumnType type) {
-    if (v.empty()) return null(i);
-    const char* end = v.data() + v.size();
-    if (type == ColumnType::kInteger) {
-      long long n = 0;
-      const auto r = std::from_chars(v.data(), end, n);
-      if (r.ec == std::errc() && r.ptr == end) return integer(i, n);
-    }
-    if (type != ColumnType::kText) {
-      double x = 0;
-      const auto r = std::from_chars(v.data(), end, x);
-      if (r.ec == std::errc() && r.ptr == end && std::isfinite(x)) return real(i, x);
-    }
-    text(i, v);
-  }
-  bool step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) fail("running");
-    return false;
-  }
-  void reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-  std::string column_text(int i) {
-    const unsigned char* t = sqlite3_column_text(stmt_, i);
-    return t ? reinterpret_cast<const char*>(t) : "";
-  }
+  s.bind_text(i, v);
+}
 
- private:
-  [[noreturn]] void fail(const char* what) {
-    throw DatabaseError(file_.string() + ": " + what + " a statement: " + sqlite3_errmsg(db_));
+void delete_survey(sqlite::Connection& db, const std::string& table, const std::string& survey) {
+  sqlite::Statement del(db, "DELETE FROM " + table + " WHERE survey = ?");
+  del.bind_text(1, survey);
+  del.step();
+}
+
+// The row of `surveys` for `r`, its columns in table order.
+void insert_survey_row(sqlite::Connection& db, const SurveyRecord& r) {
+  std::string sql = "INSERT INTO surveys VALUES (";
+  for (std::size_t i = 0; i < kSurveyColumns.size(); ++i) sql += i ? ", ?" : "?";
+  sqlite::Statement ins(db, sql + ")");
+  int i = 0;
+  for (const std::string* v : {&r.survey, &r.route, &r.sources, &r.structure, &r.structure_sha256, &r.options,
+                               &r.engine_version, &r.engine_revision, &r.input_key})
+    ins.bind_text(++i, *v);
+  ins.bind_text(++i, to_text(r.status));
+  ins.bind_text(++i, to_text(r.stage));
+  ins.bind_integer(++i, r.exit_status);
+  for (const std::string* v : {&r.message, &r.started_at, &r.finished_at}) ins.bind_text(++i, *v);
+  ins.bind_integer(++i, r.stations);
+  ins.bind_integer(++i, r.drops);
+  ins.step();
+}
+
+// The rows of one results table of a survey.  CSV columns the schema does not name go into the
+// row's `extra` column as a JSON object.
+void insert_table_rows(sqlite::Connection& db, const std::string& survey, const LoadedTable& loaded) {
+  const ResultTable& t = *loaded.table;
+  // Where each CSV column goes: its schema column, or -1 for `extra`.
+  std::vector<int> target(loaded.header.size(), -1);
+  std::string sql = "INSERT INTO " + sql_name(t.table) + " (survey, \"row\"";
+  std::string values = "?, ?";
+  int bound = 0;
+  for (std::size_t c = 0; c < loaded.header.size(); ++c)
+    for (std::size_t k = 0; k < t.columns.size(); ++k)
+      if (t.columns[k].name == loaded.header[c]) {
+        target[c] = static_cast<int>(k);
+        sql += ", " + sql_name(t.columns[k].name);
+        values += ", ?";
+        ++bound;
+      }
+  sqlite::Statement ins(db, sql + ", extra) VALUES (" + values + ", ?)");
+  for (std::size_t row = 0; row < loaded.rows.size(); ++row) {
+    ins.bind_text(1, survey);
+    ins.bind_integer(2, static_cast<long long>(row + 1));
+    int i = 2;
+    nlohmann::ordered_json extra = nlohmann::ordered_json::object();
+    for (std::size_t c = 0; c < loaded.header.size(); ++c) {
+      const std::string& v = loaded.rows[row][c];
+      if (target[c] < 0)
+        extra[loaded.header[c]] = v;
+      else
+        bind_field(ins, ++i, v, t.columns[static_cast<std::size_t>(target[c])].type);
+    }
+    if (extra.empty())
+      ins.bind_null(bound + 3);
+    else
+      ins.bind_text(bound + 3, extra.dump());
+    ins.step();
+    ins.reset();
   }
-  sqlite3* db_;
-  const std::filesystem::path& file_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
+}
+
+void create_schema(sqlite::Connection& db) {
+  std::string sql = "CREATE TABLE surveys (";
+  for (std::size_t i = 0; i < kSurveyColumns.size(); ++i)
+    sql += std::string(i ? ", " : "") + sql_name(kSurveyColumns[i].first) + " " + kSurveyColumns[i].second;
+  db.exec(sql + ")");
+  for (const ResultTable& t : result_tables()) {
+    sql = "CREATE TABLE " + sql_name(t.table) +
+          " (survey TEXT NOT NULL REFERENCES surveys(survey), \"row\" INTEGER NOT NULL";
+    for (const Column& c : t.columns) sql += ", " + sql_name(c.name) + " " + sql_type(c.type);
+    db.exec(sql + ", extra TEXT, PRIMARY KEY (survey, \"row\"))");
+  }
+  db.exec("CREATE TABLE batch (key TEXT PRIMARY KEY, value TEXT)");
+  db.exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+}
+
+[[noreturn]] void refuse_word(const std::filesystem::path& database, const std::string& survey,
+                              const char* column, std::string_view word) {
+  throw DatabaseError(database.string() + ": survey " + survey + " has " + column + " '" + std::string(word) +
+                      "', which this program does not write");
+}
 
 }  // namespace
 
-Database::Database(const std::filesystem::path& file) : file_(file) {
-  if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    throw DatabaseError(file.string() + ": cannot open the database: " + why);
-  }
-  sqlite3_busy_timeout(db_, 60000);
-  try {
-    exec("PRAGMA journal_mode=WAL");
-    // With WAL, NORMAL loses no committed transaction when the process is killed.
-    exec("PRAGMA synchronous=NORMAL");
-    exec("BEGIN IMMEDIATE");
-    Statement version(db_, "PRAGMA user_version", file_);
-    version.step();
-    const int found = std::stoi(version.column_text(0));
-    if (found == 0) {
-      std::string sql = "CREATE TABLE surveys (";
-      for (std::size_t i = 0; i < kSurveyColumns.size(); ++i)
-        sql +=
-            std::string(i ? ", " : "") + sql_name(kSurveyColumns[i].first) + " " + kSurveyColumns[i].second;
-      exec(sql + ")");
-      for (const ResultTable& t : result_tables()) {
-        sql = "CREATE TABLE " + sql_name(t.table) +
-              " (survey TEXT NOT NULL REFERENCES surveys(survey), \"row\" INTEGER NOT NULL";
-        for (const Column& c : t.columns) sql += ", " + sql_name(c.name) + " " + sql_type(c.type);
-        exec(sql + ", extra TEXT, PRIMARY KEY (survey, \"row\"))");
-      }
-      exec("CREATE TABLE batch (key TEXT PRIMARY KEY, value TEXT)");
-      exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-    } else if (found != kSchemaVersion) {
-      throw DatabaseError(file.string() + ": a results database of schema version " + std::to_string(found) +
-                          ", this tool writes version " + std::to_string(kSchemaVersion));
-    }
-    exec("COMMIT");
-  } catch (...) {
-    sqlite3_close(db_);
-    throw;
-  }
+SurveyStatus stored_status(const std::filesystem::path& database, const std::string& survey,
+                           std::string_view word) {
+  if (const auto status = survey_status_from_text(word)) return *status;
+  refuse_word(database, survey, "status", word);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+SurveyStage stored_stage(const std::filesystem::path& database, const std::string& survey,
+                         std::string_view word) {
+  if (const auto stage = survey_stage_from_text(word)) return *stage;
+  refuse_word(database, survey, "stage", word);
+}
 
-void Database::exec(const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string why = message ? message : sqlite3_errmsg(db_);
-    sqlite3_free(message);
-    throw DatabaseError(file_.string() + ": " + why);
+// The surveys of a batch (and the shards of a merge) take turns at the write lock, each for one
+// survey's rows: wait up to a minute for it before calling the database busy.
+Database::Database(const std::filesystem::path& file)
+    : db_(file, sqlite::Access::kReadWriteCreate, std::chrono::seconds(60)) {
+  db_.exec("PRAGMA journal_mode=WAL");
+  // With WAL, NORMAL loses no committed transaction when the process is killed.
+  db_.exec("PRAGMA synchronous=NORMAL");
+  sqlite::Transaction schema(db_);
+  sqlite::Statement version(db_, "PRAGMA user_version");
+  version.step();
+  const long long found = version.column_integer(0);
+  if (found == 0) {
+    create_schema(db_);
+  } else if (found != kSchemaVersion) {
+    throw DatabaseError(file.string() + ": a results database of schema version " + std::to_string(found) +
+                        ", this tool writes version " + std::to_string(kSchemaVersion));
   }
+  schema.commit();
 }
 
 std::optional<RecordedSurvey> Database::recorded(const std::string& survey) {
-  Statement s(db_, "SELECT input_key, status, finished_at FROM surveys WHERE survey = ?", file_);
-  s.text(1, survey);
+  sqlite::Statement s(db_, "SELECT input_key, status, finished_at FROM surveys WHERE survey = ?");
+  s.bind_text(1, survey);
   if (!s.step()) return std::nullopt;
-  return RecordedSurvey{s.column_text(0), s.column_text(1), s.column_text(2)};
+  return RecordedSurvey{s.column_text(0), stored_status(file(), survey, s.column_text(1)), s.column_text(2)};
 }
 
 std::vector<std::string> Database::surveys() {
-  Statement s(db_, "SELECT survey FROM surveys ORDER BY survey", file_);
+  sqlite::Statement s(db_, "SELECT survey FROM surveys ORDER BY survey");
   std::vector<std::string> names;
   while (s.step()) names.push_back(s.column_text(0));
   return names;
 }
 
 void Database::record_survey(const SurveyRecord& r, const std::vector<LoadedTable>& tables) {
-  exec("BEGIN IMMEDIATE");
-  try {
-    for (const ResultTable& t : result_tables()) {
-      Statement del(db_, "DELETE FROM " + sql_name(t.table) + " WHERE survey = ?", file_);
-      del.text(1, r.survey);
-      del.step();
-    }
-    {
-      Statement del(db_, "DELETE FROM surveys WHERE survey = ?", file_);
-      del.text(1, r.survey);
-      del.step();
-      std::string sql = "INSERT INTO surveys VALUES (";
-      for (std::size_t i = 0; i < kSurveyColumns.size(); ++i) sql += i ? ", ?" : "?";
-      Statement ins(db_, sql + ")", file_);
-      int i = 0;
-      for (const std::string* v :
-           {&r.survey, &r.route, &r.sources, &r.structure, &r.structure_sha256, &r.options, &r.engine_version,
-            &r.engine_revision, &r.input_key, &r.status, &r.stage})
-        ins.text(++i, *v);
-      ins.integer(++i, r.exit_status);
-      for (const std::string* v : {&r.message, &r.started_at, &r.finished_at}) ins.text(++i, *v);
-      ins.integer(++i, r.stations);
-      ins.integer(++i, r.drops);
-      ins.step();
-    }
-    for (const LoadedTable& loaded : tables) {
-      const ResultTable& t = *loaded.table;
-      // Where each CSV column goes: its schema column, or -1 for `extra`.
-      std::vector<int> target(loaded.header.size(), -1);
-      std::string sql = "INSERT INTO " + sql_name(t.table) + " (survey, \"row\"";
-      std::string values = "?, ?";
-      int bound = 0;
-      for (std::size_t c = 0; c < loaded.header.size(); ++c)
-        for (std::size_t k = 0; k < t.columns.size(); ++k)
-          if (t.columns[k].name == loaded.header[c]) {
-            target[c] = static_cast<int>(k);
-            sql += ", " + sql_name(t.columns[k].name);
-            values += ", ?";
-            ++bound;
-          }
-      Statement ins(db_, sql + ", extra) VALUES (" + values + ", ?)", file_);
-      for (std::size_t row = 0; row < loaded.rows.size(); ++row) {
-        ins.text(1, r.survey);
-        ins.integer(2, static_cast<long long>(row + 1));
-        int i = 2;
-        nlohmann::ordered_json extra = nlohmann::ordered_json::object();
-        for (std::size_t c = 0; c < loaded.header.size(); ++c) {
-          const std::string& v = loaded.rows[row][c];
-          if (target[c] < 0)
-            extra[loaded.header[c]] = v;
-          else
-            ins.field(++i, v, t.columns[static_cast<std::size_t>(target[c])].type);
-        }
-        if (extra.empty())
-          ins.null(bound + 3);
-        else
-          ins.text(bound + 3, extra.dump());
-        ins.step();
-        ins.reset();
-      }
-    }
-    exec("COMMIT");
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
+  sqlite::Transaction transaction(db_);
+  for (const ResultTable& t : result_tables()) delete_survey(db_, sql_name(t.table), r.survey);
+  delete_survey(db_, "surveys", r.survey);
+  insert_survey_row(db_, r);
+  for (const LoadedTable& loaded : tables) insert_table_rows(db_, r.survey, loaded);
+  transaction.commit();
 }
 
 void Database::set_meta(const std::string& key, const std::string& value) {
-  Statement s(db_, "INSERT OR REPLACE INTO batch (key, value) VALUES (?, ?)", file_);
-  s.text(1, key);
-  s.text(2, value);
+  sqlite::Statement s(db_, "INSERT OR REPLACE INTO batch (key, value) VALUES (?, ?)");
+  s.bind_text(1, key);
+  s.bind_text(2, value);
   s.step();
 }
 
 std::optional<std::string> Database::meta(const std::string& key) {
-  Statement s(db_, "SELECT value FROM batch WHERE key = ?", file_);
-  s.text(1, key);
+  sqlite::Statement s(db_, "SELECT value FROM batch WHERE key = ?");
+  s.bind_text(1, key);
   if (!s.step()) return std::nullopt;
   return s.column_text(0);
 }
@@ -245,50 +210,44 @@ int Database::merge_from(const std::filesystem::path& other) {
   {
     Database check(other);  // refuses another schema version
   }
-  Statement attach(db_, "ATTACH DATABASE ? AS shard", file_);
-  attach.text(1, other.string());
+  sqlite::Statement attach(db_, "ATTACH DATABASE ? AS shard");
+  attach.bind_text(1, other.string());
   attach.step();
   int copied = 0;
   try {
     std::vector<std::string> names;
     {
-      Statement list(db_,
-                     "SELECT s.survey FROM shard.surveys s LEFT JOIN main.surveys m ON m.survey = s.survey "
-                     "WHERE m.survey IS NULL OR m.input_key IS NOT s.input_key OR m.status IS NOT s.status "
-                     "OR m.finished_at IS NOT s.finished_at ORDER BY s.survey",
-                     file_);
+      sqlite::Statement list(
+          db_,
+          "SELECT s.survey FROM shard.surveys s LEFT JOIN main.surveys m ON m.survey = s.survey "
+          "WHERE m.survey IS NULL OR m.input_key IS NOT s.input_key OR m.status IS NOT s.status "
+          "OR m.finished_at IS NOT s.finished_at ORDER BY s.survey");
       while (list.step()) names.push_back(list.column_text(0));
     }
+    std::vector<std::string> tables{"surveys"};
+    for (const ResultTable& t : result_tables()) tables.push_back(t.table);
     for (const std::string& name : names) {
-      exec("BEGIN IMMEDIATE");
-      try {
-        std::vector<std::string> tables{"surveys"};
-        for (const ResultTable& t : result_tables()) tables.push_back(t.table);
-        for (auto it = tables.rbegin(); it != tables.rend(); ++it) {
-          Statement del(db_, "DELETE FROM main." + sql_name(*it) + " WHERE survey = ?", file_);
-          del.text(1, name);
-          del.step();
-        }
-        for (const std::string& t : tables) {
-          Statement copy(
-              db_,
-              "INSERT INTO main." + sql_name(t) + " SELECT * FROM shard." + sql_name(t) + " WHERE survey = ?",
-              file_);
-          copy.text(1, name);
-          copy.step();
-        }
-        exec("COMMIT");
-        ++copied;
-      } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
+      sqlite::Transaction transaction(db_);
+      for (auto it = tables.rbegin(); it != tables.rend(); ++it)
+        delete_survey(db_, "main." + sql_name(*it), name);
+      for (const std::string& t : tables) {
+        sqlite::Statement copy(db_, "INSERT INTO main." + sql_name(t) + " SELECT * FROM shard." +
+                                        sql_name(t) + " WHERE survey = ?");
+        copy.bind_text(1, name);
+        copy.step();
       }
+      transaction.commit();
+      ++copied;
     }
   } catch (...) {
-    sqlite3_exec(db_, "DETACH DATABASE shard", nullptr, nullptr, nullptr);
+    try {
+      db_.exec("DETACH DATABASE shard");
+    } catch (const DatabaseError&) {
+      // The first fault is the one to report; the connection's end detaches the shard anyway.
+    }
     throw;
   }
-  exec("DETACH DATABASE shard");
+  db_.exec("DETACH DATABASE shard");
   return copied;
 }
 

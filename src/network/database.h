@@ -6,11 +6,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "network/result_tables.h"
-
-struct sqlite3;
+#include "network/sqlite.h"
+#include "network/survey_status.h"
 
 namespace basinfit::network {
 
@@ -27,8 +28,8 @@ struct SurveyRecord {
   std::string engine_version;
   std::string engine_revision;
   std::string input_key;  // SHA-256 over the digests, options and engine: the resume key
-  std::string status;     // "ok" or "failed"
-  std::string stage;      // for a failure: "import", "engine" or "load"
+  SurveyStatus status = SurveyStatus::kFailed;
+  SurveyStage stage = SurveyStage::kNone;  // for a failure: where it happened
   int exit_status = 0;
   std::string message;
   std::string started_at;
@@ -39,21 +40,21 @@ struct SurveyRecord {
 
 struct RecordedSurvey {
   std::string input_key;
-  std::string status;
+  SurveyStatus status = SurveyStatus::kFailed;
   std::string finished_at;
 };
 
-// A database error names the database file and what SQLite said.
-class DatabaseError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A status or stage word read back from the `surveys` row of `survey`; a word this program
+// does not write is a DatabaseError naming the database, the survey and the word.
+SurveyStatus stored_status(const std::filesystem::path& database, const std::string& survey,
+                           std::string_view word);
+SurveyStage stored_stage(const std::filesystem::path& database, const std::string& survey,
+                         std::string_view word);
 
 class Database {
  public:
   // Opens or creates the database and its schema; refuses a database of another schema version.
   explicit Database(const std::filesystem::path& file);
-  ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -71,13 +72,12 @@ class Database {
   int merge_from(const std::filesystem::path& other);
 
   std::vector<std::string> surveys();
-  sqlite3* handle() { return db_; }
-  const std::filesystem::path& file() const { return file_; }
+  // For readers of the results tables (the network page, the map export).
+  sqlite::Connection& connection() { return db_; }
+  const std::filesystem::path& file() const { return db_.file(); }
 
  private:
-  void exec(const std::string& sql);
-  std::filesystem::path file_;
-  sqlite3* db_ = nullptr;
+  sqlite::Connection db_;
 };
 
 }  // namespace basinfit::network

@@ -2,7 +2,6 @@
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
-#include <sqlite3.h>
 
 #include <map>
 #include <memory>
@@ -21,11 +20,6 @@ struct DatasetCloser {
   void operator()(GDALDataset* d) const { GDALClose(d); }
 };
 
-std::string text_of(sqlite3_stmt* s, int i) {
-  const unsigned char* t = sqlite3_column_text(s, i);
-  return t ? reinterpret_cast<const char*>(t) : "";
-}
-
 // A uniform section of a survey: its range along the route in the unit it was found in.
 struct SectionRange {
   int number = 0;
@@ -33,27 +27,20 @@ struct SectionRange {
   double start = 0, end = 0;
 };
 
-std::map<std::string, std::vector<SectionRange>> read_sections(sqlite3* h,
-                                                               const std::filesystem::path& database) {
+std::map<std::string, std::vector<SectionRange>> read_sections(sqlite::Connection& db) {
   std::map<std::string, std::vector<SectionRange>> sections;
-  sqlite3_stmt* rows = nullptr;
-  if (sqlite3_prepare_v2(
-          h,
-          "SELECT survey, section, start_m, end_m, start_ft, end_ft, start_station, end_station "
-          "FROM sections ORDER BY survey, section",
-          -1, &rows, nullptr) != SQLITE_OK)
-    throw DatabaseError(database.string() + ": " + sqlite3_errmsg(h));
-  while (sqlite3_step(rows) == SQLITE_ROW) {
+  sqlite::Statement rows(
+      db,
+      "SELECT survey, section, start_m, end_m, start_ft, end_ft, start_station, end_station "
+      "FROM sections ORDER BY survey, section");
+  while (rows.step()) {
     for (const auto& [column, unit] : {std::pair{2, "m"}, {4, "ft"}, {6, "station"}})
-      if (sqlite3_column_type(rows, column) != SQLITE_NULL &&
-          sqlite3_column_type(rows, column + 1) != SQLITE_NULL) {
-        sections[text_of(rows, 0)].push_back({sqlite3_column_int(rows, 1), unit,
-                                              sqlite3_column_double(rows, column),
-                                              sqlite3_column_double(rows, column + 1)});
+      if (!rows.is_null(column) && !rows.is_null(column + 1)) {
+        sections[rows.column_text(0)].push_back({static_cast<int>(rows.column_integer(1)), unit,
+                                                 rows.column_real(column), rows.column_real(column + 1)});
         break;
       }
   }
-  sqlite3_finalize(rows);
   return sections;
 }
 
@@ -76,32 +63,122 @@ std::optional<int> section_of(const std::vector<SectionRange>& sections, const s
   return std::nullopt;
 }
 
+// The stations' columns worth a map: every one this database has among the chainages and the
+// normalised moduli that holds a value somewhere (a metric network has no ksi fields).
+std::vector<std::string> station_fields(sqlite::Connection& db) {
+  std::vector<std::string> numeric;
+  {
+    sqlite::Statement info(db, "SELECT name FROM pragma_table_info('stations')");
+    while (info.step()) {
+      const std::string name = info.column_text(0);
+      if (name.rfind("chainage_", 0) == 0 || name.find("_norm_") != std::string::npos)
+        numeric.push_back(name);
+    }
+  }
+  std::vector<std::string> fields;
+  for (const std::string& c : numeric) {
+    sqlite::Statement any(db, "SELECT 1 FROM stations WHERE \"" + c + "\" IS NOT NULL LIMIT 1");
+    if (any.step()) fields.push_back(c);
+  }
+  return fields;
+}
+
+[[noreturn]] void gdal_failed(const std::filesystem::path& file) {
+  throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
+}
+
+// The point layer `stations` in WGS 84 longitude and latitude, with its fields.
+OGRLayer* create_station_layer(GDALDataset& out, const std::vector<std::string>& fields,
+                               const std::filesystem::path& file) {
+  OGRSpatialReference wgs84;
+  wgs84.importFromEPSG(4326);
+  wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  OGRLayer* layer = out.CreateLayer("stations", &wgs84, wkbPoint, nullptr);
+  if (!layer) gdal_failed(file);
+  const auto add_field = [&](const std::string& name, OGRFieldType type) {
+    OGRFieldDefn field(name.c_str(), type);
+    if (layer->CreateField(&field) != OGRERR_NONE) gdal_failed(file);
+  };
+  add_field("survey", OFTString);
+  add_field("station", OFTString);
+  add_field("station_no", OFTInteger);
+  add_field("lane", OFTString);
+  for (const std::string& f : fields) add_field(f, OFTReal);
+  add_field("flagged_drops", OFTInteger);
+  add_field("flags", OFTString);
+  add_field("section", OFTInteger);
+  return layer;
+}
+
+// The stations of the surveys of the status bound to ?1, with their flagged drops and flags; the
+// columns in the order fill_station reads them.
+std::string station_query(const std::vector<std::string>& fields) {
+  std::string sql = "SELECT st.survey, st.station, st.station_no, st.lane, st.latitude, st.longitude";
+  for (const std::string& f : fields) sql += ", st.\"" + f + "\"";
+  return sql +
+         ", (SELECT count(*) FROM drops d WHERE d.survey = st.survey AND d.station_no = st.station_no AND "
+         "d.flags IS NOT NULL AND d.flags <> ''),"
+         " (SELECT group_concat(DISTINCT d.flags) FROM drops d WHERE d.survey = st.survey AND "
+         "d.station_no = st.station_no AND d.flags IS NOT NULL AND d.flags <> '')"
+         ", st.chainage_m, st.chainage_ft"
+         " FROM stations st JOIN surveys s ON s.survey = st.survey WHERE s.status = ?"
+         " ORDER BY st.survey, st.station_no";
+}
+
+// One row of station_query as a point feature (the row has a position).
+void fill_station(OGRFeature& feature, const sqlite::Statement& row, const std::vector<std::string>& fields,
+                  const std::map<std::string, std::vector<SectionRange>>& sections) {
+  const std::string survey = row.column_text(0), station = row.column_text(1);
+  const int station_no = static_cast<int>(row.column_integer(2));
+  feature.SetField("survey", survey.c_str());
+  feature.SetField("station", station.c_str());
+  feature.SetField("station_no", station_no);
+  if (!row.is_null(3)) feature.SetField("lane", row.column_text(3).c_str());
+  int column = 6;
+  for (const std::string& f : fields) {
+    if (!row.is_null(column)) feature.SetField(f.c_str(), row.column_real(column));
+    ++column;
+  }
+  feature.SetField("flagged_drops", static_cast<int>(row.column_integer(column)));
+  feature.SetField("flags", row.column_text(column + 1).c_str());
+  const auto optional_at = [&](int c) {
+    return row.is_null(c) ? std::optional<double>() : std::optional<double>(row.column_real(c));
+  };
+  if (const auto found = sections.find(survey); found != sections.end())
+    if (const auto section =
+            section_of(found->second, station, station_no, optional_at(column + 2), optional_at(column + 3)))
+      feature.SetField("section", *section);
+  OGRPoint point(row.column_real(5), row.column_real(4));
+  feature.SetGeometry(&point);
+}
+
+// Every station with a position as a feature of `layer`, in one GeoPackage transaction.
+ExportOutcome write_stations(sqlite::Connection& db, GDALDataset& out, OGRLayer& layer,
+                             const std::vector<std::string>& fields, const std::filesystem::path& file) {
+  const auto sections = read_sections(db);
+  sqlite::Statement rows(db, station_query(fields));
+  rows.bind_text(1, to_text(SurveyStatus::kOk));
+  if (out.StartTransaction() != OGRERR_NONE) gdal_failed(file);
+  ExportOutcome outcome;
+  while (rows.step()) {
+    if (rows.is_null(4) || rows.is_null(5)) {
+      ++outcome.without_position;
+      continue;
+    }
+    OGRFeature feature(layer.GetLayerDefn());
+    fill_station(feature, rows, fields, sections);
+    if (layer.CreateFeature(&feature) != OGRERR_NONE) gdal_failed(file);
+    ++outcome.written;
+  }
+  if (out.CommitTransaction() != OGRERR_NONE) gdal_failed(file);
+  return outcome;
+}
+
 }  // namespace
 
 ExportOutcome export_geopackage(const std::filesystem::path& database, const std::filesystem::path& file) {
   Database db(database);
-  sqlite3* h = db.handle();
-  // The stations' columns worth a map: every one this database has among these.
-  std::vector<std::string> numeric;
-  {
-    sqlite3_stmt* info = nullptr;
-    sqlite3_prepare_v2(h, "SELECT name FROM pragma_table_info('stations')", -1, &info, nullptr);
-    while (sqlite3_step(info) == SQLITE_ROW) {
-      const std::string name = text_of(info, 0);
-      if (name.rfind("chainage_", 0) == 0 || name.find("_norm_") != std::string::npos)
-        numeric.push_back(name);
-    }
-    sqlite3_finalize(info);
-  }
-  // Only columns holding a value somewhere become fields (a metric network has no ksi fields).
-  std::vector<std::string> fields;
-  for (const std::string& c : numeric) {
-    sqlite3_stmt* any = nullptr;
-    const std::string sql = "SELECT 1 FROM stations WHERE \"" + c + "\" IS NOT NULL LIMIT 1";
-    sqlite3_prepare_v2(h, sql.c_str(), -1, &any, nullptr);
-    if (sqlite3_step(any) == SQLITE_ROW) fields.push_back(c);
-    sqlite3_finalize(any);
-  }
+  const std::vector<std::string> fields = station_fields(db.connection());
 
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
@@ -114,82 +191,9 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
   {
     std::unique_ptr<GDALDataset, DatasetCloser> out(
         driver->Create(temporary.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    if (!out) throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
-    OGRSpatialReference wgs84;
-    wgs84.importFromEPSG(4326);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    OGRLayer* layer = out->CreateLayer("stations", &wgs84, wkbPoint, nullptr);
-    if (!layer) throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
-    const auto add_field = [&](const std::string& name, OGRFieldType type) {
-      OGRFieldDefn field(name.c_str(), type);
-      if (layer->CreateField(&field) != OGRERR_NONE)
-        throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
-    };
-    add_field("survey", OFTString);
-    add_field("station", OFTString);
-    add_field("station_no", OFTInteger);
-    add_field("lane", OFTString);
-    for (const std::string& f : fields) add_field(f, OFTReal);
-    add_field("flagged_drops", OFTInteger);
-    add_field("flags", OFTString);
-    add_field("section", OFTInteger);
-    const auto sections = read_sections(h, database);
-
-    std::string sql = "SELECT st.survey, st.station, st.station_no, st.lane, st.latitude, st.longitude";
-    for (const std::string& f : fields) sql += ", st.\"" + f + "\"";
-    sql +=
-        ", (SELECT count(*) FROM drops d WHERE d.survey = st.survey AND d.station_no = st.station_no AND "
-        "d.flags IS NOT NULL AND d.flags <> ''),"
-        " (SELECT group_concat(DISTINCT d.flags) FROM drops d WHERE d.survey = st.survey AND "
-        "d.station_no = st.station_no AND d.flags IS NOT NULL AND d.flags <> '')"
-        ", st.chainage_m, st.chainage_ft"
-        " FROM stations st JOIN surveys s ON s.survey = st.survey WHERE s.status = 'ok'"
-        " ORDER BY st.survey, st.station_no";
-    sqlite3_stmt* rows = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &rows, nullptr) != SQLITE_OK)
-      throw DatabaseError(database.string() + ": " + sqlite3_errmsg(h));
-    if (out->StartTransaction() != OGRERR_NONE) {
-      sqlite3_finalize(rows);
-      throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
-    }
-    while (sqlite3_step(rows) == SQLITE_ROW) {
-      if (sqlite3_column_type(rows, 4) == SQLITE_NULL || sqlite3_column_type(rows, 5) == SQLITE_NULL) {
-        ++outcome.without_position;
-        continue;
-      }
-      OGRFeature feature(layer->GetLayerDefn());
-      feature.SetField("survey", text_of(rows, 0).c_str());
-      feature.SetField("station", text_of(rows, 1).c_str());
-      feature.SetField("station_no", sqlite3_column_int(rows, 2));
-      if (sqlite3_column_type(rows, 3) != SQLITE_NULL) feature.SetField("lane", text_of(rows, 3).c_str());
-      int column = 6;
-      for (const std::string& f : fields) {
-        if (sqlite3_column_type(rows, column) != SQLITE_NULL)
-          feature.SetField(f.c_str(), sqlite3_column_double(rows, column));
-        ++column;
-      }
-      feature.SetField("flagged_drops", sqlite3_column_int(rows, column));
-      feature.SetField("flags", text_of(rows, column + 1).c_str());
-      const auto optional_at = [&](int c) {
-        return sqlite3_column_type(rows, c) == SQLITE_NULL
-                   ? std::optional<double>()
-                   : std::optional<double>(sqlite3_column_double(rows, c));
-      };
-      if (const auto found = sections.find(text_of(rows, 0)); found != sections.end())
-        if (const auto section = section_of(found->second, text_of(rows, 1), sqlite3_column_int(rows, 2),
-                                            optional_at(column + 2), optional_at(column + 3)))
-          feature.SetField("section", *section);
-      OGRPoint point(sqlite3_column_double(rows, 5), sqlite3_column_double(rows, 4));
-      feature.SetGeometry(&point);
-      if (layer->CreateFeature(&feature) != OGRERR_NONE) {
-        sqlite3_finalize(rows);
-        throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
-      }
-      ++outcome.written;
-    }
-    sqlite3_finalize(rows);
-    if (out->CommitTransaction() != OGRERR_NONE)
-      throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
+    if (!out) gdal_failed(file);
+    OGRLayer* layer = create_station_layer(*out, fields, file);
+    outcome = write_stations(db.connection(), *out, *layer, fields, file);
   }
   std::filesystem::rename(temporary, file);
   return outcome;

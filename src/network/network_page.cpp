@@ -1,7 +1,5 @@
 #include "network/network_page.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,11 +21,6 @@ namespace {
 // are not UTF-8, so a survey name read from a Latin-1 file cannot make the page invalid.
 std::string escaped(const std::string& text) { return survey::escape_html(text); }
 
-std::string text_of(sqlite3_stmt* s, int i) {
-  const unsigned char* t = sqlite3_column_text(s, i);
-  return t ? reinterpret_cast<const char*>(t) : "";
-}
-
 // Four significant digits, as the survey page shows moduli.
 std::string significant(double value) {
   char text[32];
@@ -42,7 +35,10 @@ double median(std::vector<double> values) {
 }
 
 struct SurveyRow {
-  std::string survey, route, status, stage, message;
+  std::string survey, route;
+  SurveyStatus status = SurveyStatus::kFailed;
+  SurveyStage stage = SurveyStage::kNone;
+  std::string message;
   long stations = 0, drops = 0, flagged = 0;
   std::vector<std::string> medians;  // per layer, "" when none
   std::string unit;
@@ -54,27 +50,25 @@ struct SurveyRow {
 
 // The stations' chainage: the chainage column where the results carry one, else read from the
 // identifier as the survey page does.
-void read_profile(sqlite3* h, SurveyRow& row) {
+void read_profile(sqlite::Connection& db, SurveyRow& row) {
   if (row.layers == 0) return;
   const bool metric = row.unit == "MPa";
   const std::string modulus = "\"E" + std::to_string(row.layers) + "_norm_" + row.unit + "\"";
   const std::string chainage = metric ? "chainage_m" : "chainage_ft";
   const std::string sql = "SELECT station, " + chainage + ", " + modulus +
                           " FROM stations WHERE survey = ? AND " + modulus + " IS NOT NULL ORDER BY \"row\"";
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
-  sqlite3_bind_text(s, 1, row.survey.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    const std::string station = text_of(s, 0);
+  sqlite::Statement s(db, sql);
+  s.bind_text(1, row.survey);
+  while (s.step()) {
+    const std::string station = s.column_text(0);
     std::optional<double> at;
-    if (sqlite3_column_type(s, 1) != SQLITE_NULL)
-      at = sqlite3_column_double(s, 1);
+    if (!s.is_null(1))
+      at = s.column_real(1);
     else
       at = survey::parse_chainage(station, metric);
-    row.profile.emplace_back(at, sqlite3_column_double(s, 2));
+    row.profile.emplace_back(at, s.column_real(2));
     row.station_names.push_back(station);
   }
-  sqlite3_finalize(s);
 }
 
 constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00"};
@@ -148,70 +142,62 @@ constexpr const char* kStyle =
     "text-align:right}th{background:#f0f0f0}td.text,th.text{text-align:left}"
     "tr.failed td{background:#fdecea}.note{color:#555;font-size:13px}";
 
-}  // namespace
-
-void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
-                        const NetworkPageOptions& options) {
-  Database db(out / "results.sqlite");
-  sqlite3* h = db.handle();
+// The surveys of the database with their counts, in name order.
+std::vector<SurveyRow> read_surveys(sqlite::Connection& db) {
+  sqlite::Statement s(db,
+                      "SELECT survey, route, status, stage, message, stations, drops, (SELECT count(*) FROM "
+                      "drops d WHERE d.survey = surveys.survey AND d.flags IS NOT NULL AND d.flags <> '') "
+                      "FROM surveys ORDER BY survey");
   std::vector<SurveyRow> rows;
-  int layers = 0;
-  {
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(
-        h,
-        "SELECT survey, route, status, stage, message, stations, drops, (SELECT count(*) FROM drops d "
-        "WHERE d.survey = surveys.survey AND d.flags IS NOT NULL AND d.flags <> '') FROM surveys "
-        "ORDER BY survey",
-        -1, &s, nullptr);
-    while (sqlite3_step(s) == SQLITE_ROW)
-      rows.push_back({text_of(s, 0),
-                      text_of(s, 1),
-                      text_of(s, 2),
-                      text_of(s, 3),
-                      text_of(s, 4),
-                      sqlite3_column_int64(s, 5),
-                      sqlite3_column_int64(s, 6),
-                      sqlite3_column_int64(s, 7),
-                      {},
-                      {},
-                      0,
-                      {},
-                      {}});
-    sqlite3_finalize(s);
+  while (s.step()) {
+    SurveyRow& row = rows.emplace_back();
+    row.survey = s.column_text(0);
+    row.route = s.column_text(1);
+    row.status = stored_status(db.file(), row.survey, s.column_text(2));
+    row.stage = stored_stage(db.file(), row.survey, s.column_text(3));
+    row.message = s.column_text(4);
+    row.stations = s.column_integer(5);
+    row.drops = s.column_integer(6);
+    row.flagged = s.column_integer(7);
   }
-  for (SurveyRow& row : rows) {
-    for (int j = 1; j <= 5; ++j) {
-      std::vector<double> values;
-      for (const char* unit : {"MPa", "ksi"}) {
-        const std::string sql = "SELECT \"E" + std::to_string(j) + "_norm_" + unit +
-                                "\" FROM stations WHERE survey = ? AND \"E" + std::to_string(j) + "_norm_" +
-                                unit + "\" IS NOT NULL";
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr);
-        sqlite3_bind_text(s, 1, row.survey.c_str(), -1, SQLITE_TRANSIENT);
-        while (sqlite3_step(s) == SQLITE_ROW) values.push_back(sqlite3_column_double(s, 0));
-        sqlite3_finalize(s);
-        if (!values.empty()) {
-          row.unit = unit;
-          break;
-        }
-      }
-      row.medians.push_back(values.empty() ? std::string() : significant(median(values)));
-      if (!values.empty()) layers = std::max(layers, j), row.layers = j;
-    }
-    read_profile(h, row);
-  }
+  return rows;
+}
 
-  const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
-  std::string html =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Network of surveys</title>"
-      "<style>" +
-      std::string(kStyle) + "</style></head><body><h1>Network of surveys</h1>";
+// Each layer's median normalised modulus over the survey's stations, in the unit the stations
+// carry it in; returns the deepest layer with a value (0 for none).
+int read_medians(sqlite::Connection& db, SurveyRow& row) {
+  int layers = 0;
+  for (int j = 1; j <= 5; ++j) {
+    std::vector<double> values;
+    for (const char* unit : {"MPa", "ksi"}) {
+      const std::string column = "\"E" + std::to_string(j) + "_norm_" + unit + "\"";
+      sqlite::Statement s(
+          db, "SELECT " + column + " FROM stations WHERE survey = ? AND " + column + " IS NOT NULL");
+      s.bind_text(1, row.survey);
+      while (s.step()) values.push_back(s.column_real(0));
+      if (!values.empty()) {
+        row.unit = unit;
+        break;
+      }
+    }
+    row.medians.push_back(values.empty() ? std::string() : significant(median(values)));
+    if (!values.empty()) layers = j, row.layers = j;
+  }
+  return layers;
+}
+
+std::string status_text(const SurveyRow& r) {
+  return r.status == SurveyStatus::kOk ? to_text(r.status)
+                                       : to_text(r.status) + " (" + to_text(r.stage) + ")";
+}
+
+// The counts line and the table of surveys, each name linked to its survey page where it has one.
+std::string survey_table(const std::vector<SurveyRow>& rows, int layers, const std::filesystem::path& out,
+                         const std::filesystem::path& folder) {
   long failed = 0;
-  for (const SurveyRow& r : rows) failed += r.status != "ok";
-  html += "<p id=\"counts\"><strong>" + std::to_string(rows.size()) + "</strong> surveys, <strong>" +
-          std::to_string(failed) + "</strong> failed.</p>";
+  for (const SurveyRow& r : rows) failed += r.status != SurveyStatus::kOk;
+  std::string html = "<p id=\"counts\"><strong>" + std::to_string(rows.size()) +
+                     "</strong> surveys, <strong>" + std::to_string(failed) + "</strong> failed.</p>";
   html +=
       "<table id=\"surveys\"><thead><tr><th class=\"text\">Survey</th><th class=\"text\">Route</th>"
       "<th class=\"text\">Status</th><th>Stations</th><th>Drops</th><th>Flagged drops (%)</th>";
@@ -219,18 +205,18 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
     html += "<th>Layer " + std::to_string(j) + " median normalised modulus</th>";
   html += "<th class=\"text\">Message</th></tr></thead><tbody>";
   for (const SurveyRow& r : rows) {
+    const bool ok = r.status == SurveyStatus::kOk;
     const std::filesystem::path page = out / "surveys" / r.survey / kSurveyPage;
     std::error_code ec;
     std::string name = escaped(r.survey);
-    if (r.status == "ok" && std::filesystem::exists(page, ec))
+    if (ok && std::filesystem::exists(page, ec))
       name = "<a href=\"" +
              escaped(std::filesystem::absolute(page).lexically_relative(folder).generic_string()) + "\">" +
              name + "</a>";
-    html += "<tr id=\"survey-" + escaped(r.survey) + "\"" + (r.status == "ok" ? "" : " class=\"failed\"") +
+    html += "<tr id=\"survey-" + escaped(r.survey) + "\"" + (ok ? "" : " class=\"failed\"") +
             "><td class=\"text\">" + name + "</td><td class=\"text\">" + escaped(r.route) +
-            "</td><td class=\"text\">" +
-            escaped(r.status == "ok" ? r.status : r.status + " (" + r.stage + ")") + "</td>";
-    if (r.status == "ok") {
+            "</td><td class=\"text\">" + escaped(status_text(r)) + "</td>";
+    if (ok) {
       char share[32];
       std::snprintf(share, sizeof share, "%.1f",
                     r.drops > 0 ? 100.0 * static_cast<double>(r.flagged) / r.drops : 0.0);
@@ -244,68 +230,74 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
     }
     html += "<td class=\"text\">" + escaped(r.message) + "</td></tr>";
   }
-  html += "</tbody></table>";
+  return html + "</tbody></table>";
+}
 
-  // Routes surveyed more than once: every survey of the route placed along the chainage.
+// Routes surveyed more than once: every survey of the route placed along the chainage.
+std::string route_profiles(const std::vector<SurveyRow>& rows) {
   std::vector<std::string> routes;
   for (const SurveyRow& r : rows)
-    if (r.status == "ok" && !r.route.empty() &&
+    if (r.status == SurveyStatus::kOk && !r.route.empty() &&
         std::find(routes.begin(), routes.end(), r.route) == routes.end())
       routes.push_back(r.route);
   std::string profiles;
   for (const std::string& route : routes) {
     std::vector<const SurveyRow*> same;
     for (const SurveyRow& r : rows)
-      if (r.status == "ok" && r.route == route && !r.profile.empty() &&
+      if (r.status == SurveyStatus::kOk && r.route == route && !r.profile.empty() &&
           std::all_of(r.profile.begin(), r.profile.end(),
                       [](const auto& p) { return p.first.has_value(); }) &&
           (same.empty() || same.front()->unit == r.unit))
         same.push_back(&r);
     if (same.size() >= 2) profiles += "<h3>" + escaped(route) + "</h3>" + profile_chart(route, same);
   }
-  if (!profiles.empty())
-    html += "<section id=\"profiles\"><h2>Routes surveyed more than once</h2>" + profiles + "</section>";
+  if (profiles.empty()) return "";
+  return "<section id=\"profiles\"><h2>Routes surveyed more than once</h2>" + profiles + "</section>";
+}
 
-  if (!options.first.empty()) {
-    const auto find = [&](const std::string& name) -> const SurveyRow* {
-      for (const SurveyRow& r : rows)
-        if (r.survey == name && r.status == "ok") return &r;
-      throw InputError(name, 0, "not a survey of this network that ran");
-    };
-    const SurveyRow& a = *find(options.first);
-    const SurveyRow& b = *find(options.second);
-    if (a.unit != b.unit) throw InputError(b.survey, 0, "in other units than " + a.survey);
-    html += "<section id=\"difference\"><h2>" + escaped(b.survey) + " against " + escaped(a.survey) +
-            "</h2><table id=\"difference-table\"><thead><tr><th>Chainage</th><th class=\"text\">Station (" +
-            escaped(a.survey) + ")</th><th class=\"text\">Station (" + escaped(b.survey) + ")</th><th>" +
-            escaped(a.survey) + " (" + a.unit + ")</th><th>" + escaped(b.survey) + " (" + a.unit +
-            ")</th><th>Difference (" + a.unit + ")</th><th>Difference (%)</th></tr></thead><tbody>";
-    long unmatched = 0;
-    for (std::size_t i = 0; i < a.profile.size(); ++i) {
-      const auto& [at, e] = a.profile[i];
-      std::size_t best = b.profile.size();
-      double distance = options.tolerance;
-      for (std::size_t k = 0; k < b.profile.size(); ++k)
-        if (at && b.profile[k].first && std::abs(*b.profile[k].first - *at) <= distance)
-          distance = std::abs(*b.profile[k].first - *at), best = k;
-      if (best == b.profile.size()) {
-        ++unmatched;
-        continue;
-      }
-      const double other = b.profile[best].second;
-      html += "<tr><td>" + number(*at, "%.6g") + "</td><td class=\"text\">" + escaped(a.station_names[i]) +
-              "</td><td class=\"text\">" + escaped(b.station_names[best]) + "</td><td>" + significant(e) +
-              "</td><td>" + significant(other) + "</td><td>" + significant(other - e) + "</td><td>" +
-              number(e != 0 ? 100 * (other - e) / e : 0) + "</td></tr>";
+const SurveyRow& survey_that_ran(const std::vector<SurveyRow>& rows, const std::string& name) {
+  for (const SurveyRow& r : rows)
+    if (r.survey == name && r.status == SurveyStatus::kOk) return r;
+  throw InputError(name, 0, "not a survey of this network that ran");
+}
+
+// The subgrade moduli of survey b against survey a, station by station: each station of a
+// matched to the nearest station of b within the tolerance along the chainage.
+std::string difference_section(const std::vector<SurveyRow>& rows, const NetworkPageOptions& options) {
+  const SurveyRow& a = survey_that_ran(rows, options.first);
+  const SurveyRow& b = survey_that_ran(rows, options.second);
+  if (a.unit != b.unit) throw InputError(b.survey, 0, "in other units than " + a.survey);
+  std::string html =
+      "<section id=\"difference\"><h2>" + escaped(b.survey) + " against " + escaped(a.survey) +
+      "</h2><table id=\"difference-table\"><thead><tr><th>Chainage</th><th class=\"text\">Station (" +
+      escaped(a.survey) + ")</th><th class=\"text\">Station (" + escaped(b.survey) + ")</th><th>" +
+      escaped(a.survey) + " (" + a.unit + ")</th><th>" + escaped(b.survey) + " (" + a.unit +
+      ")</th><th>Difference (" + a.unit + ")</th><th>Difference (%)</th></tr></thead><tbody>";
+  long unmatched = 0;
+  for (std::size_t i = 0; i < a.profile.size(); ++i) {
+    const auto& [at, e] = a.profile[i];
+    std::size_t best = b.profile.size();
+    double distance = options.tolerance;
+    for (std::size_t k = 0; k < b.profile.size(); ++k)
+      if (at && b.profile[k].first && std::abs(*b.profile[k].first - *at) <= distance)
+        distance = std::abs(*b.profile[k].first - *at), best = k;
+    if (best == b.profile.size()) {
+      ++unmatched;
+      continue;
     }
-    html += "</tbody></table><p class=\"note\" id=\"unmatched\">" + std::to_string(unmatched) +
-            " stations of " + escaped(a.survey) + " without a station of " + escaped(b.survey) + " within " +
-            number(options.tolerance, "%.6g") + " of their chainage.</p></section>";
+    const double other = b.profile[best].second;
+    html += "<tr><td>" + number(*at, "%.6g") + "</td><td class=\"text\">" + escaped(a.station_names[i]) +
+            "</td><td class=\"text\">" + escaped(b.station_names[best]) + "</td><td>" + significant(e) +
+            "</td><td>" + significant(other) + "</td><td>" + significant(other - e) + "</td><td>" +
+            number(e != 0 ? 100 * (other - e) / e : 0) + "</td></tr>";
   }
-  html +=
-      "<p class=\"note\">Medians over the stations of each survey; moduli normalised to the "
-      "reference temperature and load as in each survey's stations table.</p></body></html>\n";
+  return html + "</tbody></table><p class=\"note\" id=\"unmatched\">" + std::to_string(unmatched) +
+         " stations of " + escaped(a.survey) + " without a station of " + escaped(b.survey) + " within " +
+         number(options.tolerance, "%.6g") + " of their chainage.</p></section>";
+}
 
+// Written beside its final name and renamed, so a reader never sees half a page.
+void write_page_file(const std::filesystem::path& file, const std::string& html) {
   const std::filesystem::path temporary = file.parent_path() / ("." + file.filename().string() + ".partial");
   {
     std::ofstream page(temporary, std::ios::binary | std::ios::trunc);
@@ -314,6 +306,32 @@ void write_network_page(const std::filesystem::path& out, const std::filesystem:
       throw InputError(temporary.string(), 0, "cannot be written", InputError::Kind::kFileSystem);
   }
   std::filesystem::rename(temporary, file);
+}
+
+}  // namespace
+
+void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
+                        const NetworkPageOptions& options) {
+  Database db(out / "results.sqlite");
+  std::vector<SurveyRow> rows = read_surveys(db.connection());
+  int layers = 0;
+  for (SurveyRow& row : rows) {
+    layers = std::max(layers, read_medians(db.connection(), row));
+    read_profile(db.connection(), row);
+  }
+
+  const std::filesystem::path folder = std::filesystem::absolute(file).parent_path();
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Network of surveys</title>"
+      "<style>" +
+      std::string(kStyle) + "</style></head><body><h1>Network of surveys</h1>";
+  html += survey_table(rows, layers, out, folder);
+  html += route_profiles(rows);
+  if (!options.first.empty()) html += difference_section(rows, options);
+  html +=
+      "<p class=\"note\">Medians over the stations of each survey; moduli normalised to the "
+      "reference temperature and load as in each survey's stations table.</p></body></html>\n";
+  write_page_file(file, html);
 }
 
 }  // namespace basinfit::network

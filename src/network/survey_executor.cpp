@@ -253,7 +253,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
       imp::write_run_folder(folder.string(), imp::assemble_run(survey, structure, import_options(s)), false);
     }
   } catch (const InputError& e) {
-    outcome.stage = "import";
+    outcome.stage = SurveyStage::kImport;
     outcome.exit_status = e.exit_status();
     outcome.message = e.what();
     if (control.message) control.message(outcome.message);
@@ -300,7 +300,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
   if (outcome.message.size() > 4000)
     outcome.message = "..." + outcome.message.substr(outcome.message.size() - 4000);
   if (status != 0) {
-    outcome.stage = "engine";
+    outcome.stage = SurveyStage::kEngine;
     if (last_line(said.text()).empty())
       outcome.message = "the engine ended with exit status " + std::to_string(status);
     return outcome;

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "network/manifest.h"
+#include "network/survey_status.h"
 
 namespace basinfit::network {
 
 struct SurveyOutcome {
   bool ok = false;
-  std::string stage;  // where a failure happened: "import" or "engine"
+  SurveyStage stage = SurveyStage::kNone;  // where a failure happened: import or engine
   int exit_status = 0;
   std::string message;
   std::string route;  // the route line of the survey's deflection data file

@@ -1,23 +1,42 @@
 #include "workbench/results_db.h"
 
-#include <sqlite3.h>
+#include <chrono>
+#include <optional>
 
-#include <memory>
-#include <stdexcept>
+#include "network/sqlite.h"
 
 namespace basinfit::workbench {
 namespace {
 
-struct Connection {
-  sqlite3* db = nullptr;
-  ~Connection() { sqlite3_close(db); }
-};
+namespace sqlite = network::sqlite;
 
-void open(Connection& c, const std::filesystem::path& database) {
-  if (sqlite3_open_v2(database.c_str(), &c.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-    throw std::runtime_error(database.string() + ": " + (c.db ? sqlite3_errmsg(c.db) : "cannot be opened"));
-  // A batch transaction is short; wait for it rather than fail the page.
-  sqlite3_busy_timeout(c.db, 5000);
+// A batch transaction is short; wait for it rather than fail the page.
+constexpr std::chrono::milliseconds kBusyTimeout{5000};
+
+// One column of the current row into `row`: NULL left out, the JSON `extra` column unfolded.
+void add_column(nlohmann::ordered_json& row, const sqlite::Statement& s, int col) {
+  const std::string name = s.column_name(col);
+  switch (s.storage_class(col)) {
+    case sqlite::StorageClass::kInteger:
+      row[name] = s.column_integer(col);
+      break;
+    case sqlite::StorageClass::kReal:
+      row[name] = s.column_real(col);
+      break;
+    case sqlite::StorageClass::kNull:
+      break;
+    case sqlite::StorageClass::kText:
+    case sqlite::StorageClass::kBlob: {
+      std::string value = s.column_text(col);
+      if (name == "extra") {
+        const auto extra = nlohmann::ordered_json::parse(value, nullptr, false);
+        if (extra.is_object())
+          for (const auto& [k, v] : extra.items()) row[k] = v;
+      } else {
+        row[name] = std::move(value);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -27,61 +46,30 @@ nlohmann::ordered_json query_rows(const std::filesystem::path& database, const s
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::error_code ec;
   if (!std::filesystem::exists(database, ec)) return rows;
-  Connection c;
-  open(c, database);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(c.db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+  sqlite::Connection db(database, sqlite::Access::kReadOnly, kBusyTimeout);
+  std::optional<sqlite::Statement> s;
+  try {
+    s.emplace(db, sql);
+  } catch (const network::DatabaseError& e) {
     // The first run of a project creates the tables; until it has, there is nothing to read.
-    if (std::string(sqlite3_errmsg(c.db)).rfind("no such table", 0) == 0) return rows;
-    throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
+    if (e.reason().rfind("no such table", 0) == 0) return rows;
+    throw;
   }
-  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  for (std::size_t i = 0; i < parameters.size(); ++i)
-    sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), -1, SQLITE_TRANSIENT);
-  int step = 0;
-  while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+  for (std::size_t i = 0; i < parameters.size(); ++i) s->bind_text(static_cast<int>(i + 1), parameters[i]);
+  while (s->step()) {
     nlohmann::ordered_json row = nlohmann::ordered_json::object();
-    for (int col = 0; col < sqlite3_column_count(raw); ++col) {
-      const std::string name = sqlite3_column_name(raw, col);
-      switch (sqlite3_column_type(raw, col)) {
-        case SQLITE_INTEGER:
-          row[name] = sqlite3_column_int64(raw, col);
-          break;
-        case SQLITE_FLOAT:
-          row[name] = sqlite3_column_double(raw, col);
-          break;
-        case SQLITE_NULL:
-          break;
-        default: {
-          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, col));
-          std::string value = text ? text : "";
-          if (name == "extra") {
-            const auto extra = nlohmann::ordered_json::parse(value, nullptr, false);
-            if (extra.is_object())
-              for (const auto& [k, v] : extra.items()) row[k] = v;
-          } else {
-            row[name] = value;
-          }
-        }
-      }
-    }
+    for (int col = 0; col < s->column_count(); ++col) add_column(row, *s, col);
     rows.push_back(std::move(row));
   }
-  if (step != SQLITE_DONE) throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
   return rows;
 }
 
 void copy_database(const std::filesystem::path& database, const std::filesystem::path& copy) {
-  Connection c;
-  open(c, database);
+  sqlite::Connection db(database, sqlite::Access::kReadOnly, kBusyTimeout);
   std::filesystem::remove(copy);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(c.db, "VACUUM INTO ?1", -1, &raw, nullptr) != SQLITE_OK)
-    throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
-  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  sqlite3_bind_text(raw, 1, copy.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(raw) != SQLITE_DONE)
-    throw std::runtime_error(database.string() + ": " + sqlite3_errmsg(c.db));
+  sqlite::Statement vacuum(db, "VACUUM INTO ?1");
+  vacuum.bind_text(1, copy.string());
+  vacuum.step();
 }
 
 }  // namespace basinfit::workbench

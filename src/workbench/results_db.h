@@ -11,8 +11,8 @@ namespace basinfit::workbench {
 
 // The rows `sql` selects, each an object of column name to value (NULL columns left out; the
 // JSON `extra` column of the results tables unfolded into the row).  `parameters` bind to ?1,
-// ?2, ...  An empty array when the database does not exist yet; throws std::runtime_error
-// naming the database when SQLite refuses.
+// ?2, ...  An empty array when the database does not exist yet; throws network::DatabaseError
+// (a std::runtime_error) naming the database when SQLite refuses.
 nlohmann::ordered_json query_rows(const std::filesystem::path& database, const std::string& sql,
                                   const std::vector<std::string>& parameters = {});
 

@@ -210,9 +210,10 @@ void RunManager::work(std::string run, long stations, long drops,
         query_rows(project_.database_file(),
                    "SELECT status, stage, message, stations, drops FROM surveys WHERE survey = ?1", {run});
     if (!record.empty()) end["record"] = record[0];
+    const std::string failed = network::to_text(network::SurveyStatus::kFailed);
     end["status"] = summary.stopped  ? "cancelled"
-                    : record.empty() ? "failed"
-                                     : record[0].value("status", "failed");
+                    : record.empty() ? failed
+                                     : record[0].value("status", failed);
     end["database_seconds"] = summary.database_seconds;
     end["batch_seconds"] = summary.seconds;
     // The engine's own wall time, from its run record, for the workbench's share of the run.
@@ -221,7 +222,7 @@ void RunManager::work(std::string run, long stations, long drops,
     if (run_record.is_object() && run_record.contains("wall_time_seconds"))
       end["engine_seconds"] = run_record["wall_time_seconds"];
   } catch (const std::exception& e) {
-    end["status"] = "failed";
+    end["status"] = network::to_text(network::SurveyStatus::kFailed);
     end["message"] = e.what();
   }
   {
