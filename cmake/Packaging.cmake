@@ -3,7 +3,8 @@
 #   <prefix>/bin                         basinfit, basinfit-import, basinfit-model, basinfit-batch,
 #                                        basinfit-workbench
 #   <prefix>/share/man/man1              their manual pages, made by help2man from --help
-#   <prefix>/share/doc/basinfit          README.md, docs/ (the reference), examples/
+#   <prefix>/share/doc/basinfit          README.md, docs/ (the reference and the design notes in
+#                                        docs/design/), examples/
 #
 # README.md keeps its place beside docs/ and examples/, so its links and example commands work
 # in the installed copy too.  The package's version is the project's version (the one number in

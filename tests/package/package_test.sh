@@ -102,7 +102,7 @@ DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq -o DPkg::Lock
 
 doc=/usr/share/doc/basinfit
 for file in /usr/share/man/man1/basinfit.1.gz /usr/share/man/man1/basinfit-import.1.gz \
-  /usr/share/man/man1/basinfit-model.1.gz /usr/share/man/man1/basinfit-batch.1.gz /usr/share/man/man1/basinfit-workbench.1.gz "$doc/README.md" "$doc/docs/run-record.schema.json" \
+  /usr/share/man/man1/basinfit-model.1.gz /usr/share/man/man1/basinfit-batch.1.gz /usr/share/man/man1/basinfit-workbench.1.gz "$doc/README.md" "$doc/docs/run-record.schema.json" "$doc/docs/design/README.md" \
   "$doc/examples/pddx/survey.pdx" "$doc/examples/pddx/structure.csv" "$doc/examples/metric/general.dat"; do
   [ -s "$file" ] || fail "the installed package lacks $file"
 done
