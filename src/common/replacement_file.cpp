@@ -31,16 +31,18 @@ ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what)
   ::fchmod(fd_, 0666 & ~mask);
 }
 
-ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what, ForWriter)
+ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what,
+                                 const std::string& name_inside, ForWriter)
     : target_(std::move(target)), what_(std::move(what)) {
   std::string pattern = pattern_beside(target_);
   if (::mkdtemp(pattern.data()) == nullptr) fail("create", errno);
   private_folder_ = pattern;
-  temporary_ = private_folder_ / target_.filename();
+  temporary_ = private_folder_ / (name_inside.empty() ? target_.filename().string() : name_inside);
 }
 
-ReplacementFile ReplacementFile::for_writer(std::filesystem::path target, std::string what) {
-  return ReplacementFile(std::move(target), std::move(what), ForWriter{});
+ReplacementFile ReplacementFile::for_writer(std::filesystem::path target, std::string what,
+                                            const std::string& name_inside) {
+  return ReplacementFile(std::move(target), std::move(what), name_inside, ForWriter{});
 }
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept

@@ -27,7 +27,10 @@ class ReplacementFile {
  public:
   ReplacementFile(std::filesystem::path target, std::string what);
   // For a writer that creates the file by name: nothing is open; `path()` does not exist yet.
-  static ReplacementFile for_writer(std::filesystem::path target, std::string what);
+  // It is named `name_inside` (default: the target's name) inside the private folder, for a
+  // writer that judges a file by its extension.
+  static ReplacementFile for_writer(std::filesystem::path target, std::string what,
+                                    const std::string& name_inside = {});
   ~ReplacementFile();
   ReplacementFile(ReplacementFile&& other) noexcept;
   ReplacementFile(const ReplacementFile&) = delete;
@@ -43,7 +46,7 @@ class ReplacementFile {
 
  private:
   struct ForWriter {};
-  ReplacementFile(std::filesystem::path target, std::string what, ForWriter);
+  ReplacementFile(std::filesystem::path target, std::string what, const std::string& name_inside, ForWriter);
   [[noreturn]] void fail(const char* doing, int error) const;
   void discard() noexcept;
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/input_error.h"
+#include "common/replacement_file.h"
 #include "network/database.h"
 #include "survey/chainage.h"
 
@@ -184,18 +185,17 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
   if (!driver)
     throw InputError(file.string(), 0, "GDAL has no GeoPackage driver", InputError::Kind::kFileSystem);
-  const std::filesystem::path temporary =
-      file.parent_path() / ("." + file.filename().string() + ".partial.gpkg");
-  std::filesystem::remove(temporary);
+  // GDAL creates the file by name: in a private folder beside the target, then renamed.
+  ReplacementFile replacement = ReplacementFile::for_writer(file, "GeoPackage", "stations.gpkg");
   ExportOutcome outcome;
   {
     std::unique_ptr<GDALDataset, DatasetCloser> out(
-        driver->Create(temporary.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        driver->Create(replacement.path().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!out) gdal_failed(file);
     OGRLayer* layer = create_station_layer(*out, fields, file);
     outcome = write_stations(db.connection(), *out, *layer, fields, file);
   }
-  std::filesystem::rename(temporary, file);
+  replacement.commit();
   return outcome;
 }
 

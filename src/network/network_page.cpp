@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/input_error.h"
+#include "common/replacement_file.h"
 #include "network/database.h"
 #include "network/survey_executor.h"
 #include "survey/chainage.h"
@@ -298,14 +299,7 @@ std::string difference_section(const std::vector<SurveyRow>& rows, const Network
 
 // Written beside its final name and renamed, so a reader never sees half a page.
 void write_page_file(const std::filesystem::path& file, const std::string& html) {
-  const std::filesystem::path temporary = file.parent_path() / ("." + file.filename().string() + ".partial");
-  {
-    std::ofstream page(temporary, std::ios::binary | std::ios::trunc);
-    page << html;
-    if (!page.flush())
-      throw InputError(temporary.string(), 0, "cannot be written", InputError::Kind::kFileSystem);
-  }
-  std::filesystem::rename(temporary, file);
+  replace_file(file, html, "network page");
 }
 
 }  // namespace
