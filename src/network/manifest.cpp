@@ -5,9 +5,9 @@
 #include <functional>
 #include <set>
 
+#include "common/csv.h"
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "common/csv.h"
 
 namespace basinfit::network {
 namespace {
@@ -95,14 +95,6 @@ const std::vector<OptionColumn>& option_columns() {
   return columns;
 }
 
-bool safe_name(const std::string& name) {
-  if (name.empty() || name.size() > 100 || name[0] == '.') return false;
-  return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == '-';
-  });
-}
-
 std::string trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
@@ -110,6 +102,29 @@ std::string trimmed(const std::string& text) {
 }
 
 }  // namespace
+
+bool is_survey_name(std::string_view name) {
+  if (name.empty() || name.size() > kMaxSurveyName || name[0] == '.' || name[0] == '-') return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+  });
+}
+
+std::string survey_name_from(std::string_view file_name) {
+  const std::size_t dot = file_name.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) file_name = file_name.substr(0, dot);
+  std::string name;
+  for (char c : file_name) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-' || c == '.';
+    name += kept ? c : '-';
+  }
+  while (!name.empty() && (name.front() == '.' || name.front() == '-')) name.erase(0, 1);
+  // Room for a "-N" that tells two uploads of one name apart and a ".wK" of a what-if run.
+  if (name.size() > kMaxSurveyName - 20) name.resize(kMaxSurveyName - 20);
+  return name.empty() ? "survey" : name;
+}
 
 const std::string* ManifestEntry::option(const std::string& column) const {
   for (const auto& [name, value] : options)
@@ -179,10 +194,11 @@ Manifest read_manifest(const std::filesystem::path& file) {
     ManifestEntry entry;
     entry.row = line;
     entry.name = trimmed(row[name_col]);
-    if (!safe_name(entry.name))
+    if (!is_survey_name(entry.name))
       refuse("name",
-             "expected a survey name of letters, digits, '.', '_' and '-' (not starting with '.'), found '" +
-                 entry.name + "'");
+             "expected a survey name of letters, digits, '.', '_' and '-' (not starting with '.' or '-', "
+             "at most " +
+                 std::to_string(kMaxSurveyName) + " characters), found '" + entry.name + "'");
     if (!names.insert(entry.name).second)
       refuse("name", "the survey name '" + entry.name + "' is used twice");
     std::string source = trimmed(row[source_col]);

@@ -1,7 +1,7 @@
 #pragma once
 // The manifest of a network: one row per survey, read from a CSV file with a header row.
 //
-//   name       unique; letters, digits, '.', '_' and '-' (it names the survey's folder)
+//   name       unique; a survey name (is_survey_name below)
 //   source     a run folder holding control.txt, or device files separated by ';' (LTPP tables
 //              may be given as their folder)
 //   structure  the pavement structure file (required for device files)
@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,15 @@ struct Manifest {
   std::filesystem::path file;
   std::vector<ManifestEntry> surveys;
 };
+
+// A survey's name names its folder under DIR/surveys/, its database rows and its downloads:
+// letters, digits, '.', '_' and '-', not starting with '.' (a hidden file) or '-' (an option
+// on a command line), at most kMaxSurveyName characters.
+inline constexpr std::size_t kMaxSurveyName = 100;
+bool is_survey_name(std::string_view name);
+// A survey name made from a file name's stem (other characters become '-'), short enough for
+// the suffixes a project adds ("-2", ".w12"); "survey" when nothing is left.
+std::string survey_name_from(std::string_view file_name);
 
 // Throws InputError naming the manifest, the line and the column on any malformed row.
 Manifest read_manifest(const std::filesystem::path& file);

@@ -16,6 +16,7 @@
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/units.h"
+#include "network/manifest.h"
 #include "results/data_checks.h"
 #include "results/records.h"
 #include "workbench/results_db.h"
@@ -295,7 +296,7 @@ std::string Project::add_survey(const std::string& file_name) {
   } catch (const InputError& e) {
     throw refused(e);
   }
-  const std::string stem = survey_name_from(*safe);
+  const std::string stem = network::survey_name_from(*safe);
   std::string name = stem;
   for (int k = 2; find_row(m, name); ++k) name = stem + "-" + std::to_string(k);
   Row row;

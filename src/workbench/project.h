@@ -103,5 +103,4 @@ struct StructureText {
 StructureText structure_text(const Json& form);
 Json form_from_structure(const import::Structure& structure);
 
-
 }  // namespace basinfit::workbench

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/csv.h"
 #include "common/input_error.h"
 #include "import/structure.h"
 #include "network/batch.h"
-#include "common/csv.h"
 #include "network/manifest.h"
 #include "network/survey_executor.h"
 #include "workbench/results_db.h"

@@ -89,17 +89,4 @@ std::optional<std::string> safe_file_name(std::string_view name) {
   return out;
 }
 
-std::string survey_name_from(std::string_view file_name) {
-  const std::size_t dot = file_name.rfind('.');
-  if (dot != std::string_view::npos && dot > 0) file_name = file_name.substr(0, dot);
-  std::string out;
-  for (char c : file_name) {
-    const auto u = static_cast<unsigned char>(c);
-    out += std::isalnum(u) || c == '_' || c == '-' || c == '.' ? c : '-';
-  }
-  while (!out.empty() && out.front() == '.') out.erase(0, 1);
-  if (out.size() > 40) out.resize(40);
-  return out.empty() ? "survey" : out;
-}
-
 }  // namespace basinfit::workbench

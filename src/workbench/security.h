@@ -34,8 +34,4 @@ bool allowed_origin(std::string_view origin, int port);
 // (CON, NUL, COM1, ...) or "." / "..".
 std::optional<std::string> safe_file_name(std::string_view name);
 
-// A survey name for the manifest (letters, digits, '.', '_', '-', not starting with '.'),
-// made from a file name's stem; "survey" when nothing is left.
-std::string survey_name_from(std::string_view file_name);
-
 }  // namespace basinfit::workbench

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "common/input_error.h"
+#include "network/manifest.h"
 #include "workbench/results_db.h"
 #include "workbench/security.h"
 #include "workbench/web_assets.h"
@@ -58,18 +59,10 @@ std::string content_type(const std::string& name) {
   return "text/plain; charset=utf-8";
 }
 
-// A run name as the manifest allows it; anything else cannot name a folder of out/surveys.
-bool run_name(const std::string& name) {
-  if (name.empty() || name.size() > 200 || name.front() == '.') return false;
-  for (char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') return false;
-  return true;
-}
-
 // A file of the run's output folder, found by listing the folder (never by joining a path the
 // client sent): a regular file, not a link.
 std::optional<fs::path> run_file(const Project& project, const std::string& run, const std::string& name) {
-  if (!run_name(run)) return std::nullopt;
+  if (!network::is_survey_name(run)) return std::nullopt;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project.out() / "surveys" / run, ec)) {
     if (entry.path().filename().string() != name) continue;
@@ -282,7 +275,7 @@ struct Server::Impl {
   void results(const httplib::Request& req, httplib::Response& res) {
     guarded(res, [&] {
       const std::string run = req.get_param_value("run");
-      if (!run_name(run)) throw ProjectError(400, "expected a run name");
+      if (!network::is_survey_name(run)) throw ProjectError(400, "expected a run name");
       const fs::path db = project.database_file();
       Json out;
       const Json record = query_rows(db, "SELECT * FROM surveys WHERE survey = ?1", {run});
@@ -374,7 +367,7 @@ struct Server::Impl {
     http.Get("/api/files", [this](const httplib::Request& req, httplib::Response& res) {
       guarded(res, [&] {
         const std::string run = req.get_param_value("run");
-        if (!run_name(run)) throw ProjectError(400, "expected a run name");
+        if (!network::is_survey_name(run)) throw ProjectError(400, "expected a run name");
         Json files = Json::array();
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(project.out() / "surveys" / run, ec))
