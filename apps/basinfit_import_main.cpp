@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "common/file_names.h"
 #include "basinfit_version.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
-#include "option_checks.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/structure.h"
+#include "import/survey_files.h"
 #include "import/text_values.h"
+#include "option_checks.h"
 
 namespace {
 
@@ -75,27 +76,6 @@ std::optional<imp::Unit> unit_option(const std::string& word, imp::Quantity quan
               (pressure_allowed && imp::quantity_of(*u) == imp::Quantity::kPressure)))
     throw basinfit::InputError(option, 0, "unknown or unfitting unit '" + word + "'");
   return u;
-}
-
-std::vector<imp::InputFile> load_inputs(const std::vector<std::string>& names) {
-  std::vector<imp::InputFile> files;
-  for (const std::string& name : names) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) {
-      std::vector<std::string> inside;
-      for (const auto& entry : std::filesystem::directory_iterator(name, ec))
-        if (entry.is_regular_file() && imp::lower(entry.path().extension().string()) == ".csv")
-          inside.push_back(entry.path().string());
-      std::sort(inside.begin(), inside.end());
-      if (inside.empty())
-        throw basinfit::InputError(name, 0, "the folder holds no .csv file",
-                                   basinfit::InputError::Kind::kFileSystem);
-      for (const std::string& f : inside) files.push_back({f, imp::read_bytes(f)});
-    } else {
-      files.push_back({name, imp::read_bytes(name)});
-    }
-  }
-  return files;
 }
 
 // The word as a shell reads it back; control characters are written as $'\xHH' so that the
@@ -267,47 +247,14 @@ int main(int argc, char** argv) {
     if (!delimiter.empty()) reader.delimiter = delimiter[0];
     reader.decimal = decimal[0];
 
-    const std::vector<imp::InputFile> files = load_inputs(inputs);
-    std::optional<imp::Format> format;
+    imp::SurveySource source{inputs, std::nullopt, reader};
     if (!format_word.empty()) {
-      format = imp::parse_format(format_word);
-      if (!format)
+      source.format = imp::parse_format(format_word);
+      if (!source.format)
         throw basinfit::InputError("--format", 0,
                                    "expected pddx, ltpp, csv or f25, found '" + format_word + "'");
-    } else {
-      for (const imp::InputFile& f : files) {
-        const auto found = imp::detect_format(f.text);
-        if (!found)
-          throw basinfit::InputError(
-              f.name, 0,
-              "not a format read here (PDDX, LTPP tables, CSV with a header row, F25); older "
-              "native device files (Dynatest .FWD, KUAB, JILS) need converting to PDDX first");
-        if (format && *found != *format && !(*format == imp::Format::kLtpp || *found == imp::Format::kLtpp))
-          throw basinfit::InputError(f.name, 0,
-                                     std::string("a ") + imp::format_name(*found) + " file among " +
-                                         imp::format_name(*format) + " files");
-        if (!format || *found == imp::Format::kLtpp) format = found;
-      }
     }
-    if (*format != imp::Format::kLtpp && files.size() != 1)
-      throw basinfit::InputError(files[1].name, 0,
-                                 "one survey file at a time (several files only for LTPP tables)");
-
-    imp::SourceSurvey survey;
-    switch (*format) {
-      case imp::Format::kPddx:
-        survey = imp::read_pddx(files[0]);
-        break;
-      case imp::Format::kLtpp:
-        survey = imp::read_ltpp(files, reader);
-        break;
-      case imp::Format::kGenericCsv:
-        survey = imp::read_generic_csv(files[0], reader);
-        break;
-      case imp::Format::kF25:
-        survey = imp::read_f25(files[0], reader);
-        break;
-    }
+    const imp::SourceSurvey survey = imp::read_survey(source);
     const imp::Structure structure = imp::read_structure(structure_file);
     const imp::RunInput input = imp::assemble_run(survey, structure, run);
     imp::write_run_folder(out_dir, input, force);

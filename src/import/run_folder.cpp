@@ -21,6 +21,8 @@
 #include "common/list_reader.h"
 #include "common/output_file.h"
 #include "common/replacement_file.h"
+#include "import/internal/chainage_text.h"
+#include "import/survey_files.h"
 #include "import/text_values.h"
 #include "run/input_files.h"
 #include "run/run_state.h"
@@ -39,74 +41,6 @@ namespace {
 
 [[noreturn]] void fail(const SourceRef& ref, const std::string& reason) {
   throw InputError(ref.file, ref.line, (ref.where.empty() ? "" : ref.where + ": ") + reason);
-}
-
-struct KeptSensor {
-  std::size_t index;  // into the survey's sensors
-  double offset;      // radial, in the survey's length unit
-};
-
-std::vector<KeptSensor> choose_sensors(const SourceSurvey& survey, const ImportOptions& options,
-                                       std::vector<std::string>& notes) {
-  std::vector<KeptSensor> kept;
-  for (std::size_t i = 0; i < survey.sensors.size(); ++i) {
-    const SourceSensor& s = survey.sensors[i];
-    const bool chosen = options.sensors.empty() || std::find(options.sensors.begin(), options.sensors.end(),
-                                                             s.number) != options.sensors.end();
-    if (!chosen) continue;
-    if (s.x < 0) {
-      notes.push_back(
-          survey.geometry.text() + ": sensor " + std::to_string(s.number) + " sits " + number_text(-s.x) +
-          " " + symbol(survey.length_unit) +
-          " behind the plate and is left out of the basin (the engine takes offsets from the load "
-          "forwards)");
-      continue;
-    }
-    kept.push_back({i, std::hypot(s.x, s.y)});
-  }
-  for (int n : options.sensors) {
-    const bool exists = std::any_of(survey.sensors.begin(), survey.sensors.end(),
-                                    [n](const SourceSensor& s) { return s.number == n; });
-    if (!exists) throw InputError("--sensors", 0, "the survey has no sensor " + std::to_string(n));
-  }
-  std::stable_sort(kept.begin(), kept.end(),
-                   [](const KeptSensor& a, const KeptSensor& b) { return a.offset < b.offset; });
-  if (kept.size() > static_cast<std::size_t>(kMaxSensors)) {
-    notes.push_back(survey.geometry.text() + ": " + std::to_string(kept.size()) +
-                    " sensors in front of the plate; the " + std::to_string(kMaxSensors) +
-                    " nearest the plate are kept (choose others with --sensors)");
-    kept.resize(kMaxSensors);
-  }
-  if (kept.empty()) fail(survey.geometry, "no deflection sensor in front of the plate is left for the basin");
-  return kept;
-}
-
-std::string chainage_text(double chainage, bool english, bool plus) {
-  char buffer[400];  // "%.3f" of the largest double has 313 digits before the point
-  const double rounded = std::round(chainage * 1000.0) / 1000.0;
-  auto plain = [&](double v) {
-    std::snprintf(buffer, sizeof buffer, "%.3f", v);
-    std::string t = buffer;
-    while (t.back() == '0') t.pop_back();
-    if (t.back() == '.') t.pop_back();
-    if (t == "-0") t = "0";
-    return t;
-  };
-  if (!plus || rounded < 0) return plain(rounded);
-  const double step = english ? 100.0 : 1000.0;
-  const double whole = std::floor(rounded / step);
-  const double rest = rounded - whole * step;
-  std::string r = plain(rest);
-  const std::size_t digits = english ? 2 : 3;
-  const std::size_t int_digits = r.find('.') == std::string::npos ? r.size() : r.find('.');
-  if (int_digits < digits) r.insert(0, digits - int_digits, '0');
-  return plain(whole) + "+" + r;
-}
-
-std::string identifier_text(std::string id) {
-  for (char& c : id)
-    if (c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n') c = '_';
-  return id;
 }
 
 // The engine holds every value in single precision: a value is checked as the engine will
@@ -266,7 +200,9 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
   const SourceRef& first_ref = survey.stations.front().ref;
 
   // Sensors and plate.
-  const std::vector<KeptSensor> sensors = choose_sensors(survey, options, run.notes);
+  const std::vector<KeptSensor> sensors = kept_sensors(survey, options, &run.notes);
+  if (sensors.empty())
+    fail(survey.geometry, "no deflection sensor in front of the plate is left for the basin");
   const double plate = convert(survey.plate_radius, survey.length_unit, length);
   if (!(engine_value(plate) > 0 &&
         engine_value(plate) <= (english ? kMaxSensorOffsetIn : kMaxSensorOffsetCm)))
@@ -313,36 +249,19 @@ RunInput assemble_run(const SourceSurvey& survey, const Structure& structure, co
     throw InputError("--temperatures", 0,
                      "expected " + std::to_string(std::max(needed, 1)) + " or 2 reading names");
 
-  // Which lanes are present among the points that will be kept.
-  std::vector<std::string> lanes;
-  for (const SourceStation& st : survey.stations)
-    if (!st.lane.empty() && std::find(lanes.begin(), lanes.end(), st.lane) == lanes.end())
-      lanes.push_back(st.lane);
-  const bool lane_in_id = lanes.size() > 1;
+  const std::vector<std::string> identifiers = engine_identifiers(survey, options);
 
   std::string deflection_text;
   run.station_table = "station,chainage,chainage_unit,lane,latitude,longitude,comment\n";
   std::map<std::string, const SourceStation*> ids;
   int written_stations = 0;
-  for (const SourceStation& st : survey.stations) {
+  for (std::size_t point = 0; point < survey.stations.size(); ++point) {
+    const SourceStation& st = survey.stations[point];
     StationRow row;
     std::optional<double> chainage;
     if (st.chainage) chainage = convert(*st.chainage, survey.chainage_unit, chainage_unit);
     row.chainage = chainage ? chainage_text(*chainage, english, false) : "-";
-    if (!st.identifier.empty()) {
-      row.identifier = identifier_text(st.identifier);
-    } else if (chainage) {
-      row.identifier = options.station_prefix + chainage_text(*chainage, english, options.plus_notation);
-      if (lane_in_id) {
-        std::string code;
-        for (char c : st.lane)
-          if (std::isalnum(static_cast<unsigned char>(c))) code.push_back(c);
-        row.identifier += "_" + code;
-      }
-      row.identifier = identifier_text(row.identifier);
-    } else {
-      fail(st.ref, "the test point has neither an identifier nor a chainage");
-    }
+    row.identifier = identifiers[point];
     // The engine reads a station header as an 80-character record and needs the separator
     // after the identifier inside it.
     if (row.identifier.size() > 79)

@@ -7,12 +7,13 @@
 
 #include "basinfit_version.h"
 #include "common/input_error.h"
-#include "runner/survey_run.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
 #include "import/structure.h"
+#include "import/survey_files.h"
 #include "import/text_values.h"
 #include "run/station_loop.h"
+#include "runner/survey_run.h"
 
 namespace basinfit::network {
 namespace {
@@ -44,26 +45,6 @@ ControlFile read_control(const std::filesystem::path& folder) {
   return control;
 }
 
-std::vector<imp::InputFile> load_sources(const std::vector<std::filesystem::path>& sources) {
-  std::vector<imp::InputFile> files;
-  for (const std::filesystem::path& source : sources) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(source, ec)) {
-      std::vector<std::string> inside;
-      for (const auto& entry : std::filesystem::directory_iterator(source, ec))
-        if (entry.is_regular_file() && imp::lower(entry.path().extension().string()) == ".csv")
-          inside.push_back(entry.path().string());
-      std::sort(inside.begin(), inside.end());
-      if (inside.empty())
-        throw InputError(source.string(), 0, "the folder holds no .csv file", InputError::Kind::kFileSystem);
-      for (const std::string& f : inside) files.push_back({f, imp::read_bytes(f)});
-    } else {
-      files.push_back({source.string(), imp::read_bytes(source.string())});
-    }
-  }
-  return files;
-}
-
 imp::ReaderOptions reader_options(const ManifestEntry& s) {
   imp::ReaderOptions reader;
   if (const auto* v = s.option("section")) reader.section = *v;
@@ -73,35 +54,13 @@ imp::ReaderOptions reader_options(const ManifestEntry& s) {
   return reader;
 }
 
-// Reads the device files of a survey as basinfit-import does: the format from the manifest or
-// detected from each file's content.
+// Reads the device files of a survey as basinfit-import does.
 imp::SourceSurvey read_source(const ManifestEntry& s) {
-  const std::vector<imp::InputFile> files = load_sources(s.sources);
-  std::optional<imp::Format> format;
-  if (const auto* v = s.option("format")) {
-    format = imp::parse_format(*v);
-  } else {
-    for (const imp::InputFile& f : files) {
-      const auto found = imp::detect_format(f.text);
-      if (!found)
-        throw InputError(f.name, 0, "not a format read here (PDDX, LTPP tables, CSV with a header row, F25)");
-      if (!format || *found == imp::Format::kLtpp) format = found;
-    }
-  }
-  if (*format != imp::Format::kLtpp && files.size() != 1)
-    throw InputError(files[1].name, 0, "one survey file at a time (several files only for LTPP tables)");
-  const imp::ReaderOptions reader = reader_options(s);
-  switch (*format) {
-    case imp::Format::kPddx:
-      return imp::read_pddx(files[0]);
-    case imp::Format::kLtpp:
-      return imp::read_ltpp(files, reader);
-    case imp::Format::kGenericCsv:
-      return imp::read_generic_csv(files[0], reader);
-    case imp::Format::kF25:
-      break;
-  }
-  return imp::read_f25(files[0], reader);
+  imp::SurveySource source;
+  for (const std::filesystem::path& p : s.sources) source.files.push_back(p.string());
+  if (const auto* v = s.option("format")) source.format = imp::parse_format(*v);
+  source.reader = reader_options(s);
+  return imp::read_survey(source);
 }
 
 imp::ImportOptions import_options(const ManifestEntry& s) {
@@ -331,16 +290,10 @@ std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& s) {
     return files;
   }
   for (const std::filesystem::path& source : s.sources) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(source, ec)) {
-      std::vector<std::filesystem::path> inside;
-      for (const auto& entry : std::filesystem::directory_iterator(source, ec))
-        if (entry.is_regular_file() && imp::lower(entry.path().extension().string()) == ".csv")
-          inside.push_back(entry.path());
-      std::sort(inside.begin(), inside.end());
-      files.insert(files.end(), inside.begin(), inside.end());
-    } else {
-      files.push_back(source);
+    try {
+      for (const std::string& name : imp::source_file_names({source.string()})) files.emplace_back(name);
+    } catch (const InputError&) {
+      // A folder without tables adds nothing: the survey fails at import.
     }
   }
   return files;

@@ -15,6 +15,7 @@
 #include "common/replacement_file.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
+#include "import/survey_files.h"
 #include "import/units.h"
 #include "network/manifest.h"
 #include "results/data_checks.h"
@@ -50,53 +51,24 @@ std::string number_json_text(double v) {
   return text;
 }
 
-// The reader of a device file, chosen from its content as basinfit-import chooses it.
+// A device file read as basinfit-import reads it.
 imp::SourceSurvey read_device_file(const fs::path& file) {
-  const imp::InputFile input{file.string(), imp::read_bytes(file.string())};
-  const auto format = imp::detect_format(input.text);
-  if (!format)
-    throw InputError(input.name, 0, "not a format read here (PDDX, LTPP tables, CSV with a header row, F25)");
-  const imp::ReaderOptions reader;
-  switch (*format) {
-    case imp::Format::kPddx:
-      return imp::read_pddx(input);
-    case imp::Format::kLtpp:
-      return imp::read_ltpp({input}, reader);
-    case imp::Format::kGenericCsv:
-      return imp::read_generic_csv(input, reader);
-    case imp::Format::kF25:
-      break;
-  }
-  return imp::read_f25(input, reader);
+  return imp::read_survey({{file.string()}, {}, {}});
 }
 
-// The identifiers the importer gives the survey's test points, in source order: the run of a
-// two-layer structure of one open thickness range without temperature adjustment needs nothing
-// but the survey itself.
+// The identifiers the engine will know the survey's test points by, in source order; where the
+// importer would refuse the survey, what identifies each point in the source.
 std::vector<std::string> station_identifiers(const imp::SourceSurvey& survey) {
-  std::vector<std::string> ids;
   try {
-    const imp::Structure any_structure =
-        imp::parse_structure(survey.english() ? "units,english\nlayer,1,backcalculated,0.35,300,10,3000\n"
-                                                "layer,2,backcalculated,0.45,10,1,100\nthickness,,,10\n"
-                                              : "units,metric\nlayer,1,backcalculated,0.35,3000,100,20000\n"
-                                                "layer,2,backcalculated,0.45,60,10,500\nthickness,,,25\n",
-                             "identifiers");
-    imp::ImportOptions options;
-    options.temperature_adjustment = 0;
-    for (const imp::StationRow& row : imp::assemble_run(survey, any_structure, options).stations)
-      ids.push_back(row.identifier);
+    return imp::engine_identifiers(survey, imp::ImportOptions{});
   } catch (const InputError&) {
-    ids.clear();
   }
-  if (ids.size() != survey.stations.size()) {
-    ids.clear();
-    for (std::size_t i = 0; i < survey.stations.size(); ++i) {
-      const imp::SourceStation& st = survey.stations[i];
-      ids.push_back(!st.identifier.empty() ? st.identifier
-                    : st.chainage          ? number_json_text(*st.chainage)
-                                           : "point " + std::to_string(i + 1));
-    }
+  std::vector<std::string> ids;
+  for (std::size_t i = 0; i < survey.stations.size(); ++i) {
+    const imp::SourceStation& st = survey.stations[i];
+    ids.push_back(!st.identifier.empty() ? st.identifier
+                  : st.chainage          ? number_json_text(*st.chainage)
+                                         : "point " + std::to_string(i + 1));
   }
   return ids;
 }
@@ -334,19 +306,14 @@ Json Project::preview(const std::string& survey) const {
   const imp::Unit offset = english ? imp::Unit::kInch : imp::Unit::kCentimetre;
   const imp::Unit chainage = english ? imp::Unit::kFoot : imp::Unit::kMetre;
 
-  // The sensors of the basin as the importer keeps them: in front of the plate, by offset,
-  // the ten nearest the plate.
+  // The sensors of the basin as the importer keeps them.
   struct Kept {
     std::size_t index;
     double offset;
   };
   std::vector<Kept> sensors;
-  for (std::size_t i = 0; i < s.sensors.size(); ++i)
-    if (s.sensors[i].x >= 0)
-      sensors.push_back({i, imp::convert(std::hypot(s.sensors[i].x, s.sensors[i].y), s.length_unit, offset)});
-  std::stable_sort(sensors.begin(), sensors.end(),
-                   [](const Kept& a, const Kept& b) { return a.offset < b.offset; });
-  if (sensors.size() > static_cast<std::size_t>(kMaxSensors)) sensors.resize(kMaxSensors);
+  for (const imp::KeptSensor& k : imp::kept_sensors(s, imp::ImportOptions{}))
+    sensors.push_back({k.index, imp::convert(k.offset, s.length_unit, offset)});
 
   RunSettings settings;
   settings.sensor_count = static_cast<int>(sensors.size());
