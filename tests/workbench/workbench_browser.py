@@ -2,7 +2,8 @@
 """The workbench end to end in headless Chromium: upload the example PDDX survey, fill in the
 structure, run, check the station table and a basin, rerun one section with another base
 thickness, compare the two runs; add a second survey whose name holds ".w" (road.west) and rerun
-part of it; one survey selected on every screen; download the stations table; no console errors.
+part of it; one survey selected on every screen; a file the importer refuses is named with the
+reason; download the stations table; no console errors.
 
     workbench_browser.py BUILD_APPS_DIR SOURCE_DIR OUTPUT_DIR
 
@@ -165,6 +166,20 @@ with tempfile.TemporaryDirectory() as project:
         Select(by_id("results-run")).select_by_value(road + ".w1")
         wait.until(lambda d: by_id("survey-select").get_attribute("value") == road)
         wait.until(lambda d: by_id("preview-summary").get_attribute("textContent").startswith(road + ".pdx"))
+
+        # A file the importer cannot read: its name and the importer's words stay on the page.
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "notes.txt"), "w") as f:
+                f.write("not a survey\n")
+            tab("import")
+            driver.execute_script("arguments[0].value = ''", by_id("upload-input"))
+            by_id("upload-input").send_keys(os.path.join(folder, "notes.txt"))
+            by_id("upload-button").click()
+            wait.until(lambda d: by_id("notice").text.startswith("notes.txt: ") and "inputs/notes.txt" in by_id("notice").text)
+        # The refusal is the one error the console may hold so far.
+        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE" and "/api/surveys " not in e["message"]]
+        if errors:
+            fail("console errors: %s" % errors)
 
         # Download the stations table: the bytes of the run's file.
         text = driver.execute_async_script(

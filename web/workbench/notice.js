@@ -36,7 +36,7 @@ export async function request(action, subject = '') {
 }
 
 // An event handler for something the engineer did: the old notice goes, a failure shows.
-export function userAction(handler) {
+function userAction(handler) {
   return async (event) => {
     clearNotice();
     try {

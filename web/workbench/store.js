@@ -49,18 +49,13 @@ export function runs() {
   return listing ? listing.runs : [];
 }
 
-export function runNamed(name) {
+function runNamed(name) {
   return runs().find((r) => r.name === name);
 }
 
 export function surveyOfRun(name) {
   const entry = runNamed(name);
   return entry ? entry.survey : '';
-}
-
-export function isWhatif(name) {
-  const entry = runNamed(name);
-  return !!entry && entry.kind === 'what-if';
 }
 
 export function surveys() {

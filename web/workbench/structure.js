@@ -4,7 +4,7 @@
 
 import { getJson, sendJson } from './api.js';
 import { palette, stripChart } from './charts.js';
-import { $, clear, deepCopy, headRow, make } from './dom.js';
+import { $, clear, deepCopy, make } from './dom.js';
 import { onUserAction, request, showError, showNotice } from './notice.js';
 import * as store from './store.js';
 
