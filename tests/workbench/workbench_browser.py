@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The workbench end to end in headless Chromium: upload the example PDDX survey, fill in the
 structure, run, check the station table and a basin, rerun one section with another base
-thickness, compare the two runs, download the stations table; no console errors.
+thickness, compare the two runs; add a second survey whose name holds ".w" (road.west) and rerun
+part of it; one survey selected on every screen; a file the importer refuses is named with the
+reason; download the stations table; no console errors.
 
     workbench_browser.py BUILD_APPS_DIR SOURCE_DIR OUTPUT_DIR
 
@@ -9,6 +11,7 @@ Screenshots go to OUTPUT_DIR/workbench-*.png.  Prints the time from the click on
 finished station on screen.
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -135,6 +138,49 @@ with tempfile.TemporaryDirectory() as project:
         wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#compare-table tbody tr")) == selected)
         shot("compare")
 
+        # A survey called road.west is a survey, and a what-if of it belongs to it (not to "road").
+        road = "road.west"
+        with tempfile.TemporaryDirectory() as folder:
+            shutil.copyfile(survey_file, os.path.join(folder, road + ".pdx"))
+            tab("import")
+            driver.execute_script("arguments[0].value = ''", by_id("upload-input"))  # or survey.pdx goes again
+            by_id("upload-input").send_keys(os.path.join(folder, road + ".pdx"))
+            by_id("upload-button").click()
+            # The survey just added is selected everywhere: Results shows none of the other's runs.
+            wait.until(lambda d: by_id("survey-select").get_attribute("value") == road)
+        wait.until(lambda d: by_id("results-run").get_attribute("value") == "")
+        tab("run")
+        by_id("run-button").click()
+        wait.until(lambda d: by_id("results-run").get_attribute("value") == road)
+        label = lambda run: driver.find_element(By.CSS_SELECTOR, '#results-run option[value="%s"]' % run).text
+        if "what-if" in label(road):
+            fail("the survey %s is shown as a what-if: %s" % (road, label(road)))
+        Select(by_id("whatif-section")).select_by_index(1)
+        by_id("whatif-run").click()
+        wait.until(lambda d: by_id("results-run").get_attribute("value") == road + ".w1")
+        if label(road + ".w1") != "%s.w1, what-if of %s" % (road, road):
+            fail("the what-if of %s is shown as %s" % (road, label(road + ".w1")))
+        # Selecting a survey in the header selects one of its runs; selecting a run, its survey.
+        Select(by_id("survey-select")).select_by_value("survey")
+        wait.until(lambda d: by_id("results-run").get_attribute("value") == "survey")
+        Select(by_id("results-run")).select_by_value(road + ".w1")
+        wait.until(lambda d: by_id("survey-select").get_attribute("value") == road)
+        wait.until(lambda d: by_id("preview-summary").get_attribute("textContent").startswith(road + ".pdx"))
+
+        # A file the importer cannot read: its name and the importer's words stay on the page.
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "notes.txt"), "w") as f:
+                f.write("not a survey\n")
+            tab("import")
+            driver.execute_script("arguments[0].value = ''", by_id("upload-input"))
+            by_id("upload-input").send_keys(os.path.join(folder, "notes.txt"))
+            by_id("upload-button").click()
+            wait.until(lambda d: by_id("notice").text.startswith("notes.txt: ") and "inputs/notes.txt" in by_id("notice").text)
+        # The refusal is the one error the console may hold so far.
+        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE" and "/api/surveys " not in e["message"]]
+        if errors:
+            fail("console errors: %s" % errors)
+
         # Download the stations table: the bytes of the run's file.
         text = driver.execute_async_script(
             "const done = arguments[0];"
@@ -156,7 +202,7 @@ with tempfile.TemporaryDirectory() as project:
         # Everything done in the browser is a network the batch tool reruns (nothing left to do).
         batch = subprocess.run([os.path.join(apps, "basinfit-batch"), "run", os.path.join(project, "manifest.csv"),
                                 "--out", os.path.join(project, "out")], capture_output=True, text=True)
-        if batch.returncode != 0 or "2 already done" not in batch.stderr:
+        if batch.returncode != 0 or "4 already done" not in batch.stderr:
             fail("basinfit-batch on the project: %s" % batch.stderr)
         print("click on Run to first station on screen: %.3f s" % first_station)
         print("PASS")

@@ -1,4 +1,6 @@
-// Talking to the workbench's server: JSON requests, uploads, and the run's progress stream.
+// Talking to the workbench's server: JSON requests, uploads, and the run's progress stream.  Every
+// failure comes out as an ApiError carrying the server's own words (its {"error": message}), or
+// status 0 when no answer came at all.
 
 export class ApiError extends Error {
   constructor(status, message) {
@@ -7,40 +9,36 @@ export class ApiError extends Error {
   }
 }
 
+async function send(path, init) {
+  try {
+    return await fetch(path, { credentials: 'same-origin', ...init });
+  } catch (e) {
+    throw new ApiError(0, `the workbench server did not answer (${e.message}); is basinfit-workbench still running?`);
+  }
+}
+
 async function answer(response) {
   const type = response.headers.get('Content-Type') || '';
   const body = type.startsWith('application/json') ? await response.json() : await response.text();
   if (!response.ok) {
-    const message = typeof body === 'object' && body && body.error ? body.error : String(body);
-    throw new ApiError(response.status, message);
+    const message = typeof body === 'object' && body && body.error ? body.error : String(body).trim();
+    throw new ApiError(response.status, message || `the server answered ${response.status} ${response.statusText}`);
   }
   return body;
 }
 
 export async function getJson(path, params = {}) {
   const query = new URLSearchParams(params).toString();
-  return answer(await fetch(query ? `${path}?${query}` : path, { credentials: 'same-origin' }));
+  return answer(await send(query ? `${path}?${query}` : path, {}));
 }
 
 export async function sendJson(method, path, body) {
-  return answer(
-    await fetch(path, {
-      method,
-      credentials: 'same-origin',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify(body),
-    }),
-  );
+  return answer(await send(path, { method, headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) }));
 }
 
 export async function upload(file) {
-  const response = await fetch(`/api/upload?name=${encodeURIComponent(file.name)}`, {
-    method: 'PUT',
-    credentials: 'same-origin',
-    headers: { 'Content-Type': 'application/octet-stream' },
-    body: file,
-  });
-  return answer(response);
+  const path = `/api/upload?name=${encodeURIComponent(file.name)}`;
+  return answer(await send(path, { method: 'PUT', headers: { 'Content-Type': 'application/octet-stream' }, body: file }));
 }
 
 // The run's events from the server.  EventSource reconnects by itself and sends the id of the

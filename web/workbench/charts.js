@@ -114,8 +114,12 @@ export function profileChart(svg, { points, series, sections = [], yLog = false,
     const a = f.x(Math.max(s.start, f.x0));
     const b = f.x(Math.min(s.end, f.x1));
     el('rect', { x: Math.min(a, b), y: f.m.top, width: Math.max(2, Math.abs(b - a)), height: f.h, class: i % 2 ? 'section odd' : 'section even' }, f.plot);
-    text(f.plot, (a + b) / 2, f.m.top + 12, `S${s.section}`, { 'text-anchor': 'middle', class: 'section-label' });
+    // A label only where the section is wide enough to hold it (about 6 px a character).
+    const label = `S${s.section}`;
+    if (Math.abs(b - a) >= 6 * label.length + 4) text(f.plot, (a + b) / 2, f.m.top + 12, label, { 'text-anchor': 'middle', class: 'section-label' });
   });
+  // Many stations: smaller points, so that the lines between them stay readable.
+  const radius = points.length > 150 ? 1.6 : 3;
   series.forEach((s, k) => {
     let d = '';
     points.forEach((p, i) => {
@@ -127,7 +131,7 @@ export function profileChart(svg, { points, series, sections = [], yLog = false,
     points.forEach((p, i) => {
       const v = s.values[i];
       if (typeof v !== 'number' || !Number.isFinite(v) || (yLog && v <= 0)) return;
-      const c = el('circle', { cx: f.x(p.x), cy: f.y(v), r: p.flagged ? 4.5 : 3, fill: palette[k % palette.length], class: p.flagged ? 'point flagged' : 'point' }, f.plot);
+      const c = el('circle', { cx: f.x(p.x), cy: f.y(v), r: p.flagged ? radius * 1.5 : radius, fill: palette[k % palette.length], class: p.flagged ? 'point flagged' : 'point' }, f.plot);
       const t = el('title', {}, c);
       t.textContent = `${p.label}: ${s.name} ${formatNumber(v, 4)}${p.flagged ? ' (flagged: ' + p.flagged + ')' : ''}`;
       if (selected.has(p.label)) c.classList.add('selected');
@@ -202,11 +206,14 @@ export function stripChart(svg, { points, classOf, labelOf, legend = [], width =
   svg.setAttribute('width', width);
   svg.setAttribute('height', height);
   const [x0, x1] = extent(points.map((p) => p.x));
-  const x = (v) => m.left + (x1 > x0 ? ((v - x0) / (x1 - x0)) * (width - m.left - m.right) : (width - m.left - m.right) / 2);
+  const span = width - m.left - m.right;
+  const x = (v) => m.left + (x1 > x0 ? ((v - x0) / (x1 - x0)) * span : span / 2);
+  // Marks as wide as the stations' spacing allows (8 px at most, 1 px at least).
+  const mark = Math.max(1, Math.min(8, span / Math.max(1, points.length) - 1));
   el('line', { x1: m.left, x2: width - m.right, y1: 24, y2: 24, class: 'route' }, svg);
   points.forEach((p, i) => {
     const cls = classOf(p, i);
-    const r = el('rect', { x: x(p.x) - 4, y: 14, width: 8, height: 20, class: `mark ${cls.name}`, fill: cls.color }, svg);
+    const r = el('rect', { x: x(p.x) - mark / 2, y: 14, width: mark, height: 20, class: `mark ${cls.name}`, fill: cls.color }, svg);
     el('title', {}, r).textContent = labelOf(p, i);
     if (onPick) r.addEventListener('click', () => onPick(p, i));
   });
