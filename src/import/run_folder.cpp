@@ -546,6 +546,44 @@ void write_run_folder(const std::string& folder, const RunInput& input, bool for
   }
 }
 
+long RunFolderContents::drops() const {
+  long total = 0;
+  for (const Station& s : stations) total += s.drops;
+  return total;
+}
+
+RunFolderContents read_run_folder_control(const std::filesystem::path& folder) {
+  RunFolderContents contents;
+  contents.control = read_control_file((folder / kControlName).string());
+  const auto resolve = [&](const std::string& name) {
+    const std::filesystem::path p(name);
+    return p.is_absolute() ? p : folder / p;
+  };
+  contents.standard_values = resolve(contents.control.standard_values);
+  contents.general_data = resolve(contents.control.general_data);
+  contents.deflections = resolve(contents.control.deflections);
+  return contents;
+}
+
+RunFolderContents read_run_folder(const std::filesystem::path& folder) {
+  RunFolderContents contents = read_run_folder_control(folder);
+  RunSettings settings;
+  if (const auto problem = read_general_data(TextFile::load(contents.general_data.string()), settings))
+    throw problem->detail;
+  const TextFile deflections = TextFile::load(contents.deflections.string());
+  ListReader reader(deflections);
+  contents.route = std::string(trim(reader.read_text(79).value_or("")));
+  StationData station;
+  while (true) {
+    const StationRead read = read_station(reader, settings, station);
+    if (read == StationRead::kEndOfData) break;
+    if (read == StationRead::kNoSeparator)
+      throw InputError(deflections.name(), station.header_line, "a station header without a separator");
+    contents.stations.push_back({station.id, station.drop_count});
+  }
+  return contents;
+}
+
 std::string station_table(const RunInput& input) {
   std::string out;
   char buffer[256];

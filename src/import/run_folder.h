@@ -16,6 +16,7 @@
 //   identifiers agree in those 10 are refused.
 // - Every kept value is checked against the engine's limits, naming the source record.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "common/input_error.h"
 #include "import/structure.h"
 #include "import/survey.h"
+#include "run/startup.h"
 
 namespace basinfit::import {
 
@@ -94,6 +96,25 @@ inline constexpr const char* kStationTableName = "station-table.csv";
 // to a temporary name of its own (created exclusively, never through a link), and all are
 // renamed at the end.  A failure removes what was created and leaves the folder as it was.
 void write_run_folder(const std::string& folder, const RunInput& input, bool force);
+
+// What a run folder holds, read with the engine's own readers, as a run of it would see it:
+// the names its control file gives (relative ones resolved in the folder) and, from its input
+// files, the route and every station with its number of drops.  Throws InputError naming the
+// file and the line the engine would refuse.
+struct RunFolderContents {
+  ControlFile control;  // the names as the control file gives them
+  std::filesystem::path standard_values, general_data, deflections;  // resolved
+  std::string route;
+  struct Station {
+    std::string identifier;  // the engine's 10 characters
+    int drops = 0;
+  };
+  std::vector<Station> stations;
+  long drops() const;
+};
+RunFolderContents read_run_folder(const std::filesystem::path& folder);
+// Only the control file's part: the names, resolved; the input files are not read.
+RunFolderContents read_run_folder_control(const std::filesystem::path& folder);
 
 // The station table as text (identifier, chainage, drops kept, drops skipped and why).
 std::string station_table(const RunInput& input);

@@ -20,31 +20,6 @@ namespace {
 
 namespace imp = basinfit::import;
 
-struct ControlFile {
-  std::string log_unit;
-  std::vector<std::string> names;  // standard, general, deflections, detail, summary[, log]
-};
-
-ControlFile read_control(const std::filesystem::path& folder) {
-  const std::filesystem::path file = folder / imp::kControlName;
-  std::istringstream in(imp::read_bytes(file.string()));
-  ControlFile control;
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    const std::string text(imp::trim(line));
-    if (number == 1)
-      control.log_unit = text;
-    else if (!text.empty())
-      control.names.push_back(text);
-  }
-  if (control.log_unit.empty() || control.names.size() < 5)
-    throw InputError(file.string(), number,
-                     "expected a log unit and the names of the input and output files");
-  return control;
-}
-
 imp::ReaderOptions reader_options(const ManifestEntry& s) {
   imp::ReaderOptions reader;
   if (const auto* v = s.option("section")) reader.section = *v;
@@ -85,26 +60,20 @@ void copy_input(const std::filesystem::path& from, const std::filesystem::path& 
 // A run folder's inputs copied into the survey's folder under their own names, and a control
 // file naming them and the outputs beside them (a windowed control file becomes a batch one).
 void stage_run_folder(const std::filesystem::path& source, const std::filesystem::path& folder) {
-  ControlFile control = read_control(source);
-  for (std::size_t i = 0; i < 3; ++i) {
-    const std::filesystem::path input = std::filesystem::path(control.names[i]);
-    const std::filesystem::path from = input.is_absolute() ? input : source / input;
-    control.names[i] = input.filename().string();
-    copy_input(from, folder / control.names[i]);
-  }
+  const imp::RunFolderContents run = imp::read_run_folder_control(source);
+  const auto name_of = [](const std::filesystem::path& p) { return p.filename().string(); };
+  for (const std::filesystem::path* input : {&run.standard_values, &run.general_data, &run.deflections})
+    copy_input(*input, folder / name_of(*input));
   // The station table beside a run folder's inputs gives its stations their positions.
   std::error_code ec;
   if (std::filesystem::is_regular_file(source / imp::kStationTableName, ec))
     copy_input(source / imp::kStationTableName, folder / imp::kStationTableName);
-  for (std::size_t i = 3; i < control.names.size(); ++i)
-    control.names[i] = std::filesystem::path(control.names[i]).filename().string();
-  if (control.log_unit == "0") {
-    control.log_unit = "9";
-    control.names.resize(5);
-  }
-  if (control.names.size() < 6) control.names.push_back(imp::kLogName);
-  std::string text = control.log_unit + "\n";
-  for (std::size_t i = 0; i < 6; ++i) text += control.names[i] + "\n";
+  const bool windowed = run.control.log_unit == 0;
+  const std::string text = (windowed ? std::string("9") : std::to_string(run.control.log_unit)) + "\n" +
+                           name_of(run.standard_values) + "\n" + name_of(run.general_data) + "\n" +
+                           name_of(run.deflections) + "\n" + name_of(run.control.detail_report) + "\n" +
+                           name_of(run.control.summary_report) + "\n" +
+                           (windowed ? std::string(imp::kLogName) : name_of(run.control.log_file)) + "\n";
   std::ofstream out(folder / imp::kControlName, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out.flush())
@@ -265,10 +234,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
     return outcome;
   }
   try {
-    const ControlFile control_file = read_control(folder);
-    std::istringstream deflections(imp::read_bytes((folder / control_file.names[2]).string()));
-    std::getline(deflections, outcome.route);
-    outcome.route = std::string(imp::trim(outcome.route));
+    outcome.route = imp::read_run_folder(folder).route;
   } catch (const InputError&) {
   }
   outcome.ok = true;
@@ -278,12 +244,8 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
 std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& s) {
   std::vector<std::filesystem::path> files;
   if (s.run_folder) {
-    const ControlFile control = read_control(s.sources[0]);
-    files.push_back(s.sources[0] / imp::kControlName);
-    for (std::size_t i = 0; i < 3; ++i) {
-      const std::filesystem::path input(control.names[i]);
-      files.push_back(input.is_absolute() ? input : s.sources[0] / input);
-    }
+    const imp::RunFolderContents run = imp::read_run_folder_control(s.sources[0]);
+    files = {s.sources[0] / imp::kControlName, run.standard_values, run.general_data, run.deflections};
     std::error_code ec;
     if (std::filesystem::is_regular_file(s.sources[0] / imp::kStationTableName, ec))
       files.push_back(s.sources[0] / imp::kStationTableName);
@@ -301,16 +263,7 @@ std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& s) {
 
 long survey_size(const ManifestEntry& s) {
   try {
-    if (s.run_folder) {
-      const ControlFile control = read_control(s.sources[0]);
-      const std::filesystem::path input(control.names[2]);
-      std::istringstream in(imp::read_bytes((input.is_absolute() ? input : s.sources[0] / input).string()));
-      std::string line;
-      long lines = -1;  // the route line
-      while (std::getline(in, line))
-        if (!imp::trim(line).empty()) ++lines;
-      return std::max(1L, lines);
-    }
+    if (s.run_folder) return std::max(1L, imp::read_run_folder(s.sources[0]).drops());
     long drops = 0;
     for (const imp::SourceStation& station : read_source(s).stations)
       drops += static_cast<long>(station.drops.size());

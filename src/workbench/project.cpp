@@ -535,20 +535,9 @@ std::pair<long, long> Project::run_size(const std::string& run) const {
   long stations = 0, drops = 0;
   try {
     if (source.rfind(std::string("inputs/") + kRunsFolder + "/", 0) == 0) {
-      // The deflection data file: a station header "ID N ..." and N drop lines below it.
-      std::istringstream in(imp::read_bytes((root_ / source / imp::kDeflectionName).string()));
-      std::string line;
-      std::getline(in, line);  // the route
-      while (std::getline(in, line)) {
-        std::istringstream header(line);
-        std::string id;
-        long n = 0;
-        if (!(header >> id >> n)) break;
-        ++stations;
-        drops += n;
-        for (long k = 0; k < n && std::getline(in, line); ++k) {
-        }
-      }
+      const imp::RunFolderContents folder = imp::read_run_folder(root_ / source);
+      stations = static_cast<long>(folder.stations.size());
+      drops = folder.drops();
     } else {
       const imp::SourceSurvey s = read_device_file(root_ / source);
       stations = static_cast<long>(s.stations.size());

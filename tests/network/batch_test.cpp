@@ -9,6 +9,8 @@
 #include <regex>
 
 #include "common/csv.h"
+#include "network/batch.h"
+#include "network/manifest.h"
 #include "network_support.h"
 
 namespace basinfit::network_test {
@@ -118,6 +120,23 @@ TEST_F(LocalBatch, FailedSurveysAreRecordedWithoutRowsAndEndTheBatchWithStatusOn
       EXPECT_TRUE(row.find("survey=badrecord|") == std::string::npos &&
                   row.find("survey=unreadable|") == std::string::npos)
           << table << ": " << row;
+}
+
+// The batch's progress totals count what the engine fits: a run folder's drops, not the lines of
+// its deflection file (12 station headers made the 48-drop example 60).
+TEST_F(LocalBatch, SurveySizesAreTheDropsTheEngineFits) {
+  using network::Manifest;
+  const Manifest manifest = network::read_manifest(manifest_);
+  const std::vector<long> sizes = network::survey_sizes(manifest);
+  for (std::size_t i = 0; i < manifest.surveys.size(); ++i) {
+    const std::string& name = manifest.surveys[i].name;
+    if (name == "badrecord" || name == "unreadable") continue;
+    const std::vector<std::string> rows = dump(out() / "results.sqlite", "drops");
+    const long fitted = std::count_if(rows.begin(), rows.end(), [&](const std::string& row) {
+      return row.rfind("survey=" + name + "|", 0) == 0;
+    });
+    EXPECT_EQ(sizes[i], fitted) << name;
+  }
 }
 
 TEST_F(LocalBatch, EachSurveysOutputsAreThoseOfItsSingleRun) {
