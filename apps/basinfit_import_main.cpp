@@ -18,6 +18,7 @@
 #include "import/survey_files.h"
 #include "import/text_values.h"
 #include "option_checks.h"
+#include "options/command_line.h"
 
 namespace {
 
@@ -44,39 +45,6 @@ const char* const kDescription =
     "5000 microns, plate radius 50 to 250 mm, farthest sensor 200 to 3000 mm); otherwise the\n"
     "unit is taken to be wrong and the likely one named.  Files are read up to 256 MiB, lines\n"
     "up to 1 MiB.  Exit status: 0 success, 1 input error, 2 usage or file error.";
-
-template <typename T>
-std::vector<T> parse_list(const std::string& text, const char* option) {
-  std::vector<T> out;
-  if (text.empty()) return out;
-  for (const std::string& item : imp::split(text, ',')) {
-    // A range a-b of whole numbers.
-    const auto dash = item.find('-', 1);
-    if constexpr (std::is_same_v<T, int>) {
-      if (dash != std::string::npos) {
-        const auto a = imp::parse_number(item.substr(0, dash)), b = imp::parse_number(item.substr(dash + 1));
-        if (!a || !b || *b < *a || *b - *a > 1000)
-          throw basinfit::InputError(option, 0, "expected a range a-b, found '" + item + "'");
-        for (int v = static_cast<int>(*a); v <= static_cast<int>(*b); ++v) out.push_back(v);
-        continue;
-      }
-    }
-    const auto v = imp::parse_number(item);
-    if (!v) throw basinfit::InputError(option, 0, "expected a number, found '" + item + "'");
-    out.push_back(static_cast<T>(*v));
-  }
-  return out;
-}
-
-std::optional<imp::Unit> unit_option(const std::string& word, imp::Quantity quantity, const char* option,
-                                     bool pressure_allowed = false) {
-  if (word.empty()) return std::nullopt;
-  const auto u = imp::parse_unit(word);
-  if (!u || !(imp::quantity_of(*u) == quantity ||
-              (pressure_allowed && imp::quantity_of(*u) == imp::Quantity::kPressure)))
-    throw basinfit::InputError(option, 0, "unknown or unfitting unit '" + word + "'");
-  return u;
-}
 
 // The word as a shell reads it back; control characters are written as $'\xHH' so that the
 // printed command never carries them raw to the terminal.
@@ -107,82 +75,21 @@ std::string visible_lines(const std::string& text) {
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "basinfit-import"};
   std::vector<std::string> inputs;
-  std::string structure_file, out_dir, format_word;
+  std::string structure_file, out_dir;
   bool force = false, quiet = false, verbose = false;
   app.add_option("INPUT", inputs, "Survey file(s); for LTPP the table files or their folder")->required();
   app.add_option("--structure", structure_file, "Pavement structure file (CSV: layers, thicknesses, points)")
       ->required()
       ->type_name("FILE");
   app.add_option("--out", out_dir, "Run folder to write (created if missing)")->required()->type_name("DIR");
-  app.add_option("--format", format_word, "Force the format: pddx, ltpp, csv or f25")->type_name("NAME");
   app.add_flag("--force", force, "Replace the files of an existing run folder");
   app.add_flag("-q,--quiet", quiet, "No station table on standard output");
   app.add_flag("-v,--verbose", verbose,
                "Also list what is not read (sections, keys, records and columns, calibration factors)");
 
-  imp::ImportOptions run;
-  imp::ReaderOptions reader;
-  std::string units_word, temperatures = "surface,air", weights, seeds, drops, heights, sensors,
-                          station_format = "number";
-  std::optional<double> reference;
-  app.add_option("--units", units_word, "Unit system of the run: metric or english (default: the source's)");
-  app.add_option("--reference-temperature", reference,
-                 "Reference temperature of the surface modulus, in the run's unit (default 20 C / 68 F)");
-  app.add_option(
-      "--temperatures", temperatures,
-      "Readings for the engine's temperature 1 and 2, e.g. surface,air (default) or manual,air; names as the "
-      "source gives them (F25: asphalt, surface, air; PDDX without TemperatureSensorUse: t1, t2, ...)");
-  app.add_option("--temperature-adjust", run.temperature_adjustment,
-                 "1: adjust the surface modulus (default), 0: not")
-      ->check(CLI::Range(0, 1));
-  app.add_option(
-         "--temperature-option", run.temperature_option,
-         "1: pavement temperature from temperature 1 and 2 (default); 0: temperature 1 is the pavement's")
-      ->check(CLI::Range(0, 1));
-  app.add_option("--weighting", run.weighting,
-                 "0 equal weights (default), 1 from the deflection ratios, 2 --weights")
-      ->check(CLI::Range(0, 2));
-  app.add_option("--weights", weights, "Sensor weights for --weighting 2, in order of offset");
-  app.add_option("--seeds", seeds, "computed (default up to 3 layers) or given (the structure's moduli)");
-  app.add_option("--max-iterations", run.max_iterations, "Iteration limit per drop (default 30)")
-      ->check(CLI::Range(1, 10000));
-  app.add_option("--rms-tolerance", run.rms_tolerance, "RMS tolerance in percent (default 0.5)")
-      ->check(basinfit::cli::finite_number(0, false));
-  app.add_option("--modulus-tolerance", run.modulus_tolerance, "Modulus tolerance in percent (default 0.5)")
-      ->check(basinfit::cli::finite_number(0, false));
-  app.add_option("--skip-seating", run.skip_seating, "Skip the first N drops of every test point")
-      ->check(CLI::Range(0, 1000));
-  app.add_option("--drops", drops, "Keep only drops with these sequence numbers, e.g. 2-5,8");
-  app.add_option("--drop-heights", heights, "Keep only drops with these height codes, e.g. 2,3");
-  app.add_option("--sensors", sensors, "Keep only these source sensors (numbers as in the source)");
-  app.add_option("--station-prefix", run.station_prefix, "Text before identifiers built from the chainage");
-  app.add_option("--station-format", station_format,
-                 "number (default: chainage in m or ft) or plus (12+50 in feet, 1+250 in metres)");
-  app.add_option("--route", run.route, "Route text of the deflection data file (default: from the source)");
-  app.add_option("--title", run.title, "Title of the general data file (default: the structure's)");
-  app.add_option("--section", reader.section, "LTPP: section, state code and SHRP id (e.g. 04-0122)");
-  app.add_option("--test-date", reader.test_date, "LTPP: test date as written in the tables");
-  app.add_option("--lane", reader.lane, "LTPP: lane (LANE_NO)");
-  app.add_flag("--any-record-status", reader.any_record_status, "LTPP: also rows below quality level E");
-  std::string columns, source_units, load_unit, deflection_unit, offset_unit, temperature_unit, chainage_unit,
-      offsets, delimiter, decimal = ".";
-  app.add_option("--columns", columns,
-                 "CSV: role=column pairs (station, chainage, lane, comment, drop, height, load, d1.., "
-                 "temp_<use>)");
-  app.add_option("--source-units", source_units,
-                 "CSV/F25: metric (N, microns, mm, C, m; default) or english (lbf, mils, in, F, ft)");
-  app.add_option("--load-unit", load_unit, "CSV/F25: unit of the load (N, kN, lbf, or a pressure: kPa, psi)");
-  app.add_option("--deflection-unit", deflection_unit,
-                 "CSV/F25: unit of the deflections (microns, mils, mm)");
-  app.add_option("--offset-unit", offset_unit,
-                 "CSV/F25: unit of the sensor offsets and plate radius (mm, cm, in)");
-  app.add_option("--temperature-unit", temperature_unit, "CSV: C or F");
-  app.add_option("--chainage-unit", chainage_unit, "CSV/F25: unit of the chainage (m, km, ft, mi)");
-  app.add_option("--plate-radius", reader.plate_radius, "CSV: plate radius in the offset unit");
-  app.add_option("--offsets", offsets, "CSV: sensor offsets of the columns d1..dN, in the offset unit");
-  app.add_option("--delimiter", delimiter,
-                 "CSV: column delimiter (default: guessed from the header: , ; or tab)");
-  app.add_option("--decimal", decimal, "CSV: decimal mark (default .)");
+  // How the files are read and the run folder written: the options every front end shares.
+  basinfit::options::SurveyOptions options;
+  basinfit::options::add_to(app, options, basinfit::options::Program::kImport);
   app.set_version_flag("--version", std::string("basinfit-import ") + BASINFIT_VERSION);
 
   if (argc < 2) {
@@ -198,62 +105,10 @@ int main(int argc, char** argv) {
   // A file-size limit is reported as a failed write, like any other, not by the signal.
   std::signal(SIGXFSZ, SIG_IGN);
   try {
-    // Options into settings.
-    if (!units_word.empty()) {
-      const std::string u = imp::fold(units_word);
-      if (u != "metric" && u != "english")
-        throw basinfit::InputError("--units", 0, "expected metric or english");
-      run.english = u == "english";
-    }
-    run.reference_temperature = reference;
-    run.temperatures = imp::split(temperatures, ',');
-    run.weights = parse_list<double>(weights, "--weights");
-    if (!seeds.empty()) {
-      const std::string s = imp::fold(seeds);
-      if (s != "computed" && s != "given")
-        throw basinfit::InputError("--seeds", 0, "expected computed or given");
-      run.seed_option = s == "computed" ? 0 : 1;
-    }
-    run.drops = parse_list<int>(drops, "--drops");
-    run.drop_heights = parse_list<double>(heights, "--drop-heights");
-    run.sensors = parse_list<int>(sensors, "--sensors");
-    if (station_format != "number" && station_format != "plus")
-      throw basinfit::InputError("--station-format", 0, "expected number or plus");
-    run.plus_notation = station_format == "plus";
-    if (!columns.empty())
-      for (const std::string& pair : imp::split(columns, ',')) {
-        const auto eq = pair.find('=');
-        if (eq == std::string::npos)
-          throw basinfit::InputError("--columns", 0, "expected role=column, found '" + pair + "'");
-        reader.columns.emplace_back(std::string(imp::trim(pair.substr(0, eq))),
-                                    std::string(imp::trim(pair.substr(eq + 1))));
-      }
-    if (!source_units.empty()) {
-      const std::string u = imp::fold(source_units);
-      if (u != "metric" && u != "english")
-        throw basinfit::InputError("--source-units", 0, "expected metric or english");
-      reader.english = u == "english";
-    }
-    reader.load_unit = unit_option(load_unit, imp::Quantity::kForce, "--load-unit", true);
-    reader.deflection_unit = unit_option(deflection_unit, imp::Quantity::kLength, "--deflection-unit");
-    reader.offset_unit = unit_option(offset_unit, imp::Quantity::kLength, "--offset-unit");
-    reader.temperature_unit =
-        unit_option(temperature_unit, imp::Quantity::kTemperature, "--temperature-unit");
-    reader.chainage_unit = unit_option(chainage_unit, imp::Quantity::kLength, "--chainage-unit");
-    reader.offsets = parse_list<double>(offsets, "--offsets");
-    if (delimiter == "tab") delimiter = "\t";
-    if (delimiter.size() > 1 || decimal.size() != 1)
-      throw basinfit::InputError("--delimiter/--decimal", 0, "expected one character each");
-    if (!delimiter.empty()) reader.delimiter = delimiter[0];
-    reader.decimal = decimal[0];
-
-    imp::SurveySource source{inputs, std::nullopt, reader};
-    if (!format_word.empty()) {
-      source.format = imp::parse_format(format_word);
-      if (!source.format)
-        throw basinfit::InputError("--format", 0,
-                                   "expected pddx, ltpp, csv or f25, found '" + format_word + "'");
-    }
+    if (const auto refusal = basinfit::options::check(options))
+      throw basinfit::InputError(refusal->option, 0, refusal->reason, basinfit::InputError::Kind::kUsage);
+    const imp::ImportOptions& run = options.import;
+    const imp::SurveySource source{inputs, options.format, options.reader};
     const imp::SourceSurvey survey = imp::read_survey(source);
     const imp::Structure structure = imp::read_structure(structure_file);
     const imp::RunInput input = imp::assemble_run(survey, structure, run);

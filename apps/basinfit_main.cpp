@@ -13,11 +13,12 @@
 #include <string>
 
 #include "basinfit_version.h"
-#include "runner/interrupts.h"
-#include "runner/survey_run.h"
 #include "option_checks.h"
+#include "options/command_line.h"
 #include "run/progress_display.h"
 #include "run/station_scheduler.h"
+#include "runner/interrupts.h"
+#include "runner/survey_run.h"
 #include "survey/survey_report.h"
 
 namespace {
@@ -65,22 +66,6 @@ int main(int argc, char** argv) {
          "Also write the survey page FILE: one self-contained HTML file with the profiles, the uniform "
          "sections and every station's drops and basins (with --plot-dir, also the profile charts)")
       ->type_name("FILE");
-  app.add_option(
-         "--sections-by", run.sections_by,
-         "Response the uniform sections (survey page, sections.csv) follow: a layer number (its "
-         "normalised modulus) or 'deflection' (the normalised centre deflection); default the subgrade")
-      ->check([](const std::string& text) {
-        return text == "subgrade" || basinfit::survey::parse_sections_by(text)
-                   ? std::string()
-                   : "expected a layer number or deflection";
-      })
-      ->type_name("LAYER|deflection");
-  app.add_option(
-         "--min-section-length", run.page.min_section_length,
-         "Shortest uniform section on the survey page and in sections.csv, in metres or feet along the "
-         "route (default 0: at least three stations)")
-      ->check(basinfit::cli::finite_number(0, true))
-      ->type_name("LENGTH");
   app.add_option("--station-table", run.station_table_file,
                  "Chainage, lane, GPS position and comment of each test point, from the station table FILE "
                  "of a run folder (CSV: station,chainage,chainage_unit,lane,latitude,longitude,comment); "
@@ -96,36 +81,11 @@ int main(int argc, char** argv) {
             return dir.empty() ? std::string("empty folder name") : std::string();
           })
           ->type_name("DIR");
-  app.add_option(
-         "--load-levels", run.load_levels,
-         "Nominal drop levels for the load check, comma-separated, each with its unit (40kN, 9000lbf, "
-         "9kip, 40000N) or bare in the survey's load unit (N or lbf); a level outside 1 to 350 kN is "
-         "refused; default 26.7, 40.0, 53.4 and 71.2 kN")
-      ->delimiter(',')
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            return basinfit::results::parse_load_level(text)
-                       ? std::string()
-                       : "expected a positive number with an optional unit N, kN, lbf or kip, found '" +
-                             text + "'";
-          },
-          "LOAD"))
-      ->type_name("LIST")
-      ->needs(results);
-  app.add_option("--sensor-precision", run.results.sensor_precision,
-                 "Deflection sensor precision for the uncertainty of the moduli: ABS (microns or mils) plus "
-                 "PERCENT of the reading; default 2 microns plus 0.3 % (a calibrated geophone)")
-      ->delimiter(',')
-      ->expected(2)
-      ->check(basinfit::cli::finite_number(0, true))
-      ->type_name("ABS,PERCENT")
-      ->needs(results);
-  app.add_option("--multistart", run.results.multistart,
-                 "K side fits per drop from seeds spread over the bounds, to flag fits that are not unique; "
-                 "the reported fit stays the same (default 0)")
-      ->check(basinfit::cli::whole_number(0, 1000))
-      ->type_name("K")
-      ->needs(results);
+  // The analysis options every front end shares; three of them only have a meaning with results.
+  basinfit::options::SurveyOptions survey;
+  const auto analysis = basinfit::options::add_to(app, survey, basinfit::options::Program::kEngine);
+  for (const char* flag : {"--load-levels", "--sensor-precision", "--multistart"})
+    analysis.at(flag)->needs(results);
   app.add_flag("--keep-control", run.keep_control,
                "Leave the control file in place, so the same run can be started again");
   app.set_version_flag("--version", std::string("basinfit ") + BASINFIT_VERSION);
@@ -140,12 +100,11 @@ int main(int argc, char** argv) {
     return basinfit::cli::usage_error(app, e, "");
   }
 
-  const std::vector<double>& precision = run.results.sensor_precision;
-  if (precision.size() == 2 && precision[0] <= 0 && precision[1] <= 0) {
-    std::cerr << "--sensor-precision: ABS and PERCENT are both 0: a sensor without any error leaves no "
-                 "uncertainty to give\nRun with --help for more information.\n";
+  if (const auto refusal = basinfit::options::check(survey)) {
+    std::cerr << refusal->option << ": " << refusal->reason << "\nRun with --help for more information.\n";
     return 2;
   }
+  run.analysis = survey.analysis;
   run.command_line.assign(argv, argv + argc);
   // A file that reaches the process's file-size limit is then a failed write, reported with
   // the file's name and the reports cut back to whole stations, instead of a signal that ends

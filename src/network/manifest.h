@@ -5,11 +5,9 @@
 //   source     a run folder holding control.txt, or device files separated by ';' (LTPP tables
 //              may be given as their folder)
 //   structure  the pavement structure file (required for device files)
-// and optional columns, empty meaning the default of the tool named:
-//   import:  format, units, source_units, route, title, skip_seating, seeds, max_iterations,
-//            station_prefix, station_format, section, test_date, lane   (as basinfit-import)
-//   results: load_levels (';'-separated), multistart                    (as basinfit --results)
-//   page:    sections_by, min_section_length                            (as basinfit --html)
+// and optional columns, one for every option a survey can need (options/survey_options.h: how
+// its device files are read, how its run folder is written, what its results analyse), empty
+// meaning the option's default; a list is written with ';' or ','.
 // Relative paths are taken relative to the manifest's folder.  Every value is checked when the
 // manifest is read, so a malformed manifest is refused before any survey runs.
 
@@ -19,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "options/survey_options.h"
+
 namespace basinfit::network {
 
 struct ManifestEntry {
@@ -26,11 +26,10 @@ struct ManifestEntry {
   std::vector<std::filesystem::path> sources;  // absolute
   std::filesystem::path structure;             // absolute, or empty
   bool run_folder = false;                     // the source is a run folder with its control file
-  // The option columns given for this survey, in the order of the option table: (column, value).
-  std::vector<std::pair<std::string, std::string>> options;
+  // The option columns given for this survey, typed, with the text of each.
+  options::SurveyOptions options;
   int row = 0;  // line of the manifest
 
-  const std::string* option(const std::string& column) const;
   // The options as one canonical text ("column=value;..."), part of the survey's resume key.
   std::string options_text() const;
 };
@@ -51,8 +50,5 @@ std::string survey_name_from(std::string_view file_name);
 
 // Throws InputError naming the manifest, the line and the column on any malformed row.
 Manifest read_manifest(const std::filesystem::path& file);
-
-// The names of the option columns, in table order.
-std::vector<std::string> manifest_option_columns();
 
 }  // namespace basinfit::network

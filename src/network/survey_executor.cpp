@@ -20,35 +20,11 @@ namespace {
 
 namespace imp = basinfit::import;
 
-imp::ReaderOptions reader_options(const ManifestEntry& s) {
-  imp::ReaderOptions reader;
-  if (const auto* v = s.option("section")) reader.section = *v;
-  if (const auto* v = s.option("test_date")) reader.test_date = *v;
-  if (const auto* v = s.option("lane")) reader.lane = *v;
-  if (const auto* v = s.option("source_units")) reader.english = *v == "english";
-  return reader;
-}
-
 // Reads the device files of a survey as basinfit-import does.
 imp::SourceSurvey read_source(const ManifestEntry& s) {
-  imp::SurveySource source;
+  imp::SurveySource source{{}, s.options.format, s.options.reader};
   for (const std::filesystem::path& p : s.sources) source.files.push_back(p.string());
-  if (const auto* v = s.option("format")) source.format = imp::parse_format(*v);
-  source.reader = reader_options(s);
   return imp::read_survey(source);
-}
-
-imp::ImportOptions import_options(const ManifestEntry& s) {
-  imp::ImportOptions run;
-  if (const auto* v = s.option("units")) run.english = *v == "english";
-  if (const auto* v = s.option("route")) run.route = *v;
-  if (const auto* v = s.option("title")) run.title = *v;
-  if (const auto* v = s.option("skip_seating")) run.skip_seating = std::stoi(*v);
-  if (const auto* v = s.option("seeds")) run.seed_option = *v == "computed" ? 0 : 1;
-  if (const auto* v = s.option("max_iterations")) run.max_iterations = std::stoi(*v);
-  if (const auto* v = s.option("station_prefix")) run.station_prefix = *v;
-  if (const auto* v = s.option("station_format")) run.plus_notation = *v == "plus";
-  return run;
 }
 
 void copy_input(const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -153,14 +129,8 @@ std::vector<std::string> engine_arguments(const ManifestEntry& s, int jobs, bool
   std::vector<std::string> args = {"--keep-control", imp::kControlName};
   if (station_table) args.insert(args.end(), {"--station-table", imp::kStationTableName});
   args.insert(args.end(), {"--results", ".", "--html", kSurveyPage, "-q", "-j", std::to_string(jobs)});
-  if (const auto* v = s.option("load_levels")) {
-    std::string list = *v;
-    std::replace(list.begin(), list.end(), ';', ',');
-    args.insert(args.end(), {"--load-levels", list});
-  }
-  if (const auto* v = s.option("multistart")) args.insert(args.end(), {"--multistart", *v});
-  if (const auto* v = s.option("sections_by")) args.insert(args.end(), {"--sections-by", *v});
-  if (const auto* v = s.option("min_section_length")) args.insert(args.end(), {"--min-section-length", *v});
+  for (std::string& a : options::arguments(s.options, options::Program::kEngine))
+    args.push_back(std::move(a));
   return args;
 }
 
@@ -178,7 +148,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
     } else {
       const imp::SourceSurvey survey = read_source(s);
       const imp::Structure structure = imp::read_structure(s.structure.string());
-      imp::write_run_folder(folder.string(), imp::assemble_run(survey, structure, import_options(s)), false);
+      imp::write_run_folder(folder.string(), imp::assemble_run(survey, structure, s.options.import), false);
     }
   } catch (const InputError& e) {
     outcome.stage = SurveyStage::kImport;
@@ -202,14 +172,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
   run.window = false;
   run.command_line = {"basinfit"};
   for (std::string& a : engine_arguments(s, jobs, station_table)) run.command_line.push_back(std::move(a));
-  if (const auto* v = s.option("load_levels")) {
-    std::istringstream levels(*v);
-    for (std::string level; std::getline(levels, level, ';');) run.load_levels.emplace_back(imp::trim(level));
-  }
-  // The manifest's values were checked when it was read.
-  if (const auto* v = s.option("multistart")) run.results.multistart = std::stoi(*v);
-  if (const auto* v = s.option("sections_by")) run.sections_by = *v;
-  if (const auto* v = s.option("min_section_length")) run.page.min_section_length = std::stod(*v);
+  run.analysis = s.options.analysis;
   Discard nothing;
   std::ostream no_window(&nothing);  // a batch run has no text window
   run.terminal = &no_window;

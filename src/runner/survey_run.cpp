@@ -37,24 +37,12 @@ int run_here(const SurveyRun& run) {
   survey::SurveyReportOptions survey_options = run.page;
   const results::ResultsAnalysis::Invocation invocation{
       run.command_line, run.jobs, std::chrono::system_clock::now(), std::chrono::steady_clock::now()};
-  if (run.sections_by != "subgrade") {
-    const auto by = survey::parse_sections_by(run.sections_by);
-    if (!by) {
-      errors << "basinfit: sections by '" << run.sections_by << "': expected a layer number or deflection\n";
-      return 2;
-    }
-    survey_options.sections_by = *by;
-  }
-  std::vector<results::LoadLevel> load_levels;
-  for (const std::string& text : run.load_levels) {
-    const auto level = results::parse_load_level(text);
-    if (!level) {
-      errors << "basinfit: load level '" << text << "': expected a positive number with an optional unit N, "
-             << "kN, lbf or kip\n";
-      return 2;
-    }
-    load_levels.push_back(*level);
-  }
+  const AnalysisOptions& analysis_options = run.analysis;
+  results_options.multistart = analysis_options.multistart;
+  results_options.sensor_precision = analysis_options.sensor_precision;
+  survey_options.sections_by = analysis_options.sections_by;
+  survey_options.min_section_length = analysis_options.min_section_length;
+  const std::vector<results::LoadLevel>& load_levels = analysis_options.load_levels;
 
   // The station table is read before anything is touched: a malformed one stops the run here.
   std::optional<results::StationTable> station_table;

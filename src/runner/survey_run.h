@@ -29,6 +29,18 @@ namespace basinfit::runner {
 
 inline constexpr int kCancel = -1;
 
+// What the results tables and the page analyse beyond the engine's reports.
+struct AnalysisOptions {
+  // Nominal drop levels for the load check (a bare number is in the survey's load unit); empty:
+  // 26.7, 40.0, 53.4 and 71.2 kN.
+  std::vector<results::LoadLevel> load_levels;
+  // The response the uniform sections follow; the default, the subgrade's normalised modulus.
+  survey::SectionsBy sections_by;
+  double min_section_length = 0;         // in the survey's chainage unit; 0: at least three stations
+  int multistart = 0;                    // side fits per drop from spread seeds
+  std::vector<double> sensor_precision;  // {absolute, percent}; empty: 2 microns + 0.3 %
+};
+
 struct SurveyRun {
   std::string control_file;
   // When not empty, the run works in this folder: the control file, the files it names, the
@@ -36,11 +48,14 @@ struct SurveyRun {
   // their names are relative, and are recorded as given.
   std::filesystem::path folder;
 
-  results::ResultsOptions results;       // directory empty: no results tables or run record
-  survey::SurveyReportOptions page;      // html_file empty: no page; plot_dir: the basin charts too
-  std::string sections_by = "subgrade";  // a layer number, "deflection" or "subgrade"
-  std::vector<std::string> load_levels;  // as given to --load-levels (each with its unit or bare)
-  std::string station_table_file;        // empty: none
+  // Where the results tables and run record go (directory empty: none), and the station table
+  // they take positions from; the analysis settings come from `analysis`.
+  results::ResultsOptions results;
+  // Where the page goes (html_file empty: no page; plot_dir: the basin charts too); the
+  // sections' settings come from `analysis`.
+  survey::SurveyReportOptions page;
+  AnalysisOptions analysis;
+  std::string station_table_file;  // empty: none
 
   int jobs = 1;  // station workers; 1 runs the stations one after another
   // Workers shared with other runs (an arena of `jobs` threads); null: the run makes its own.

@@ -284,7 +284,11 @@ TEST(NetworkManifest, AMalformedManifestIsRefusedBeforeAnythingRunsNamingRowAndC
       {"name,source,skip_seating\nmetric,metric,two\n",
        "line 2: column 'skip_seating': expected a whole number from 0 to 1000, found 'two'"},
       {"name,source,load_levels\nmetric,metric,40;-1\n",
-       "line 2: column 'load_levels': expected positive numbers"},
+       "line 2: column 'load_levels': expected a positive number with an optional unit N, kN, lbf or kip, "
+       "found '-1'"},
+      // A level with its unit is checked against what a deflectometer drops as basinfit checks it.
+      {"name,source,load_levels\nmetric,metric,40kN;500kN\n",
+       "line 2: column 'load_levels': 500kN is 500 kN, which no deflectometer drops (1 kN to 350 kN)"},
       {"name,source\nmetric,\"metric\n", "line 2: a quoted field is not closed"},
       {"name,source\nmetric,metric,extra\n", "line 2: expected 2 fields as in the header, found 3"},
   };
