@@ -13,7 +13,6 @@
 #include "basinfit_version.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
-#include "runner/interrupts.h"
 #include "network/batch.h"
 #include "network/database.h"
 #include "network/geopackage.h"
@@ -22,6 +21,7 @@
 #include "network/slurm.h"
 #include "option_checks.h"
 #include "run/station_scheduler.h"
+#include "runner/interrupts.h"
 
 namespace {
 
@@ -166,13 +166,13 @@ int main(int argc, char** argv) {
       // A file that reaches the process's file-size limit is a failed write of that survey.
       std::signal(SIGXFSZ, SIG_IGN);
       basinfit::runner::stop_between_stations_on_interrupt();
-      options.stop = &basinfit::runner::stop_signal();
+      options.stop = &basinfit::runner::stop_request();
       net::ImportAndRunExecutor executor;
       const net::BatchSummary summary = net::run_batch(manifest, options, executor);
       std::cerr << summary.line() << "\n";
       // Stopped by a signal: the batch ends by it, so that a calling shell or scheduler sees it.
-      if (summary.stopped && basinfit::runner::stop_signal().load() != 0)
-        basinfit::runner::end_by_signal(basinfit::runner::stop_signal().load());
+      if (const auto signal = basinfit::runner::stop_request().signal_number(); summary.stopped && signal)
+        basinfit::runner::end_by_signal(*signal);
       return summary.failed.empty() ? 0 : 1;
     }
     if (*merge) {

@@ -114,14 +114,14 @@ int main(int argc, char** argv) {
   namespace runner = basinfit::runner;
   if (!run.results.directory.empty() || !run.page.html_file.empty())
     runner::stop_between_stations_on_interrupt();
-  run.stop = &runner::stop_signal();
+  run.stop = &runner::stop_request();
   run.terminal = &std::cout;
   run.errors = &std::cerr;
   basinfit::ProgressDisplay progress(std::cerr);
   if (!quiet && isatty(STDERR_FILENO)) run.progress = &progress;
   const int status = runner::run_survey(run);
   // A run stopped by a signal ends by it, so that a calling shell or script stops too.
-  const int signal = runner::stop_signal().load();
-  if (signal != 0 && status == 128 + signal) runner::end_by_signal(signal);
+  const std::optional<int> signal = runner::stop_request().signal_number();
+  if (signal && status == 128 + *signal) runner::end_by_signal(*signal);
   return status;
 }

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "basinfit_version.h"
-#include "option_checks.h"
 #include "common/file_names.h"
 #include "common/input_error.h"
 #include "common/list_reader.h"
 #include "model/response_model.h"
+#include "option_checks.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include "common/input_error.h"
 #include "option_checks.h"
 #include "run/station_scheduler.h"
+#include "runner/interrupts.h"
 #include "workbench/project.h"
 #include "workbench/run_manager.h"
 #include "workbench/security.h"
@@ -38,12 +41,6 @@ const char* const kDescription =
     "reruns everything done in the browser.  The server listens on 127.0.0.1 only and prints\n"
     "its address with a key; every request must carry the session cookie that address sets.\n"
     "Exit status: 0 after Ctrl-C, 2 usage or file error.";
-
-workbench::Server* running_server = nullptr;
-
-void stop_on_signal(int) {
-  if (running_server) running_server->stop();
-}
 
 // The desktop's browser, when there is a desktop; its output is not ours to show.
 void open_browser(const std::string& url) {
@@ -74,7 +71,8 @@ int main(int argc, char** argv) {
       ->check(basinfit::cli::whole_number(1, 65535))
       ->type_name("P");
   app.add_flag("--no-browser", no_browser, "Print the address only; do not open a browser");
-  app.add_option("--max-upload-mb", upload_mb, "Largest file an upload may bring, in MiB (default and most: 256, what the importer reads)")
+  app.add_option("--max-upload-mb", upload_mb,
+                 "Largest file an upload may bring, in MiB (default and most: 256, what the importer reads)")
       ->check(basinfit::cli::whole_number(1, 256))
       ->type_name("N");
   app.add_option("--max-project-mb", project_mb,
@@ -106,15 +104,24 @@ int main(int argc, char** argv) {
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?key=" + key;
     std::cout << "basinfit-workbench: project " << project.root().string() << "\n" << url << std::endl;
-    running_server = &server;
-    std::signal(SIGINT, stop_on_signal);
-    std::signal(SIGTERM, stop_on_signal);
+    // Ctrl-C or a SIGTERM goes through the engine's interrupt handling: the handler only notes
+    // the request; a thread of ours hears it, stops the run going on after its station and then
+    // the server.
+    basinfit::runner::stop_between_stations_on_interrupt();
+    std::atomic<bool> served{false};
+    std::thread stopper([&] {
+      const basinfit::StopRequest& stop = basinfit::runner::stop_request();
+      while (!served && !stop.requested()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (const auto signal = stop.signal_number()) runs.stop_for_signal(*signal);
+      server.stop();
+    });
     std::signal(SIGPIPE, SIG_IGN);
     // A file that reaches the process's file-size limit is a failed write of that run.
     std::signal(SIGXFSZ, SIG_IGN);
     if (!no_browser) open_browser(url);
     server.listen();
-    running_server = nullptr;
+    served = true;
+    stopper.join();
     std::cerr << "basinfit-workbench: stopped\n";
   } catch (const basinfit::InputError& e) {
     std::cerr << "basinfit-workbench: " << e.what() << "\n";

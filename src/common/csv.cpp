@@ -153,13 +153,16 @@ CsvRow& CsvRow::field(std::string_view raw) {
   // that strips one quote before a formula character gets every field back.
   const bool guarded = !text.empty() && (formula_start(text[0]) ||
                                          (text[0] == '\'' && text.size() > 1 && formula_start(text[1])));
-  return put(guarded ? "'" + text : text, guarded);
+  put(guarded ? "'" + text : text, guarded);
+  values_.back() = text;
+  return *this;
 }
 
 CsvRow& CsvRow::plain(std::string_view text) { return put(text, false); }
 
 CsvRow& CsvRow::put(std::string_view text, bool quoted) {
   separate();
+  values_.emplace_back(text);
   if (!quoted && !needs_quotes(text)) {
     text_ += text;
     return *this;

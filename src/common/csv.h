@@ -74,11 +74,14 @@ class CsvRow {
   CsvRow& number(int value);
   CsvRow& empty();
   const std::string& text() const { return text_; }
+  // Each field's text as given, before quoting and guarding.
+  const std::vector<std::string>& values() const { return values_; }
 
  private:
   void separate();
   CsvRow& put(std::string_view text, bool quoted);
   std::string text_;
+  std::vector<std::string> values_;
   bool first_ = true;
 };
 

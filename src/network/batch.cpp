@@ -22,6 +22,7 @@
 #include "common/replacement_file.h"
 #include "import/structure.h"
 #include "network/database.h"
+#include "network/output_lock.h"
 #include "network/process.h"
 
 namespace basinfit::network {
@@ -139,206 +140,332 @@ void write_shard_plan(const fs::path& out, const Manifest& manifest,
   replace_file(out / "shards" / "plan.json", json.dump(2) + "\n", "shard plan");
 }
 
-BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor) {
-  const std::vector<long> sizes = survey_sizes(manifest);
-  std::vector<std::size_t> selection(manifest.surveys.size());
-  std::iota(selection.begin(), selection.end(), std::size_t{0});
-  if (options.shard) {
-    const auto plan = plan_shards(sizes, options.shard->count);
-    write_shard_plan(options.out, manifest, plan);
-    selection = plan[static_cast<std::size_t>(options.shard->index)];
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point from) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+// The one progress line over the whole batch: surveys and drops done, rate and time left, shown
+// at most four times a second on a terminal.  Workers report drops from their threads and never
+// wait for the line.
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream* out, std::size_t surveys, long drops)
+      : out_(out), surveys_(surveys), drops_(drops), seen_(surveys) {}
+
+  // The drops done of survey `p` so far, counted once however the workers' reports interleave.
+  void drops_done(std::size_t p, long now_done) {
+    long before = seen_[p].load();
+    while (now_done > before && !seen_[p].compare_exchange_weak(before, now_done)) {
+    }
+    if (now_done > before) done_drops_ += now_done - before;
   }
-  fs::create_directories(options.out / "surveys");
-  Database db(database_path(options.out, options.shard));
-  if (options.shard) {
-    nlohmann::json names = nlohmann::json::array();
-    for (std::size_t i : selection) names.push_back(manifest.surveys[i].name);
-    db.set_meta("shard", std::to_string(options.shard->index) + "/" + std::to_string(options.shard->count));
-    db.set_meta("planned", names.dump());
-    db.set_meta("complete", "0");
+  void survey_done(bool failed) {
+    ++done_surveys_;
+    if (failed) ++failed_;
+  }
+  // Clears the line before other output on the same terminal.
+  std::string clear() const { return out_ != nullptr ? "\r\x1b[K" : ""; }
+
+  void show(bool force) {
+    if (out_ == nullptr) return;
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      if (!force) return;
+      lock.lock();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - shown_ < std::chrono::milliseconds(250)) return;
+    shown_ = now;
+    const long drops = done_drops_.load();
+    const double elapsed = seconds_since(started_);
+    std::string line = "\rbasinfit-batch: " + std::to_string(done_surveys_.load()) + "/" +
+                       std::to_string(surveys_) + " surveys, " + std::to_string(failed_.load()) +
+                       " failed, " + std::to_string(drops) + "/" + std::to_string(drops_) + " drops";
+    if (drops > 0 && elapsed > 0.5) {
+      const long left = static_cast<long>(elapsed * static_cast<double>(std::max(0L, drops_ - drops)) /
+                                          static_cast<double>(drops));
+      line += ", " + std::to_string(static_cast<long>(static_cast<double>(drops) / elapsed)) + " drops/s, " +
+              std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") + std::to_string(left % 60) +
+              " left";
+    }
+    *out_ << line << "\x1b[K" << std::flush;
+  }
+  void end() {
+    if (out_ != nullptr && surveys_ > 0) *out_ << "\n";
   }
 
-  BatchSummary summary;
-  summary.surveys = static_cast<int>(selection.size());
+ private:
+  std::ostream* out_;
+  std::size_t surveys_;
+  long drops_;
+  std::vector<std::atomic<long>> seen_;
+  std::atomic<long> done_drops_{0};
+  std::atomic<int> done_surveys_{0}, failed_{0};
+  std::mutex mutex_;  // the terminal line
+  std::chrono::steady_clock::time_point shown_{};
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+// The folder a survey runs in, DIR/surveys/.NAME.partial.PID, and finding what a killed batch
+// left of an earlier attempt at the same survey: the stem followed by digits only, so that the
+// survey "x" never takes the folder of a survey named "x.partial.1".
+std::string partial_stem(const std::string& survey) { return "." + survey + ".partial."; }
+bool partial_of(const std::string& folder_name, const std::string& survey) {
+  const std::string stem = partial_stem(survey);
+  return folder_name.size() > stem.size() && folder_name.compare(0, stem.size(), stem) == 0 &&
+         std::all_of(folder_name.begin() + static_cast<std::ptrdiff_t>(stem.size()), folder_name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// One run of a batch: the surveys to run, the threads that run them side by side, and what
+// each shares with the others -- the database, the summary, the progress line, the folders.
+class BatchRun {
+ public:
+  BatchRun(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor)
+      : manifest_(manifest), options_(options), executor_(executor), sizes_(survey_sizes(manifest)) {}
+
+  BatchSummary run();
+
+ private:
   struct Pending {
     std::size_t index;
     SurveyRecord record;
   };
-  std::vector<Pending> pending;
-  for (std::size_t i : selection) {
-    const ManifestEntry& s = manifest.surveys[i];
-    SurveyRecord record = describe(s, executor);
+  std::vector<std::size_t> selection();
+  void select_pending(Database& db, const std::vector<std::size_t>& selection);
+  void work();
+  void run_one(std::size_t p);
+  SurveyOutcome execute(std::size_t p, const fs::path& partial);
+  fs::path fresh_partial_folder(const std::string& survey);
+  void load_results(const fs::path& folder, SurveyRecord& record, std::vector<LoadedTable>& tables);
+  void record(const std::string& survey, const SurveyRecord& record, const std::vector<LoadedTable>& tables,
+              double survey_seconds, double database_seconds);
+  bool stop_requested() const { return options_.stop != nullptr && options_.stop->requested(); }
+
+  const Manifest& manifest_;
+  const BatchOptions& options_;
+  SurveyExecutor& executor_;
+  const std::vector<long> sizes_;
+  std::vector<Pending> pending_;
+  int jobs_ = 1;
+  tbb::task_arena* pool_ = nullptr;
+  std::unique_ptr<ProgressLine> progress_;
+  std::atomic<std::size_t> next_{0};
+
+  std::mutex database_mutex_;  // the database and the summary
+  Database* db_ = nullptr;
+  BatchSummary summary_;
+  std::exception_ptr fault_;
+  std::mutex folders_mutex_;  // clearing and creating folders under DIR/surveys/
+};
+
+std::vector<std::size_t> BatchRun::selection() {
+  std::vector<std::size_t> chosen(manifest_.surveys.size());
+  std::iota(chosen.begin(), chosen.end(), std::size_t{0});
+  if (options_.shard) {
+    const auto plan = plan_shards(sizes_, options_.shard->count);
+    write_shard_plan(options_.out, manifest_, plan);
+    chosen = plan[static_cast<std::size_t>(options_.shard->index)];
+  }
+  return chosen;
+}
+
+// The surveys of the selection not recorded with the same inputs, options and engine, the
+// biggest first, so that the last to finish are small ones.
+void BatchRun::select_pending(Database& db, const std::vector<std::size_t>& chosen) {
+  for (std::size_t i : chosen) {
+    const ManifestEntry& s = manifest_.surveys[i];
+    SurveyRecord record = describe(s, executor_);
     const auto recorded = db.recorded(s.name);
     std::error_code ec;
     if (recorded && recorded->status == SurveyStatus::kOk && recorded->input_key == record.input_key &&
-        fs::is_directory(options.out / "surveys" / s.name, ec)) {
-      ++summary.skipped;
+        fs::is_directory(options_.out / "surveys" / s.name, ec)) {
+      ++summary_.skipped;
       continue;
     }
-    pending.push_back({i, std::move(record)});
+    pending_.push_back({i, std::move(record)});
   }
-  // The biggest surveys first, so that the last to finish are small ones.
-  std::stable_sort(pending.begin(), pending.end(),
-                   [&](const Pending& a, const Pending& b) { return sizes[a.index] > sizes[b.index]; });
+  std::stable_sort(pending_.begin(), pending_.end(),
+                   [&](const Pending& a, const Pending& b) { return sizes_[a.index] > sizes_[b.index]; });
+}
+
+BatchSummary BatchRun::run() {
+  fs::create_directories(options_.out / "surveys");
+  // One program at a time writes these results; a second one would take the first one's folders.
+  std::optional<OutputLock> lock;
+  if (!options_.output_locked) {
+    const fs::path database = database_path(options_.out, options_.shard);
+    fs::create_directories(database.parent_path());
+    lock = OutputLock::try_take(database);
+    if (!lock)
+      throw InputError(
+          OutputLock::file_of(database).string(), 0,
+          "another program is writing these results now (a batch or a workbench); wait for it to "
+          "end",
+          InputError::Kind::kFileSystem);
+  }
+  const std::vector<std::size_t> chosen = selection();
+  Database db(database_path(options_.out, options_.shard));
+  db_ = &db;
+  if (options_.shard) {
+    nlohmann::json names = nlohmann::json::array();
+    for (std::size_t i : chosen) names.push_back(manifest_.surveys[i].name);
+    db.set_meta("shard", std::to_string(options_.shard->index) + "/" + std::to_string(options_.shard->count));
+    db.set_meta("planned", names.dump());
+    db.set_meta("complete", "0");
+  }
+  summary_.surveys = static_cast<int>(chosen.size());
+  select_pending(db, chosen);
 
   // One pool of workers for every station of every survey.  Each survey has a thread of its own
   // that reads its files and writes its outputs in survey order while the pool computes its
   // stations; twice as many surveys as workers run side by side, so that a survey waiting on a
   // chain of seeds or writing its page leaves no worker idle.  With one worker, one survey runs
   // at a time on its own thread, serially, as `basinfit -j 1` would.
-  const int jobs = std::max(1, options.jobs);
-  const int side_by_side = std::max(1, std::min(jobs == 1 ? 1 : 2 * jobs, static_cast<int>(pending.size())));
+  jobs_ = std::max(1, options_.jobs);
+  const int side_by_side =
+      std::max(1, std::min(jobs_ == 1 ? 1 : 2 * jobs_, static_cast<int>(pending_.size())));
   tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
-                                  static_cast<std::size_t>(jobs) + 1);
-  tbb::task_arena pool(jobs, 0);
+                                  static_cast<std::size_t>(jobs_) + 1);
+  tbb::task_arena pool(jobs_, 0);
+  pool_ = &pool;
+  long total_drops = 0;
+  for (const Pending& p : pending_) total_drops += sizes_[p.index];
+  progress_ = std::make_unique<ProgressLine>(options_.progress, pending_.size(), total_drops);
 
   const auto started = std::chrono::steady_clock::now();
   const double processor_at_start = process_processor_seconds();
-  const auto seconds_since = [](std::chrono::steady_clock::time_point from) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-  };
-  long total_drops = 0;
-  for (const Pending& p : pending) total_drops += sizes[p.index];
-  std::atomic<long> drops_done{0};
-  std::vector<std::atomic<long>> seen(pending.size());
-  std::mutex mutex;  // the database, the summary and the progress line
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr fault;
-  int done = 0;
-  std::chrono::steady_clock::time_point shown{};
-  // The progress line over the whole batch: surveys and drops done, rate and time left.  Shown
-  // at most four times a second; a worker never waits for it.
-  const auto show = [&](bool force) {
-    std::unique_lock lock(mutex, std::try_to_lock);
-    if (!options.progress || (!lock.owns_lock() && !force)) return;
-    if (!lock.owns_lock()) lock.lock();
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - shown < std::chrono::milliseconds(250)) return;
-    shown = now;
-    const long drops = drops_done.load();
-    const double elapsed = seconds_since(started);
-    std::string line = "\rbasinfit-batch: " + std::to_string(done) + "/" + std::to_string(pending.size()) +
-                       " surveys, " + std::to_string(summary.failed.size()) + " failed, " +
-                       std::to_string(drops) + "/" + std::to_string(total_drops) + " drops";
-    if (drops > 0 && elapsed > 0.5) {
-      const long left = static_cast<long>(elapsed * static_cast<double>(std::max(0L, total_drops - drops)) /
-                                          static_cast<double>(drops));
-      line += ", " + std::to_string(static_cast<long>(static_cast<double>(drops) / elapsed)) + " drops/s, " +
-              std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") + std::to_string(left % 60) +
-              " left";
-    }
-    *options.progress << line << "\x1b[K" << std::flush;
-  };
-  // Drops done of one survey, counted once however the workers' reports interleave.
-  const auto count_drops = [&](std::size_t p, long now_done) {
-    long before = seen[p].load();
-    while (now_done > before && !seen[p].compare_exchange_weak(before, now_done)) {
-    }
-    if (now_done > before) drops_done += now_done - before;
-  };
-  const auto work = [&] {
-    for (std::size_t p = next++; p < pending.size(); p = next++) {
-      // Stopped: no further survey starts (the summary says so once every thread has ended).
-      if (options.stop != nullptr && options.stop->load() != 0) break;
-      const ManifestEntry& s = manifest.surveys[pending[p].index];
-      SurveyRecord record = pending[p].record;
-      try {
-        // A folder of this process's own; what a killed batch left of an earlier attempt is
-        // removed here.
-        const std::string stem = "." + s.name + ".partial.";
-        {
-          std::lock_guard lock(mutex);  // another survey's thread may be creating its own folder
-          for (const auto& entry : fs::directory_iterator(options.out / "surveys"))
-            if (entry.path().filename().string().rfind(stem, 0) == 0) fs::remove_all(entry.path());
-        }
-        const fs::path partial = options.out / "surveys" / (stem + std::to_string(::getpid()));
-        fs::create_directories(partial);
-        record.started_at = utc_now();
-        ExecutionControl control;
-        control.pool = &pool;
-        control.stop = options.stop;
-        control.progress = [&, p](const SurveyProgress& progress) {
-          count_drops(p, progress.drops_done);
-          if (options.on_progress) options.on_progress(s.name, progress);
-          show(false);
-        };
-        if (options.on_message)
-          control.message = [&](const std::string& line) { options.on_message(s.name, line); };
-        const auto survey_started = std::chrono::steady_clock::now();
-        const SurveyOutcome outcome = executor.execute(s, partial, jobs, control);
-        const double survey_seconds = seconds_since(survey_started);
-        // The database's cost as processor time of this thread: wall time would also count the
-        // moments the thread waits for a core the station workers hold.
-        const double loading = thread_processor_seconds();
-        std::vector<LoadedTable> tables;
-        record.status = outcome.ok ? SurveyStatus::kOk : SurveyStatus::kFailed;
-        record.stage = outcome.stage;
-        record.exit_status = outcome.exit_status;
-        record.message = outcome.message;
-        record.route = outcome.route;
-        if (outcome.ok) {
-          try {
-            tables = read_result_tables(partial);
-            for (const LoadedTable& t : tables) {
-              if (t.table->table == "stations") record.stations = static_cast<int>(t.rows.size());
-              if (t.table->table == "drops") record.drops = static_cast<int>(t.rows.size());
-            }
-          } catch (const InputError& e) {
-            tables.clear();
-            record.status = SurveyStatus::kFailed;
-            record.stage = SurveyStage::kLoad;
-            record.message = e.what();
-          }
-        }
-        double database = thread_processor_seconds() - loading;
-        move_into_place(partial, options.out / "surveys" / s.name);
-        record.finished_at = utc_now();
-        {
-          std::lock_guard lock(mutex);
-          const double writing = thread_processor_seconds();
-          db.record_survey(record, tables);
-          database += thread_processor_seconds() - writing;
-          summary.database_seconds += database;
-          ++summary.ran;
-          if (record.status != SurveyStatus::kOk) summary.failed.emplace_back(s.name, record.message);
-          ++done;
-          if (options.verbose)
-            *options.verbose << (options.progress ? "\r\x1b[K" : "") << "basinfit-batch: " << s.name << ": "
-                             << to_text(record.status) << ", " << record.stations << " stations, "
-                             << record.drops << " drops, " << std::fixed << std::setprecision(2)
-                             << survey_seconds << " s, database " << database << " s\n";
-        }
-        count_drops(p, sizes[pending[p].index]);
-        show(true);
-      } catch (...) {
-        std::lock_guard lock(mutex);
-        if (!fault) fault = std::current_exception();
-        next = pending.size();
-      }
-    }
-  };
   std::vector<std::thread> threads;
-  for (int t = 0; t < side_by_side; ++t) threads.emplace_back(work);
+  for (int t = 0; t < side_by_side; ++t) threads.emplace_back([this] { work(); });
   for (std::thread& t : threads) t.join();
-  if (options.progress && !pending.empty()) *options.progress << "\n";
-  summary.seconds = seconds_since(started);
-  summary.processor_seconds = process_processor_seconds() - processor_at_start;
-  if (options.stop != nullptr && options.stop->load() != 0) summary.stopped = true;
-  if (options.verbose)
-    *options.verbose << "basinfit-batch: " << std::fixed << std::setprecision(2) << summary.seconds
-                     << " s in all, " << summary.processor_seconds
-                     << " s of processor time, of which the database " << summary.database_seconds << " s ("
-                     << std::setprecision(1)
-                     << (summary.processor_seconds > 0
-                             ? 100.0 * summary.database_seconds / summary.processor_seconds
-                             : 0.0)
-                     << " %)\n";
-  if (fault) std::rethrow_exception(fault);
+  progress_->end();
+  summary_.seconds = seconds_since(started);
+  summary_.processor_seconds = process_processor_seconds() - processor_at_start;
+  summary_.stopped = stop_requested();
+  if (options_.verbose)
+    *options_.verbose << "basinfit-batch: " << std::fixed << std::setprecision(2) << summary_.seconds
+                      << " s in all, " << summary_.processor_seconds
+                      << " s of processor time, of which the database " << summary_.database_seconds << " s ("
+                      << std::setprecision(1)
+                      << (summary_.processor_seconds > 0
+                              ? 100.0 * summary_.database_seconds / summary_.processor_seconds
+                              : 0.0)
+                      << " %)\n";
+  if (fault_) std::rethrow_exception(fault_);
+  if (options_.shard && !summary_.stopped) db.set_meta("complete", "1");
+  return summary_;
+}
 
-  // Surveys skipped as done may still have failed earlier only if their key changed, which
-  // reruns them; the failures to report are this run's.
-  if (options.shard && !summary.stopped) db.set_meta("complete", "1");
-  return summary;
+void BatchRun::work() {
+  for (std::size_t p = next_++; p < pending_.size(); p = next_++) {
+    // Stopped: no further survey starts (the summary says so once every thread has ended).
+    if (stop_requested()) break;
+    try {
+      run_one(p);
+    } catch (...) {
+      std::lock_guard lock(database_mutex_);
+      if (!fault_) fault_ = std::current_exception();
+      next_ = pending_.size();
+    }
+  }
+}
+
+fs::path BatchRun::fresh_partial_folder(const std::string& survey) {
+  std::lock_guard lock(folders_mutex_);
+  for (const auto& entry : fs::directory_iterator(options_.out / "surveys"))
+    if (partial_of(entry.path().filename().string(), survey)) fs::remove_all(entry.path());
+  const fs::path partial = options_.out / "surveys" / (partial_stem(survey) + std::to_string(::getpid()));
+  fs::create_directories(partial);
+  return partial;
+}
+
+SurveyOutcome BatchRun::execute(std::size_t p, const fs::path& partial) {
+  const ManifestEntry& s = manifest_.surveys[pending_[p].index];
+  ExecutionControl control;
+  control.pool = pool_;
+  control.stop = options_.stop;
+  control.progress = [this, p, &s](const SurveyProgress& progress) {
+    progress_->drops_done(p, progress.drops_done);
+    if (options_.on_progress) options_.on_progress(s.name, progress);
+    progress_->show(false);
+  };
+  if (options_.on_message)
+    control.message = [this, &s](const std::string& line) { options_.on_message(s.name, line); };
+  if (options_.on_station)
+    control.station = [this, &s](const results::StationRow& row) { options_.on_station(s.name, row); };
+  return executor_.execute(s, partial, jobs_, control);
+}
+
+// The results tables of a survey that ran, read for the database; a table that cannot be read
+// makes the survey a failure at loading.
+void BatchRun::load_results(const fs::path& folder, SurveyRecord& record, std::vector<LoadedTable>& tables) {
+  try {
+    tables = read_result_tables(folder);
+    for (const LoadedTable& t : tables) {
+      if (t.table->table == "stations") record.stations = static_cast<int>(t.rows.size());
+      if (t.table->table == "drops") record.drops = static_cast<int>(t.rows.size());
+    }
+  } catch (const InputError& e) {
+    tables.clear();
+    record.status = SurveyStatus::kFailed;
+    record.stage = SurveyStage::kLoad;
+    record.message = e.what();
+  }
+}
+
+void BatchRun::run_one(std::size_t p) {
+  const ManifestEntry& s = manifest_.surveys[pending_[p].index];
+  SurveyRecord record = pending_[p].record;
+  const fs::path partial = fresh_partial_folder(s.name);
+  record.started_at = utc_now();
+  const auto survey_started = std::chrono::steady_clock::now();
+  const SurveyOutcome outcome = execute(p, partial);
+  const double survey_seconds = seconds_since(survey_started);
+  // The database's cost as processor time of this thread: wall time would also count the
+  // moments the thread waits for a core the station workers hold.
+  const double loading = thread_processor_seconds();
+  record.status = outcome.ok                                               ? SurveyStatus::kOk
+                  : options_.stop != nullptr && options_.stop->cancelled() ? SurveyStatus::kCancelled
+                                                                           : SurveyStatus::kFailed;
+  record.stage = outcome.stage;
+  record.exit_status = outcome.exit_status;
+  record.message = outcome.message;
+  record.route = outcome.route;
+  std::vector<LoadedTable> tables;
+  if (outcome.ok) load_results(partial, record, tables);
+  const double database = thread_processor_seconds() - loading;
+  move_into_place(partial, options_.out / "surveys" / s.name);
+  record.finished_at = utc_now();
+  this->record(s.name, record, tables, survey_seconds, database);
+  progress_->drops_done(p, sizes_[pending_[p].index]);
+  progress_->show(true);
+}
+
+void BatchRun::record(const std::string& survey, const SurveyRecord& record,
+                      const std::vector<LoadedTable>& tables, double survey_seconds,
+                      double database_seconds) {
+  std::lock_guard lock(database_mutex_);
+  const double writing = thread_processor_seconds();
+  db_->record_survey(record, tables);
+  database_seconds += thread_processor_seconds() - writing;
+  summary_.database_seconds += database_seconds;
+  ++summary_.ran;
+  const bool failed = record.status != SurveyStatus::kOk;
+  if (failed) summary_.failed.emplace_back(survey, record.message);
+  progress_->survey_done(failed);
+  if (options_.verbose)
+    *options_.verbose << progress_->clear() << "basinfit-batch: " << survey << ": " << to_text(record.status)
+                      << ", " << record.stations << " stations, " << record.drops << " drops, " << std::fixed
+                      << std::setprecision(2) << survey_seconds << " s, database " << database_seconds
+                      << " s\n";
+}
+
+}  // namespace
+
+BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor) {
+  return BatchRun(manifest, options, executor).run();
 }
 
 MergeOutcome merge_shards(const fs::path& out) {

@@ -2,7 +2,6 @@
 // A batch over a network's manifest: surveys side by side, each into its own folder under
 // DIR/surveys/ and into one results database; shards for a cluster and their merge.
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -12,6 +11,7 @@
 
 #include "network/manifest.h"
 #include "network/survey_executor.h"
+#include "run/stop_request.h"
 
 namespace basinfit::network {
 
@@ -30,9 +30,15 @@ struct BatchOptions {
   // and engine say (from the survey's thread).
   std::function<void(const std::string& survey, const SurveyProgress&)> on_progress;
   std::function<void(const std::string& survey, const std::string& line)> on_message;
-  // Non-zero: no further survey starts, and those running end after the station in hand (they are
-  // recorded failed, so that the next run takes them again).  See runner::SurveyRun::stop.
-  const std::atomic<int>* stop = nullptr;
+  // Each finished station of each survey as its row of stations.csv (from the survey's thread).
+  std::function<void(const std::string& survey, const results::StationRow& row)> on_station;
+  // Once requested, no further survey starts, and those running end after the station in hand
+  // (recorded cancelled for a cancel, failed for a signal; the next run takes them again).  See
+  // runner::SurveyRun::stop.
+  const StopRequest* stop = nullptr;
+  // The caller holds the output's lock (an OutputLock of the database); else the batch takes it
+  // and refuses to run while another program holds it.
+  bool output_locked = false;
 };
 
 struct BatchSummary {

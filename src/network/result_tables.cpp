@@ -2,9 +2,9 @@
 
 #include <set>
 
+#include "common/csv.h"
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "common/csv.h"
 
 namespace basinfit::network {
 namespace {

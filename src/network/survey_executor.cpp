@@ -180,6 +180,7 @@ SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::f
   ProgressRelay progress(control.progress);
   if (control.progress) run.progress = &progress;
   run.stop = control.stop;
+  run.on_station = control.station;
 
   const int status = runner::run_survey(run);
   errors.flush();

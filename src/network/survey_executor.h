@@ -4,7 +4,6 @@
 
 #include <tbb/task_arena.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -12,6 +11,8 @@
 
 #include "network/manifest.h"
 #include "network/survey_status.h"
+#include "results/results_analysis.h"
+#include "run/stop_request.h"
 
 namespace basinfit::network {
 
@@ -37,8 +38,10 @@ struct ExecutionControl {
   // Each line the importer or the engine says (notes, warnings, the reason of a failure), as it
   // is said, from the survey's own thread.
   std::function<void(const std::string&)> message;
-  // Non-zero ends the survey after the station in hand (see runner::SurveyRun::stop).
-  const std::atomic<int>* stop = nullptr;
+  // Each finished station as its row of stations.csv, in survey order, from the survey's thread.
+  std::function<void(const results::StationRow&)> station;
+  // A request ends the survey after the station in hand (see runner::SurveyRun::stop).
+  const StopRequest* stop = nullptr;
   // Workers shared by every survey of the process; null: the survey's engine makes its own.
   tbb::task_arena* pool = nullptr;
 };

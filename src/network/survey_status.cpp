@@ -8,9 +8,10 @@ namespace basinfit::network {
 namespace {
 
 // Each value with its word, once: both directions walk the same table.
-constexpr std::array<std::pair<SurveyStatus, std::string_view>, 2> kStatusWords{{
+constexpr std::array<std::pair<SurveyStatus, std::string_view>, 3> kStatusWords{{
     {SurveyStatus::kOk, "ok"},
     {SurveyStatus::kFailed, "failed"},
+    {SurveyStatus::kCancelled, "cancelled"},
 }};
 
 constexpr std::array<std::pair<SurveyStage, std::string_view>, 4> kStageWords{{

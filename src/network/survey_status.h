@@ -10,8 +10,9 @@
 namespace basinfit::network {
 
 enum class SurveyStatus {
-  kOk,      // backcalculated, its results tables loaded
-  kFailed,  // refused or ended early: the stage says where
+  kOk,         // backcalculated, its results tables loaded
+  kFailed,     // refused or ended early: the stage says where
+  kCancelled,  // stopped by its caller (the workbench's Cancel) after a station
 };
 
 enum class SurveyStage {
@@ -21,7 +22,7 @@ enum class SurveyStage {
   kLoad,    // a results table the engine wrote could not be read
 };
 
-// "ok", "failed".
+// "ok", "failed", "cancelled".
 std::string to_text(SurveyStatus status);
 // "", "import", "engine", "load".
 std::string to_text(SurveyStage stage);

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include "common/csv.h"
 #include "common/file_names.h"
 #include "report/report_words.h"
-#include "common/csv.h"
 #include "results/multistart.h"
 #include "results/normalisation.h"
 #include "run/station_loop.h"
@@ -278,6 +278,7 @@ void ResultsAnalysis::open(const EngineUnits& units) {
 void ResultsAnalysis::begin(const RunState& state) {
   const RunSettings& s = state.settings;
   settings_ = s;
+  stations_columns_ = stations_columns(s);
   limits_ = CheckLimits::for_units(s.metric());
   if (!options_.load_levels.empty()) limits_.load_levels = options_.load_levels;
   precision_ = SensorPrecision::for_units(s.metric());
@@ -305,9 +306,10 @@ void ResultsAnalysis::record(const RunState& state, std::unique_ptr<Result> resu
   if (analysed == nullptr) return;
   StationRecord& station = analysed->record;
   station.sequence = static_cast<int>(counts_.stations) + 1;
+  const CsvRow row = stations_row(station);
   if (drops_) {
     try {
-      write_station(station);
+      write_station(station, row);
     } catch (const InputError&) {
       failed_ = true;
       throw;
@@ -315,6 +317,8 @@ void ResultsAnalysis::record(const RunState& state, std::unique_ptr<Result> resu
   }
   counts_.add(station);
   for (const Listener& listener : listeners_) listener(station);
+  for (const RowListener& listener : row_listeners_)
+    listener(StationRow{stations_columns_, row.values(), station});
 }
 
 void ResultsAnalysis::write_headers(const RunSettings& s) {
@@ -344,46 +348,12 @@ void ResultsAnalysis::write_headers(const RunSettings& s) {
                               "measured_" + u.deflection, "calculated_" + u.deflection, "weight",
                               "weighted_residual"});
 
-  std::vector<std::string> stations = {"station", "station_no", "line", "drops"};
-  for (int j = 1; j <= layers - 1; ++j) stations.push_back("H" + std::to_string(j) + "_" + u.length);
-  stations.push_back("temperature1_" + u.temperature);
-  stations.push_back("temperature2_" + u.temperature);
-  stations.push_back("pavement_temperature_F");
-  stations.push_back("temperature_factor");
-  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_mean_" + u.modulus));
-  stations.push_back("E1_adjusted_mean_" + u.modulus);
-  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_norm_" + u.modulus));
-  stations.push_back("E1_adjusted_norm_" + u.modulus);
-  stations.push_back("average_rms_percent");
-  for (int j = 2; j <= layers; ++j) {
-    const std::string layer = "_L" + std::to_string(j);
-    stations.push_back("K1" + layer + "_" + u.modulus);
-    stations.push_back("K2" + layer);
-    stations.push_back("R2" + layer);
-    stations.push_back("soil_type" + layer);
-  }
-  stations.push_back("normalisation");
-  stations.push_back("normalisation_note");
-  for (int j = 2; j <= layers; ++j) stations.push_back("coefficient_of_determination_L" + std::to_string(j));
-  stations.push_back("implausible_law_layers");
-  for (int j = 2; j <= layers; ++j) stations.push_back("law_note_L" + std::to_string(j));
-  // From a station table: the position along the route in the run's length unit, and the lane
-  // and GPS position where the table gives them.
-  if (const StationTable* table = options_.station_table) {
-    stations.push_back(std::string("chainage_") + (s.metric() ? "m" : "ft"));
-    if (table->any_lane()) stations.push_back("lane");
-    if (table->any_position()) {
-      stations.push_back("latitude");
-      stations.push_back("longitude");
-    }
-  }
-  CsvTable(*stations_).header(stations);
+  CsvTable(*stations_).header(stations_columns_);
   for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
 }
 
-void ResultsAnalysis::write_station(const StationRecord& station) {
+void ResultsAnalysis::write_station(const StationRecord& station, const CsvRow& stations_row) {
   const auto layers = static_cast<std::size_t>(station.layer_count);
-  const StationStatistics& stats = station.statistics;
   CsvTable drops(*drops_), sensors(*sensors_), stations(*stations_);
   for (const DropRecord& drop : station.drops) {
     CsvRow row;
@@ -438,6 +408,53 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
     }
   }
 
+  stations.row(stations_row);
+  // A station reaches the tables whole, so an interrupted run leaves complete rows only.
+  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
+}
+
+std::vector<std::string> ResultsAnalysis::stations_columns(const RunSettings& s) const {
+  const Units u(s.metric());
+  const int layers = s.layer_count;
+  std::vector<std::string> stations = {"station", "station_no", "line", "drops"};
+  for (int j = 1; j <= layers - 1; ++j) stations.push_back("H" + std::to_string(j) + "_" + u.length);
+  stations.push_back("temperature1_" + u.temperature);
+  stations.push_back("temperature2_" + u.temperature);
+  stations.push_back("pavement_temperature_F");
+  stations.push_back("temperature_factor");
+  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_mean_" + u.modulus));
+  stations.push_back("E1_adjusted_mean_" + u.modulus);
+  for (int j = 1; j <= layers; ++j) stations.push_back(layer_column(j, "_norm_" + u.modulus));
+  stations.push_back("E1_adjusted_norm_" + u.modulus);
+  stations.push_back("average_rms_percent");
+  for (int j = 2; j <= layers; ++j) {
+    const std::string layer = "_L" + std::to_string(j);
+    stations.push_back("K1" + layer + "_" + u.modulus);
+    stations.push_back("K2" + layer);
+    stations.push_back("R2" + layer);
+    stations.push_back("soil_type" + layer);
+  }
+  stations.push_back("normalisation");
+  stations.push_back("normalisation_note");
+  for (int j = 2; j <= layers; ++j) stations.push_back("coefficient_of_determination_L" + std::to_string(j));
+  stations.push_back("implausible_law_layers");
+  for (int j = 2; j <= layers; ++j) stations.push_back("law_note_L" + std::to_string(j));
+  // From a station table: the position along the route in the run's length unit, and the lane
+  // and GPS position where the table gives them.
+  if (const StationTable* table = options_.station_table) {
+    stations.push_back(std::string("chainage_") + (s.metric() ? "m" : "ft"));
+    if (table->any_lane()) stations.push_back("lane");
+    if (table->any_position()) {
+      stations.push_back("latitude");
+      stations.push_back("longitude");
+    }
+  }
+  return stations;
+}
+
+CsvRow ResultsAnalysis::stations_row(const StationRecord& station) const {
+  const auto layers = static_cast<std::size_t>(station.layer_count);
+  const StationStatistics& stats = station.statistics;
   CsvRow row;
   row.field(station.id)
       .number(station.sequence)
@@ -491,9 +508,7 @@ void ResultsAnalysis::write_station(const StationRecord& station) {
                                   point != nullptr ? point->longitude : std::nullopt})
         degrees ? row.number(*degrees) : row.empty();
   }
-  stations.row(row);
-  // A station reaches the tables whole, so an interrupted run leaves complete rows only.
-  for (OutputFile* file : {drops_.get(), sensors_.get(), stations_.get()}) file->flush();
+  return row;
 }
 
 int ResultsAnalysis::close_tables(int status, std::ostream& errors) {
@@ -543,14 +558,14 @@ int ResultsAnalysis::finish(const Invocation& invocation, int status, std::ostre
     run.settings = settings_;
     nlohmann::json levels = nlohmann::json::array();
     for (const double level : limits_.load_levels) levels.push_back(level);
-    run.options = {{"results_directory", options_.directory},
-                   {"load_levels", levels},
-                   {"sensor_precision",
-                    {{"absolute", precision_.absolute}, {"relative_percent", precision_.relative * 100.0}}},
-                   {"multistart", options_.multistart},
-                   {"station_table", options_.station_table != nullptr
-                                         ? nlohmann::json(options_.station_table->file())
-                                         : nlohmann::json(nullptr)}};
+    run.options = {
+        {"results_directory", options_.directory},
+        {"load_levels", levels},
+        {"sensor_precision",
+         {{"absolute", precision_.absolute}, {"relative_percent", precision_.relative * 100.0}}},
+        {"multistart", options_.multistart},
+        {"station_table", options_.station_table != nullptr ? nlohmann::json(options_.station_table->file())
+                                                            : nlohmann::json(nullptr)}};
     if (sections_) run.options["sections"] = sections;
     run.counts = counts_;
     run_record_->truncate();

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/csv.h"
 #include "common/output_file.h"
 #include "results/data_checks.h"
 #include "results/records.h"
@@ -74,13 +75,24 @@ inline constexpr const char* kRunRecordFile = "run.json";
 StationRecord analyse_station(const RunState& state, const CheckLimits& limits,
                               const SensorPrecision& precision, int multistart);
 
+// A finished station as stations.csv holds it: the table's columns and the station's values as
+// text, beside the record they were written from.
+struct StationRow {
+  const std::vector<std::string>& columns;
+  const std::vector<std::string>& values;
+  const StationRecord& record;
+};
+
 class ResultsAnalysis : public StationAnalysis {
  public:
   using Listener = std::function<void(const StationRecord&)>;
+  using RowListener = std::function<void(const StationRow&)>;
   explicit ResultsAnalysis(ResultsOptions options);
   ~ResultsAnalysis() override;
 
   void add_listener(Listener listener) { listeners_.push_back(std::move(listener)); }
+  // Hears each station as its row of stations.csv, in survey order, with or without the files.
+  void add_row_listener(RowListener listener) { row_listeners_.push_back(std::move(listener)); }
   // The writer of sections.csv, called once the run is over with the open file (after the last
   // station was recorded); it returns the sectioning settings for run.json.  Set before
   // `open_files`, which then opens sections.csv with the other tables.
@@ -125,12 +137,16 @@ class ResultsAnalysis : public StationAnalysis {
 
  private:
   void write_headers(const RunSettings& settings);
-  void write_station(const StationRecord& station);
+  std::vector<std::string> stations_columns(const RunSettings& settings) const;
+  CsvRow stations_row(const StationRecord& station) const;
+  void write_station(const StationRecord& station, const CsvRow& stations_row);
 
   ResultsOptions options_;
   CheckLimits limits_;
   SensorPrecision precision_;
   std::vector<Listener> listeners_;
+  std::vector<RowListener> row_listeners_;
+  std::vector<std::string> stations_columns_;
   SectionsWriter sections_writer_;
   std::unique_ptr<OutputFile> drops_, sensors_, stations_, run_record_, sections_;
   std::vector<RecordedFile> inputs_;

@@ -131,12 +131,13 @@ std::unique_ptr<StationAnalysis::Result> StopOnSignal::analyse(const RunState& s
 
 void StopOnSignal::record(const RunState& state, std::unique_ptr<Result> result) {
   (void)result;
-  const int signal = signal_.load();
-  if (signal == 0) return;
+  if (!stop_.requested()) return;
   const std::string& id = state.station.id;
   const auto end = id.find_last_not_of(' ');
-  const char* cause = signal == SIGTERM ? "interrupted (SIGTERM)"
+  const std::optional<int> signal = stop_.signal_number();
+  const char* cause = signal == SIGTERM  ? "interrupted (SIGTERM)"
                       : signal == SIGINT ? "interrupted (SIGINT)"
+                      : signal           ? "interrupted"
                                          : "cancelled";
   throw InputError("", 0,
                    std::string(cause) + ": the run stopped after station " +
@@ -275,7 +276,8 @@ int run_control_file(const EngineOptions& options, const ComputationsFactory& co
     RunState state;
     Driver driver(state, messages, *computations, *reports, options.clock);
     driver.on_warning([&](const std::string& warning) { write_diagnostic(options.errors, warning); });
-    if (options.jobs > 1) driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer, options.pool});
+    if (options.jobs > 1)
+      driver.run_in_parallel(ParallelRun{options.jobs, wiring.make, wiring.observer, options.pool});
     driver.report_progress(progress);
     driver.analyse_stations(wiring.analysis);
     const DriverEnd end = driver.run({&*standard_values, &*general_data, &*deflections});

@@ -17,6 +17,7 @@
 #include "common/output_file.h"
 #include "common/record_format.h"
 #include "run/station_loop.h"
+#include "run/stop_request.h"
 
 namespace basinfit {
 
@@ -92,18 +93,18 @@ struct EngineOptions {
   bool digest_inputs = false;
 };
 
-// A station analysis that ends the run between two stations once `signal` holds a signal
-// number (set by an interrupt handler): after the station just recorded, it throws an
-// InputError of kind kInterrupted, so the reports, the results and the page all end with
-// that station.  Add it last, after every analysis that records a station.
+// A station analysis that ends the run between two stations once `stop` is requested: after
+// the station just recorded, it throws an InputError of kind kInterrupted naming the cause, so
+// the reports, the results and the page all end with that station.  Add it last, after every
+// analysis that records a station.
 class StopOnSignal : public StationAnalysis {
  public:
-  explicit StopOnSignal(const std::atomic<int>& signal) : signal_(signal) {}
+  explicit StopOnSignal(const StopRequest& stop) : stop_(stop) {}
   std::unique_ptr<Result> analyse(const RunState& state) const override;
   void record(const RunState& state, std::unique_ptr<Result> result) override;
 
  private:
-  const std::atomic<int>& signal_;
+  const StopRequest& stop_;
 };
 
 // Runs the engine from its control file.  Returns the exit status: 0 normal end, 1 input error, 2 file-system

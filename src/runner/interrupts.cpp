@@ -6,14 +6,13 @@
 namespace basinfit::runner {
 namespace {
 
-std::atomic<int> requested{0};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+StopRequest requested;
 
-extern "C" void request_stop(int signal) { requested.store(signal); }
+extern "C" void request_stop(int signal) { requested.signal(signal); }
 
 }  // namespace
 
-const std::atomic<int>& stop_signal() { return requested; }
+StopRequest& stop_request() { return requested; }
 
 void stop_between_stations_on_interrupt() {
   struct sigaction action {};

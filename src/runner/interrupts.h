@@ -3,13 +3,15 @@
 // end the runs after the station in hand, so that every output ends with the same station; a
 // second signal ends the process at once.
 
-#include <atomic>
+#include "run/stop_request.h"
 
 namespace basinfit::runner {
 
-// The signal that asked the process to stop (SIGINT or SIGTERM), 0 before any; give it to
-// SurveyRun::stop (or a batch's stop flag).  Set only by the handler.
-const std::atomic<int>& stop_signal();
+// The process's stop request: set by the handler with the signal that asked the process to stop
+// (SIGINT or SIGTERM); give it to SurveyRun::stop (or a batch's stop).  A program that also stops
+// for other reasons (a server asked to shut down) requests it here too, so there is one way to
+// stop.
+StopRequest& stop_request();
 
 // Installs the handler for SIGINT and SIGTERM (reset after its first signal, so a second one
 // ends the process).  A signal the caller ignores (a job started in the background by a shell)

@@ -122,6 +122,7 @@ int run_here(const SurveyRun& run) {
         analysis->add_listener([&sections](const results::StationRecord& s) { sections->add(s); });
         if (sections_collector) analyses.add(sections_collector.get());
       }
+      if (run.on_station) analysis->add_row_listener(run.on_station);
       analysis->open(units);
       analyses.add(analysis.get());
     }
@@ -185,9 +186,8 @@ int run_here(const SurveyRun& run) {
   options.keep_control = run.keep_control;
   options.progress = run.progress;
   int status = run_control_file(options, computations, make_report_writer);
-  // Stopped by a signal: the status says which, as a shell reports it.
-  if (status == 130 && run.stop != nullptr && run.stop->load() > 0 && run.stop->load() < 65)
-    status = 128 + run.stop->load();
+  // Stopped: the status says by what, as a shell reports a signal.
+  if (status == 130 && run.stop != nullptr && run.stop->requested()) status = run.stop->exit_status();
   // The record is written last, with the status the run ends with.
   if (analysis) status = analysis->close_tables(status, errors);
   if (survey) status = survey->finish(status, errors);

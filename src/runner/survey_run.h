@@ -15,7 +15,6 @@
 
 #include <tbb/task_arena.h>
 
-#include <atomic>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -23,11 +22,10 @@
 
 #include "results/results_analysis.h"
 #include "run/station_loop.h"
+#include "run/stop_request.h"
 #include "survey/survey_report.h"
 
 namespace basinfit::runner {
-
-inline constexpr int kCancel = -1;
 
 // What the results tables and the page analyse beyond the engine's reports.
 struct AnalysisOptions {
@@ -67,17 +65,20 @@ struct SurveyRun {
   std::ostream* errors = nullptr;    // diagnostics (standard error)
   // A batch-mode run reports each drop and station here (a progress line or a callback).
   ProgressCounter* progress = nullptr;
-  // Non-zero ends the run after the station in hand; every output then ends with that station.
-  // A signal number (SIGINT, SIGTERM) ends it with 128 + the number, as a shell reports it; any
-  // other value (kCancel) is a cancel, with status 130.  Only with results or a page: a run
-  // without them has nothing to keep whole.
-  const std::atomic<int>* stop = nullptr;
+  // Each finished station as its row of stations.csv, in survey order, on the run's own thread
+  // (only with results or a page).
+  results::ResultsAnalysis::RowListener on_station;
+  // A request ends the run after the station in hand; every output then ends with that station,
+  // and the run ends with the request's status (128 + the signal, or kCancelledStatus for a
+  // cancel).  Only with results or a page: a run without them has nothing to keep whole.
+  const StopRequest* stop = nullptr;
   // A windowed run shows each basin in a graphics window and keeps it on screen until closed.
   bool window = true;
 };
 
 // Runs one survey; returns the exit status: 0 success, 1 input error, 2 usage or file-system
-// error, 128 + signal or 130 when stopped through `stop`.  Every failure has written one message to `errors`.
+// error, 128 + signal or kCancelledStatus (130) when stopped through `stop`.  Every failure has written one
+// message to `errors`.
 int run_survey(const SurveyRun& run);
 
 }  // namespace basinfit::runner

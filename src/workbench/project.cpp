@@ -79,8 +79,6 @@ std::string first10(const std::string& id) {
   return s;
 }
 
-ProjectError refused(const InputError& e) { return ProjectError(422, e.what()); }
-
 }  // namespace
 
 StructureText structure_text(const Json& form) {
@@ -254,11 +252,11 @@ std::string Project::add_survey(const std::string& file_name) {
   std::lock_guard lock(mutex_);
   const auto safe = safe_file_name(file_name);
   if (!safe || *safe != file_name)
-    throw ProjectError(400, "not a file name of the project's inputs: " + file_name);
+    throw Error(Error::Kind::kBadRequest, "not a file name of the project's inputs: " + file_name);
   const fs::path file = inputs() / *safe;
   std::error_code ec;
   if (!fs::is_regular_file(fs::symlink_status(file, ec)))
-    throw ProjectError(404, "inputs/" + *safe + " is not a file of the project");
+    throw Error(Error::Kind::kNotFound, "inputs/" + *safe + " is not a file of the project");
   Manifest m = read_rows();
   for (const Row& row : m.rows)
     if (cell(m, row, "source") == "inputs/" + *safe) return cell(m, row, "name");
@@ -286,10 +284,11 @@ std::string Project::add_survey(const std::string& file_name) {
 imp::SourceSurvey Project::read_survey(const std::string& survey) const {
   const Manifest m = read_rows();
   const auto row = find_row(m, survey);
-  if (!row) throw ProjectError(404, "no run named '" + survey + "' in " + manifest_file().string());
+  if (!row)
+    throw Error(Error::Kind::kNotFound, "no run named '" + survey + "' in " + manifest_file().string());
   const std::string source = cell(m, m.rows[*row], "source");
   if (source.find(';') != std::string::npos || source.rfind(std::string("inputs/") + kRunsFolder, 0) == 0)
-    throw ProjectError(422, "'" + survey + "' is not a survey of one device file");
+    throw Error(Error::Kind::kRefused, "'" + survey + "' is not a survey of one device file");
   try {
     return read_device_file(root_ / source);
   } catch (const InputError& e) {
@@ -387,7 +386,7 @@ Json Project::structure_form(const std::string& run) const {
   std::lock_guard lock(mutex_);
   const Manifest m = read_rows();
   const auto row = find_row(m, run);
-  if (!row) throw ProjectError(404, "no run named '" + run + "'");
+  if (!row) throw Error(Error::Kind::kNotFound, "no run named '" + run + "'");
   const std::string structure = cell(m, m.rows[*row], "structure");
   std::error_code ec;
   if (!structure.empty() && fs::exists(root_ / structure, ec)) {
@@ -437,23 +436,22 @@ Json Project::check_structure(const Json& form, const std::string& survey) const
       result["group"] = "structure";
       result["index"] = 0;
     }
-  } catch (const ProjectError&) {
-    throw;
   }
   return result;
 }
 
 void Project::save_structure(const std::string& survey, const Json& form) {
   const Json check = check_structure(form, "");
-  if (!check["ok"].get<bool>()) throw ProjectError(422, "structure: " + check["message"].get<std::string>());
+  if (!check["ok"].get<bool>())
+    throw Error(Error::Kind::kRefused, "structure: " + check["message"].get<std::string>());
   std::lock_guard lock(mutex_);
   const Manifest m = read_rows();
   const auto row = find_row(m, survey);
-  if (!row) throw ProjectError(404, "no run named '" + survey + "'");
+  if (!row) throw Error(Error::Kind::kNotFound, "no run named '" + survey + "'");
   const std::string structure = cell(m, m.rows[*row], "structure");
   if (structure.rfind("inputs/", 0) != 0 || structure.find("..") != std::string::npos)
-    throw ProjectError(409, "the structure of '" + survey + "' is " + structure +
-                                ", outside the workbench's inputs; edit it there");
+    throw Error(Error::Kind::kConflict, "the structure of '" + survey + "' is " + structure +
+                                            ", outside the workbench's inputs; edit it there");
   replace_file(root_ / structure,
                "# Pavement structure written by basinfit-workbench\n" + structure_text(form).text,
                "structure file");
@@ -462,7 +460,8 @@ void Project::save_structure(const std::string& survey, const Json& form) {
 std::string Project::create_whatif(const std::string& survey, const Json& request) {
   const Json form = request.value("structure", Json::object());
   const Json check = check_structure(form, "");
-  if (!check["ok"].get<bool>()) throw ProjectError(422, "structure: " + check["message"].get<std::string>());
+  if (!check["ok"].get<bool>())
+    throw Error(Error::Kind::kRefused, "structure: " + check["message"].get<std::string>());
   std::lock_guard lock(mutex_);
   imp::SourceSurvey source = read_survey(survey);
   const std::vector<std::string> ids = station_identifiers(source);
@@ -485,11 +484,11 @@ std::string Project::create_whatif(const std::string& survey, const Json& reques
     }
     kept.push_back(std::move(st));
   }
-  if (kept.empty()) throw ProjectError(422, "no station of '" + survey + "' is selected");
+  if (kept.empty()) throw Error(Error::Kind::kRefused, "no station of '" + survey + "' is selected");
   source.stations = std::move(kept);
 
   Manifest m = read_rows();
-  if (!find_row(m, survey)) throw ProjectError(404, "no run named '" + survey + "'");
+  if (!find_row(m, survey)) throw Error(Error::Kind::kNotFound, "no run named '" + survey + "'");
   std::string name;
   for (int k = 1; name.empty() || find_row(m, name); ++k) name = survey + ".w" + std::to_string(k);
   const fs::path runs = inputs() / kRunsFolder;
@@ -530,7 +529,7 @@ std::pair<long, long> Project::run_size(const std::string& run) const {
   std::lock_guard lock(mutex_);
   const Manifest m = read_rows();
   const auto row = find_row(m, run);
-  if (!row) throw ProjectError(404, "no run named '" + run + "'");
+  if (!row) throw Error(Error::Kind::kNotFound, "no run named '" + run + "'");
   const std::string source = cell(m, m.rows[*row], "source");
   long stations = 0, drops = 0;
   try {

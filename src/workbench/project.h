@@ -20,18 +20,12 @@
 
 #include "import/structure.h"
 #include "import/survey.h"
+#include "workbench/error.h"
 
 namespace basinfit::workbench {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
-
-// A refusal the engineer can act on: the message names the file, the line and what was
-// expected, as the importer words it.  `status` is the HTTP status it answers with.
-struct ProjectError : std::runtime_error {
-  ProjectError(int status, const std::string& message) : std::runtime_error(message), status(status) {}
-  int status;
-};
 
 class Project {
  public:

@@ -1,22 +1,21 @@
 #pragma once
-// One run of a project at a time, in the background, watched as it goes.  The run is the
-// batch over the run's own manifest row, so its outputs and database rows are exactly those of
-// `basinfit-batch run`.  Progress is a numbered list of events (start, each station as the
-// engine finishes it, the engine's messages, the end) kept for the whole run, so a browser that
-// reconnects asks for the events after the last one it saw and misses nothing.
+// One run of a project at a time, in the background, heard as it goes.  The run is the batch over
+// the run's own manifest row, so its outputs and database rows are exactly those of
+// `basinfit-batch run`.  What the page hears of it is a numbered list of events -- start, progress,
+// each station as the engine finishes it, the engine's messages, the end -- kept for the whole
+// run, so a browser that reconnects asks for the events after the last one it saw and misses
+// nothing.
 
-#include <sys/types.h>
-
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "network/output_lock.h"
+#include "run/stop_request.h"
 #include "workbench/project.h"
 
 namespace basinfit::workbench {
@@ -35,30 +34,35 @@ class RunManager {
   RunManager(const RunManager&) = delete;
   RunManager& operator=(const RunManager&) = delete;
 
-  // Starts `run` (a manifest row).  Nothing when it started, else why not: a run of this
-  // project going on, here or in another workbench on the same folder.
-  std::optional<std::string> start(const std::string& run);
-  // Asks the run going on to stop; false when none is going on.
+  // Starts `run` (a manifest row).  Throws Error (kConflict) while a run of this project goes on,
+  // here or in another program on the same project.
+  void start(const std::string& run);
+  // Asks the run going on to stop after its station in hand (recorded cancelled); false when none
+  // is going on.
   bool cancel();
+  // The process is asked to end by `signal`: the run going on stops as for that signal.
+  void stop_for_signal(int signal);
   Json state() const;
   // The events numbered above `after`, waiting up to `wait` for one when there is none yet.
   std::vector<RunEvent> events_after(long after, std::chrono::milliseconds wait) const;
 
  private:
   void work(std::string run, long stations, long drops, std::chrono::steady_clock::time_point started);
+  Json run_batch(const std::string& run, long stations, long drops,
+                 std::chrono::steady_clock::time_point started);
   void emit(const std::string& event, const Json& data);
 
   Project& project_;
   int jobs_;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // the events and the run's state
   mutable std::condition_variable changed_;
   std::vector<RunEvent> events_;
   long next_id_ = 1;
   bool running_ = false;
   std::string current_;
   std::thread thread_;
-  std::atomic<int> stop_{0};  // the batch's stop flag: non-zero ends the run after the station in hand
-  int lock_fd_ = -1;
+  StopRequest stop_;
+  std::optional<network::OutputLock> lock_;  // the project's results, held while a run goes on
 };
 
 }  // namespace basinfit::workbench

@@ -35,13 +35,32 @@ void send_json(httplib::Response& res, const Json& body, int status = 200) {
   res.set_content(body.dump(), "application/json; charset=utf-8");
 }
 
+// The one place where a failure becomes an HTTP status.
+int http_status(Error::Kind kind) {
+  switch (kind) {
+    case Error::Kind::kBadRequest:
+      return 400;
+    case Error::Kind::kNotFound:
+      return 404;
+    case Error::Kind::kConflict:
+      return 409;
+    case Error::Kind::kTooLarge:
+      return 413;
+    case Error::Kind::kRefused:
+      return 422;
+    case Error::Kind::kFailed:
+      break;
+  }
+  return 500;
+}
+
 void send_error(httplib::Response& res, int status, const std::string& message) {
   send_json(res, {{"error", message}}, status);
 }
 
 Json body_json(const httplib::Request& req) {
   Json body = Json::parse(req.body, nullptr, false);
-  if (!body.is_object()) throw ProjectError(400, "expected a JSON object in the request body");
+  if (!body.is_object()) throw Error(Error::Kind::kBadRequest, "expected a JSON object in the request body");
   return body;
 }
 
@@ -76,7 +95,7 @@ class UploadFile {
   explicit UploadFile(const fs::path& folder)
       : path_(folder / (".upload." + new_session_secret().substr(0, 16) + ".part")) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw ProjectError(500, "inputs/ is not writable");
+    if (fd_ < 0) throw Error(Error::Kind::kFailed, "inputs/ is not writable");
   }
   ~UploadFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -98,7 +117,7 @@ class UploadFile {
   std::string keep(const fs::path& folder, const std::string& name) {
     if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
       fd_ = -1;
-      throw ProjectError(500, "the upload could not be written");
+      throw Error(Error::Kind::kFailed, "the upload could not be written");
     }
     fd_ = -1;
     const auto dot = name.rfind('.');
@@ -109,7 +128,7 @@ class UploadFile {
       if (::link(path_.c_str(), (folder / candidate).c_str()) == 0) return candidate;
       if (errno != EEXIST) break;
     }
-    throw ProjectError(500, "the upload could not be given a name in inputs/");
+    throw Error(Error::Kind::kFailed, "the upload could not be given a name in inputs/");
   }
 
  private:
@@ -173,10 +192,10 @@ struct Server::Impl {
   void guarded(httplib::Response& res, F&& f) {
     try {
       f();
-    } catch (const ProjectError& e) {
-      send_error(res, e.status, e.what());
+    } catch (const Error& e) {
+      send_error(res, http_status(e.kind()), e.what());
     } catch (const InputError& e) {
-      send_error(res, 422, e.what());
+      send_error(res, http_status(refused(e).kind()), e.what());
     } catch (const std::exception& e) {
       send_error(res, 500, e.what());
     }
@@ -206,7 +225,8 @@ struct Server::Impl {
     guarded(res, [&] {
       const auto name = safe_file_name(req.get_param_value("name"));
       if (!name)
-        throw ProjectError(400, "the file name '" + req.get_param_value("name") + "' cannot be used");
+        throw Error(Error::Kind::kBadRequest,
+                    "the file name '" + req.get_param_value("name") + "' cannot be used");
       std::lock_guard lock(upload_mutex);
       const std::uintmax_t used = project.input_bytes();
       const std::uintmax_t room = std::min(
@@ -219,16 +239,16 @@ struct Server::Impl {
         return true;
       });
       if (too_large)
-        throw ProjectError(413,
-                           "the upload is larger than " +
-                               std::string(room < options.max_upload_bytes ? "the room left in the project ("
-                                                                           : "the limit per file (") +
-                               std::to_string(room) + " bytes); see --max-upload-mb and --max-project-mb");
-      if (failed) throw ProjectError(500, "the upload could not be written to inputs/");
+        throw Error(Error::Kind::kTooLarge,
+                    "the upload is larger than " +
+                        std::string(room < options.max_upload_bytes ? "the room left in the project ("
+                                                                    : "the limit per file (") +
+                        std::to_string(room) + " bytes); see --max-upload-mb and --max-project-mb");
+      if (failed) throw Error(Error::Kind::kFailed, "the upload could not be written to inputs/");
       // A client that went away mid-body leaves no file: only a whole upload gets a name.
       if (!complete || (req.has_header("Content-Length") &&
                         std::to_string(file.bytes()) != req.get_header_value("Content-Length")))
-        throw ProjectError(400, "the upload ended before its last byte; nothing was kept");
+        throw Error(Error::Kind::kBadRequest, "the upload ended before its last byte; nothing was kept");
       const std::string kept = file.keep(project.inputs(), *name);
       send_json(res, {{"file", kept}, {"bytes", file.bytes()}}, 201);
     });
@@ -275,11 +295,11 @@ struct Server::Impl {
   void results(const httplib::Request& req, httplib::Response& res) {
     guarded(res, [&] {
       const std::string run = req.get_param_value("run");
-      if (!network::is_survey_name(run)) throw ProjectError(400, "expected a run name");
+      if (!network::is_survey_name(run)) throw Error(Error::Kind::kBadRequest, "expected a run name");
       const fs::path db = project.database_file();
       Json out;
       const Json record = query_rows(db, "SELECT * FROM surveys WHERE survey = ?1", {run});
-      if (record.empty()) throw ProjectError(404, "'" + run + "' has not run yet");
+      if (record.empty()) throw Error(Error::Kind::kNotFound, "'" + run + "' has not run yet");
       out["record"] = record[0];
       for (const char* table : {"stations", "drops", "sensors", "sections"})
         out[table] =
@@ -347,13 +367,13 @@ struct Server::Impl {
       guarded(res, [&] {
         const Json body = body_json(req);
         if (runs.state()["running"].get<bool>())
-          throw ProjectError(409, "a run of this project is going on (" +
-                                      runs.state()["run"].get<std::string>() +
-                                      "); wait for it to end or cancel it");
+          throw Error(Error::Kind::kConflict, "a run of this project is going on (" +
+                                                  runs.state()["run"].get<std::string>() +
+                                                  "); wait for it to end or cancel it");
         std::string run = body.value("run", std::string());
         if (body.contains("whatif"))
           run = project.create_whatif(body.value("survey", std::string()), body["whatif"]);
-        if (const auto refusal = runs.start(run)) throw ProjectError(409, *refusal);
+        runs.start(run);
         send_json(res, {{"run", run}, {"state", runs.state()}}, 202);
       });
     });
@@ -367,7 +387,7 @@ struct Server::Impl {
     http.Get("/api/files", [this](const httplib::Request& req, httplib::Response& res) {
       guarded(res, [&] {
         const std::string run = req.get_param_value("run");
-        if (!network::is_survey_name(run)) throw ProjectError(400, "expected a run name");
+        if (!network::is_survey_name(run)) throw Error(Error::Kind::kBadRequest, "expected a run name");
         Json files = Json::array();
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(project.out() / "surveys" / run, ec))
@@ -390,7 +410,8 @@ struct Server::Impl {
     http.Get("/download/results.sqlite", [this](const httplib::Request&, httplib::Response& res) {
       guarded(res, [&] {
         std::error_code ec;
-        if (!fs::exists(project.database_file(), ec)) throw ProjectError(404, "nothing has run yet");
+        if (!fs::exists(project.database_file(), ec))
+          throw Error(Error::Kind::kNotFound, "nothing has run yet");
         const fs::path copy = project.out() / (".download." + new_session_secret().substr(0, 16) + ".sqlite");
         copy_database(project.database_file(), copy);
         serve_file(copy, "results.sqlite", false, res);

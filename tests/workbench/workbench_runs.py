@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The workbench's runs checked against independent oracles: the import page's flags against the
 engine's own drops.csv; a what-if run folder against basinfit-import run by hand on the same
-stations; the progress stream re-joined after the run; a cancelled run recorded failed and taken
+stations; the progress stream re-joined after the run; a cancelled run recorded cancelled and taken
 again by basinfit-batch.
 
     workbench_runs.py BUILD_APPS_DIR SOURCE_DIR
@@ -176,9 +176,10 @@ with tempfile.TemporaryDirectory() as top:
         workbench.events(started["state"]["last_event"] - 1, until="station")
         cancel = workbench.json("POST", "/api/cancel", {})[1]
         end = workbench.events(started["state"]["last_event"] - 1)[-1]["data"]
-        check("cancel: the run ends cancelled, recorded failed, with no result rows",
-              cancel["cancelled"] and end["status"] == "cancelled" and end["record"]["status"] == "failed"
-              and end["record"]["stations"] == 0, str(end.get("record")))
+        # A cancel is no failure and no signal: recorded as cancelled, with the documented status 130.
+        check("cancel: the run ends cancelled, recorded cancelled (status 130), with no result rows",
+              cancel["cancelled"] and end["status"] == "cancelled" and end["record"]["status"] == "cancelled"
+              and end["record"]["exit_status"] == 130 and end["record"]["stations"] == 0, str(end.get("record")))
         batch = subprocess.run([os.path.join(apps, "basinfit-batch"), "run", os.path.join(project, "manifest.csv"),
                                 "--out", os.path.join(project, "out"), "-j", "2"], capture_output=True, text=True)
         check("basinfit-batch then reruns only the cancelled survey",
