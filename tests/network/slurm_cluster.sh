@@ -69,15 +69,30 @@ setpriv --reuid=munge --regid=munge --init-groups munged -F --socket="$socket" -
 pids+=($!)
 wait_for "[ -S '$socket' ]" 20 || fail "munged did not start"
 
-# Slurm on ports of its own, so another cluster on this machine is left alone.
-port=$(( 20000 + RANDOM % 20000 ))
+# Slurm on ports of its own, so another cluster on this machine is left alone and never reached:
+# two TCP ports that nothing listens on, as the kernel hands them out (held together, so they
+# differ), with the munge socket and key above and the state, spool, pid and log files in the
+# temporary folder.  Nothing here uses a fixed port, the system's munge socket or its key.  A
+# port taken by someone else between the choice and slurmctld's start makes a daemon exit: then
+# two fresh ports are taken, up to three times.
+free_ports() {
+  python3 -c '
+import socket
+held = []
+for _ in range(2):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("", 0))
+    held.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in held))'
+}
 mkdir -p "$work/slurm/state" "$work/slurm/spool"
 export SLURM_CONF="$work/slurm/slurm.conf"
-cat >"$SLURM_CONF" <<CONF
+write_conf() {
+  cat >"$SLURM_CONF" <<CONF
 ClusterName=basinfit-test
 SlurmctldHost=localhost
-SlurmctldPort=$port
-SlurmdPort=$(( port + 1 ))
+SlurmctldPort=$1
+SlurmdPort=$2
 SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
@@ -99,11 +114,25 @@ ReturnToService=2
 NodeName=localhost NodeAddr=127.0.0.1 CPUs=2 RealMemory=1000 State=UNKNOWN
 PartitionName=debug Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 CONF
-slurmctld -D -c >/dev/null 2>&1 &
-pids+=($!)
-slurmd -D -N localhost >/dev/null 2>&1 &
-pids+=($!)
-wait_for "sinfo -h -o %t 2>/dev/null | grep -q idle" 60 || fail "the node did not come up"
+}
+started=0
+for attempt in 1 2 3; do
+  read -r ctld_port slurmd_port < <(free_ports) || fail "no free ports"
+  write_conf "$ctld_port" "$slurmd_port"
+  slurmctld -D -c >/dev/null 2>&1 &
+  ctld=$!
+  slurmd -D -N localhost >/dev/null 2>&1 &
+  slurmd_pid=$!
+  pids+=("$ctld" "$slurmd_pid")
+  if wait_for "sinfo -h -o %t 2>/dev/null | grep -q idle" 60; then started=1; break; fi
+  # A daemon that could not bind its port has exited; any other failure is not one to retry.
+  if kill -0 "$ctld" 2>/dev/null && kill -0 "$slurmd_pid" 2>/dev/null; then break; fi
+  echo "ports $ctld_port and $slurmd_port: a daemon exited (attempt $attempt); taking two others"
+  kill "$ctld" "$slurmd_pid" 2>/dev/null
+  wait "$ctld" "$slurmd_pid" 2>/dev/null
+done
+[ "$started" -eq 1 ] || fail "the node did not come up"
+echo "cluster on ports $ctld_port (slurmctld) and $slurmd_port (slurmd), munge socket $socket"
 
 # Waits (bounded) until no job of the given ids is pending, running or completing.
 wait_jobs() {

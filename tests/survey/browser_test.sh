@@ -6,8 +6,11 @@
 #     unfolding the first row works (checked by a probe script added to a copy of the page,
 #     which also records any error event or console.error into the DOM);
 #   - a screenshot is not blank: many distinct colours and the layer colour of the profile;
-#   - printing to PDF works, the PDF's text holds the route title, and its first page already
-#     holds the modulus profile.
+#   - printing to PDF works on Letter (the browser's default) and on A4, the PDF's text holds the
+#     route title, and check_print.py finds what the engineer needs on paper from the PDF's
+#     structure: every section heading on the page of its section's start, the modulus profile
+#     whole on the first page, the text in the fonts the page names (Liberation, embedded) and no
+#     other, so that the print is the same on every machine with those fonts.
 # Usage: browser_test.sh BASINFIT SOURCE_DIR
 set -euo pipefail
 basinfit="$1"
@@ -95,15 +98,25 @@ colours=$(convert shot.png -format %k info:)
 layer_pixels=$(convert shot.png -format %c histogram:info:- | awk '/#0072B2/ {sum += $1} END {print sum + 0}')
 [ "$layer_pixels" -ge 200 ] || fail "the profile is not drawn ($layer_pixels pixels of the first layer colour)"
 
-# 4. Print to PDF.
-browser --no-pdf-header-footer --print-to-pdf="$work/page.pdf" "file://$work/page.html" >/dev/null 2>&1 ||
-  fail "printing to PDF failed"
-[ -s page.pdf ] || fail "no PDF"
+# 4. Print to PDF, on the browser's default paper (Letter) and on A4.
+python3 - "$work/page.html" "$work/page-a4.html" <<'PY'
+import sys
+page = open(sys.argv[1], encoding="utf-8").read()
+assert page.count("</style>") >= 1
+open(sys.argv[2], "w", encoding="utf-8").write(page.replace("</style>", "@page{size:A4}</style>", 1))
+PY
+for paper in letter a4; do
+  html="$work/page.html"
+  [ "$paper" = a4 ] && html="$work/page-a4.html"
+  browser --no-pdf-header-footer --print-to-pdf="$work/page-$paper.pdf" "file://$html" >/dev/null 2>&1 ||
+    fail "printing to PDF ($paper) failed"
+  [ -s "page-$paper.pdf" ] || fail "no PDF ($paper)"
+  python3 "$source_dir/tests/survey/check_print.py" "$html" "page-$paper.pdf" ||
+    fail "the page printed on $paper paper does not hold together (above)"
+done
 route=$(sed -n 1p "$example/deflections.dat" | sed 's/[[:space:]]*$//')
-pdftotext page.pdf page.txt
+pdftotext page-letter.pdf page.txt
 grep -qF "$route" page.txt || fail "the PDF does not hold the route title '$route'"
-# The first printed page carries the modulus profile rather than ending half empty before it.
-pdftotext -f 1 -l 1 page.pdf page1.txt
-grep -q "Normalised modulus" page1.txt || fail "the first printed page does not reach the modulus profile"
+pages=$(pdfinfo page-letter.pdf | awk '/^Pages:/ {print $2}')
 
-echo "browser test: $rows station rows, $section_rows section rows, $colours colours, PDF with the route title"
+echo "browser test: $rows station rows, $section_rows section rows, $colours colours, $pages printed pages (Letter)"

@@ -213,6 +213,25 @@ TEST(SurveyPage, AStoppedRunSaysWhereItStopped) {
   EXPECT_EQ(checker_messages(empty, "--stations 0 --stopped"), "");
 }
 
+// The style sheet and script are the files of web/survey/ as they are, built into the program:
+// read here from the source tree, they must appear in the page whole, each exactly once, final
+// newline included (an embedding that dropped or added a byte would show here first).
+TEST(SurveyPage, CarriesTheStyleAndScriptOfWebSurveyByteForByte) {
+  const auto source = [](const char* name) {
+    std::ifstream in(fs::path(BASINFIT_SOURCE_DIR) / "web" / "survey" / name, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  const std::string style = source("page.css"), script = source("page.js");
+  ASSERT_FALSE(style.empty());
+  ASSERT_FALSE(script.empty());
+  const std::string html = render_page(three_segment_page(), subgrade_sections(), RunEnd{});
+  EXPECT_EQ(count(html, "<style>\n" + style + "</style>"), 1);
+  EXPECT_EQ(count(html, "<script>\n" + script + "</script>\n</body></html>\n"), 1);
+  EXPECT_TRUE(html.ends_with(script + "</script>\n</body></html>\n"));
+}
+
 TEST(SurveyPageFile, WritesWholeRefusesKeptFilesAndNamesTheFileOnFailure) {
   const fs::path folder = fs::temp_directory_path() / ("survey_file_" + std::to_string(getpid()));
   fs::create_directories(folder);
