@@ -1,30 +1,28 @@
 #pragma once
 // A workbench project is a network folder that basinfit-batch runs as well:
 //
-//   PROJECT/manifest.csv          one row per run (the batch manifest)
+//   PROJECT/manifest.csv          one row per run (the batch manifest), with its options
 //   PROJECT/inputs/               uploaded device files and each survey's structure file
 //   PROJECT/inputs/runs/          what-if runs: a run folder, its structure and its description
 //   PROJECT/out/                  the batch output: surveys/NAME/..., results.sqlite
 //
-// A survey is a manifest row whose source is a device file; a what-if run is a row NAME.wK whose
-// source is a run folder the importer wrote from that survey's device file with only some
-// stations, some drops left out or another structure.  Nothing here is kept anywhere else, so
-// `basinfit-batch run PROJECT/manifest.csv --out PROJECT/out` reruns every run.
+// A survey is a manifest row whose source is a device file; a what-if run is a row whose source is
+// a run folder under inputs/runs/ (whatif.h).  Nothing here is kept anywhere else, so
+// `basinfit-batch run PROJECT/manifest.csv --out PROJECT/out` reruns every run.  Failures are
+// workbench Errors (error.h).
 
 #include <filesystem>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "import/structure.h"
 #include "import/survey.h"
+#include "options/survey_options.h"
 #include "workbench/error.h"
+#include "workbench/project_manifest.h"
 
 namespace basinfit::workbench {
 
-namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 class Project {
@@ -35,10 +33,11 @@ class Project {
   const fs::path& root() const { return root_; }
   fs::path inputs() const { return root_ / "inputs"; }
   fs::path out() const { return root_ / "out"; }
-  fs::path manifest_file() const { return root_ / "manifest.csv"; }
+  fs::path manifest_file() const { return manifest_.file(); }
   fs::path database_file() const { return out() / "results.sqlite"; }
 
-  // Every manifest row with what the results database records of it.
+  // Every manifest row with what the results database records of it: name, source, structure,
+  // kind ("survey" or "what-if"), the survey it belongs to, a what-if's description, the record.
   Json runs() const;
   // The files of inputs/ with their sizes, and the bytes the project's inputs take.
   Json input_files() const;
@@ -48,53 +47,41 @@ class Project {
   // structure file inputs/NAME.structure.csv (written by save_structure).  Returns the name.
   std::string add_survey(const std::string& file_name);
 
-  // The survey's device file read by the importer's readers, before any fit: its stations along
-  // the chainage and every drop with its basin and the raw-data flags the engine would raise.
+  // The options a survey's row gives ({key: text}), and new ones for it: each value checked by the
+  // options' one validator before the row changes; an empty text takes the option away.
+  Json survey_options(const std::string& survey) const;
+  void set_survey_options(const std::string& survey, const Json& values);
+
+  // The survey's device file read with its options, before any fit (survey_preview.h).
   Json preview(const std::string& survey) const;
 
-  // The structure of a survey (or a what-if run) as the form shows it; a form of three layers
-  // when none is saved yet.
+  // The structure of a survey (or a what-if run) as the form shows it; the default form when none
+  // is saved yet (with "saved": false).
   Json structure_form(const std::string& run) const;
-  // Checks a form with the importer's structure reader: {"ok", "message", "group", "index"}
-  // naming the form row the message belongs to, and for a survey the thickness range that
-  // covers each station ("coverage", -1 for none).
+  // Checks a form with the importer's structure reader (structure_form.h), and for a survey the
+  // thickness range that covers each station ("coverage", -1 for none).
   Json check_structure(const Json& form, const std::string& survey) const;
-  // Writes the survey's structure file (under a temporary name, then renamed) once it reads.
+  // Writes the survey's structure file once it reads.
   void save_structure(const std::string& survey, const Json& form);
 
   // A what-if run of `survey`: {"stations": [identifiers] (empty: all), "left_out":
-  // {identifier: [drop sequence numbers]}, "structure": form}.  Writes its run folder and
-  // structure and adds its manifest row; returns its name.
+  // {identifier: [drop sequence numbers]}, "structure": form, "note": text}.  Writes its files and
+  // adds its manifest row; returns its name.
   std::string create_whatif(const std::string& survey, const Json& request);
 
   // The number of stations and drops a run will fit, counted from its files.
   std::pair<long, long> run_size(const std::string& run) const;
 
  private:
-  struct Row {
-    std::vector<std::string> cells;  // in the manifest's column order
+  struct SurveyFile {
+    import::SourceSurvey survey;
+    options::SurveyOptions options;
   };
-  struct Manifest {
-    std::vector<std::string> header;
-    std::vector<Row> rows;
-  };
-  Manifest read_rows() const;
-  void write_rows(const Manifest& manifest) const;
-  std::optional<std::size_t> find_row(const Manifest& m, const std::string& name) const;
-  std::string cell(const Manifest& m, const Row& row, const std::string& column) const;
-  import::SourceSurvey read_survey(const std::string& survey) const;
+  SurveyFile read_survey(const std::string& survey) const;
+  std::size_t row_of(const ManifestRows& rows, const std::string& run) const;
 
   fs::path root_;
-  mutable std::mutex mutex_;  // the manifest and the files under inputs/
+  ProjectManifest manifest_;
 };
-
-// The structure file's text for a form, and for each of its lines the form row it came from
-// ({group, index}: "units", "layer" i, "stiff", "range" i, "point" i).
-struct StructureText {
-  std::string text;
-  std::vector<std::pair<std::string, int>> line_rows;  // index 0 is line 1
-};
-StructureText structure_text(const Json& form);
-Json form_from_structure(const import::Structure& structure);
 
 }  // namespace basinfit::workbench

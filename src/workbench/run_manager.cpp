@@ -149,9 +149,9 @@ Json RunManager::run_batch(const std::string& run, long stations, long drops,
   const network::BatchSummary summary = network::run_batch(manifest, options, executor);
 
   Json end{{"run", run}};
-  const Json record =
-      query_rows(project_.database_file(),
-                 "SELECT status, stage, exit_status, message, stations, drops FROM surveys WHERE survey = ?1", {run});
+  const Json record = query_rows(
+      project_.database_file(),
+      "SELECT status, stage, exit_status, message, stations, drops FROM surveys WHERE survey = ?1", {run});
   if (!record.empty()) end["record"] = record[0];
   const std::string failed = network::to_text(network::SurveyStatus::kFailed);
   end["status"] = summary.stopped  ? network::to_text(network::SurveyStatus::kCancelled)

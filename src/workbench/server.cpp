@@ -11,6 +11,7 @@
 
 #include "common/input_error.h"
 #include "network/manifest.h"
+#include "options/survey_options.h"
 #include "workbench/results_db.h"
 #include "workbench/security.h"
 #include "workbench/web_assets.h"
@@ -33,6 +34,24 @@ constexpr const char* kSurveyPagePolicy =
 void send_json(httplib::Response& res, const Json& body, int status = 200) {
   res.status = status;
   res.set_content(body.dump(), "application/json; charset=utf-8");
+}
+
+const char* option_kind(options::Kind kind) {
+  switch (kind) {
+    case options::Kind::kChoice:
+      return "choice";
+    case options::Kind::kWhole:
+      return "whole";
+    case options::Kind::kNumber:
+      return "number";
+    case options::Kind::kList:
+      return "list";
+    case options::Kind::kSwitch:
+      return "switch";
+    case options::Kind::kText:
+      break;
+  }
+  return "text";
 }
 
 // The one place where a failure becomes an HTTP status.
@@ -341,6 +360,32 @@ struct Server::Impl {
       guarded(res, [&] {
         const Json body = body_json(req);
         send_json(res, {{"survey", project.add_survey(body.value("file", std::string()))}}, 201);
+      });
+    });
+    // Every option a survey can need, for the survey's form: the options' own table.
+    http.Get("/api/options", [](const httplib::Request&, httplib::Response& res) {
+      Json table = Json::array();
+      for (const options::OptionSpec& spec : options::table()) {
+        Json option{{"key", spec.key},
+                    {"flag", spec.flag},
+                    {"program", spec.program == options::Program::kImport ? "import" : "engine"},
+                    {"kind", option_kind(spec.kind)},
+                    {"value", spec.value_name},
+                    {"help", spec.help}};
+        if (!spec.choices.empty()) option["choices"] = spec.choices;
+        table.push_back(option);
+      }
+      send_json(res, table);
+    });
+    http.Get("/api/survey-options", [this](const httplib::Request& req, httplib::Response& res) {
+      guarded(res, [&] { send_json(res, project.survey_options(req.get_param_value("survey"))); });
+    });
+    http.Put("/api/survey-options", [this](const httplib::Request& req, httplib::Response& res) {
+      guarded(res, [&] {
+        const Json body = body_json(req);
+        const std::string survey = body.value("survey", std::string());
+        project.set_survey_options(survey, body.value("options", Json::object()));
+        send_json(res, project.survey_options(survey));
       });
     });
     http.Get("/api/preview", [this](const httplib::Request& req, httplib::Response& res) {

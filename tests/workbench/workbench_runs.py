@@ -186,6 +186,46 @@ with tempfile.TemporaryDirectory() as top:
               batch.returncode == 0 and "1 run" in batch.stderr and "already done" in batch.stderr, batch.stderr.strip())
         rows = workbench.json("GET", "/api/results?run=" + name)[1]["stations"]
         check("and the workbench shows its 300 stations", len(rows) == 300, str(len(rows)))
+
+        # A CSV survey reads only with its options (plate radius, offsets): they are options of the
+        # survey's manifest row, set through the workbench, checked by the options' one validator.
+        rows_csv = "station,chainage,drop,load,d1,d2,d3,d4,d5\n" + "".join(
+            "P%d,%d,1,%d,%d,%d,%d,%d,%d\n" % (k, 100 * k, 40000 + 50 * k, 420 + k, 310, 230, 170, 120)
+            for k in range(1, 4))
+        csv_name = workbench.add_survey("plain.csv", rows_csv)
+        status, answer = workbench.json("GET", "/api/preview?survey=" + csv_name)
+        check("a CSV survey without its options is added, its preview names what is missing",
+              status == 422 and "--offsets" in answer.get("error", ""), str(answer))
+        status, answer = workbench.json("PUT", "/api/survey-options",
+                                        {"survey": csv_name, "options": {"skip_seating": "two"}})
+        check("a bad option value is refused by the one validator, the manifest unchanged",
+              status == 422 and "expected a whole number from 0 to 1000, found 'two'" in answer.get("error", "")
+              and "skip_seating" not in open(os.path.join(project, "manifest.csv")).readline(), str(answer))
+        status, answer = workbench.json("PUT", "/api/survey-options", {"survey": csv_name, "options": {
+            "plate_radius": "150", "offset_unit": "mm", "offsets": "0;300;600;900;1200",
+            "temperature_adjust": "0"}})
+        check("its options set", status == 200 and answer.get("plate_radius") == "150", str(answer))
+        status, preview = workbench.json("GET", "/api/preview?survey=" + csv_name)
+        check("then it reads: three stations", status == 200 and len(preview["stations"]) == 3,
+              str(preview)[:200])
+        options_table = workbench.json("GET", "/api/options")[1]
+        check("every option is a field of the workbench",
+              {o["key"] for o in options_table} >= {"plate_radius", "offsets", "load_levels", "skip_seating"},
+              str(len(options_table)))
+        form = {"units": "metric", "title": "", "stiff_layer": False, "points": [],
+                "layers": [{"type": "backcalculated", "poisson": "0.35", "modulus": "3000", "lower": "500",
+                            "upper": "20000"},
+                           {"type": "backcalculated", "poisson": "0.45", "modulus": "100", "lower": "10",
+                            "upper": "1000"}],
+                "ranges": [{"from": "", "to": "", "thicknesses": ["20"]}]}
+        workbench.json("PUT", "/api/structure", {"survey": csv_name, "form": form})
+        status, started = workbench.json("POST", "/api/run", {"run": csv_name})
+        end = workbench.events(started["state"]["last_event"] - 1)[-1]["data"]
+        check("the CSV survey runs with its options", end.get("status") == "ok", str(end))
+        batch = subprocess.run([os.path.join(apps, "basinfit-batch"), "run", os.path.join(project, "manifest.csv"),
+                                "--out", os.path.join(project, "out"), "-j", "2"], capture_output=True, text=True)
+        check("and basinfit-batch takes the same row as done", batch.returncode == 0 and " 0 run" in batch.stderr,
+              batch.stderr.strip())
     finally:
         workbench.stop()
 

@@ -26,9 +26,8 @@ async function loadStructure() {
   const survey = store.selectedSurvey();
   const answer = survey ? await request(() => getJson('/api/structure', { run: survey })) : null;
   if (ticket !== loadTicket) return;
-  form = answer && !answer.error ? answer : null;
+  form = answer || null;
   lastCheckOk = false;
-  if (answer && answer.error) showError(answer.error);
   if (!form) return;
   renderStructure();
   await checkStructure();
