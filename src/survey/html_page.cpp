@@ -1,12 +1,12 @@
 #include "survey/html_page.h"
 
 #include "common/input_error.h"
-#include "survey/page_assets.h"
-#include "survey/page_markup.h"
-#include "survey/page_profiles.h"
-#include "survey/page_sections.h"
-#include "survey/page_stations.h"
-#include "survey/page_summary.h"
+#include "survey/internal/page_assets.h"
+#include "survey/internal/page_markup.h"
+#include "survey/internal/page_profiles.h"
+#include "survey/internal/page_sections.h"
+#include "survey/internal/page_stations.h"
+#include "survey/internal/page_summary.h"
 
 // The page is written by parts, one concept to a file:
 //   page_markup    the text stream and the escaping of input text

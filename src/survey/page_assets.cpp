@@ -1,4 +1,4 @@
-#include "survey/page_assets.h"
+#include "survey/internal/page_assets.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,11 +1,11 @@
-#include "survey/page_axes.h"
+#include "survey/internal/page_axes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
 
-#include "survey/page_numbers.h"
+#include "survey/internal/page_numbers.h"
 
 namespace basinfit::survey::html {
 namespace {

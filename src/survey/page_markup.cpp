@@ -1,4 +1,4 @@
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 
 #include "common/text_encoding.h"
 

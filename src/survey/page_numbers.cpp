@@ -1,4 +1,4 @@
-#include "survey/page_numbers.h"
+#include "survey/internal/page_numbers.h"
 
 #include <algorithm>
 #include <cmath>

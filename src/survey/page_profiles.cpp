@@ -1,4 +1,4 @@
-#include "survey/page_profiles.h"
+#include "survey/internal/page_profiles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "survey/page_axes.h"
-#include "survey/page_numbers.h"
+#include "survey/internal/page_axes.h"
+#include "survey/internal/page_numbers.h"
 
 namespace basinfit::survey::html {
 namespace {

@@ -1,10 +1,10 @@
-#include "survey/page_sections.h"
+#include "survey/internal/page_sections.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "survey/page_numbers.h"
+#include "survey/internal/page_numbers.h"
 
 namespace basinfit::survey::html {
 namespace {

@@ -1,4 +1,4 @@
-#include "survey/page_stations.h"
+#include "survey/internal/page_stations.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "survey/page_axes.h"
-#include "survey/page_numbers.h"
+#include "survey/internal/page_axes.h"
+#include "survey/internal/page_numbers.h"
 
 namespace basinfit::survey::html {
 namespace {

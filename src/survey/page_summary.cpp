@@ -1,9 +1,9 @@
-#include "survey/page_summary.h"
+#include "survey/internal/page_summary.h"
 
 #include <string>
 #include <vector>
 
-#include "survey/page_numbers.h"
+#include "survey/internal/page_numbers.h"
 #include "survey/sections.h"
 
 namespace basinfit::survey::html {

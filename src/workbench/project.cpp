@@ -10,11 +10,11 @@
 #include "import/structure.h"
 #include "import/survey_files.h"
 #include "network/manifest.h"
-#include "workbench/results_db.h"
+#include "workbench/internal/results_db.h"
 #include "workbench/security.h"
-#include "workbench/structure_form.h"
-#include "workbench/survey_preview.h"
-#include "workbench/whatif.h"
+#include "workbench/internal/structure_form.h"
+#include "workbench/internal/survey_preview.h"
+#include "workbench/internal/whatif.h"
 
 namespace basinfit::workbench {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbench/results_db.h"
+#include "workbench/internal/results_db.h"
 
 #include <chrono>
 #include <optional>

@@ -9,7 +9,7 @@
 #include "network/batch.h"
 #include "network/manifest.h"
 #include "network/survey_executor.h"
-#include "workbench/results_db.h"
+#include "workbench/internal/results_db.h"
 
 namespace basinfit::workbench {
 namespace {

@@ -12,9 +12,9 @@
 #include "common/input_error.h"
 #include "network/manifest.h"
 #include "options/survey_options.h"
-#include "workbench/results_db.h"
+#include "workbench/internal/results_db.h"
 #include "workbench/security.h"
-#include "workbench/web_assets.h"
+#include "workbench/internal/web_assets.h"
 
 namespace basinfit::workbench {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbench/structure_form.h"
+#include "workbench/internal/structure_form.h"
 
 #include "common/csv.h"
 #include "common/input_error.h"

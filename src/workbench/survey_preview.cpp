@@ -1,4 +1,4 @@
-#include "workbench/survey_preview.h"
+#include "workbench/internal/survey_preview.h"
 
 #include <algorithm>
 #include <cmath>

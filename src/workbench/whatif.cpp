@@ -1,4 +1,4 @@
-#include "workbench/whatif.h"
+#include "workbench/internal/whatif.h"
 
 #include <set>
 
@@ -6,8 +6,8 @@
 #include "common/replacement_file.h"
 #include "import/structure.h"
 #include "workbench/error.h"
-#include "workbench/structure_form.h"
-#include "workbench/survey_preview.h"
+#include "workbench/internal/structure_form.h"
+#include "workbench/internal/survey_preview.h"
 
 namespace basinfit::workbench {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "common/input_error.h"
 #include "import/structure.h"
-#include "workbench/structure_form.h"
+#include "workbench/internal/structure_form.h"
 #include "workbench/security.h"
 
 namespace basinfit::workbench {

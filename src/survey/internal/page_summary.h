@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "survey/html_page.h"
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 #include "survey/survey_data.h"
 
 namespace basinfit::survey::html {

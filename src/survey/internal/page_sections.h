@@ -5,7 +5,7 @@
 // response and of every layer's normalised modulus.  The rows carry their extent as data
 // (`data-start`, `data-end`) so a reader can check that they tile the route.
 
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 #include "survey/survey_data.h"
 #include "survey/survey_layout.h"
 

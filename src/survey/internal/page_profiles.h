@@ -8,7 +8,7 @@
 // long survey's profile costs no memory of its own; the text is spilled to the page's sink as
 // it grows.
 
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 #include "survey/survey_data.h"
 #include "survey/survey_layout.h"
 

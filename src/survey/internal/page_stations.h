@@ -9,7 +9,7 @@
 // Stations of a collected page are read back one at a time (SurveyPage::station_row), and the
 // text is spilled to the page's sink after every station.
 
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 #include "survey/survey_data.h"
 #include "survey/survey_layout.h"
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "survey/page_markup.h"
+#include "survey/internal/page_markup.h"
 #include "survey/survey_layout.h"
 
 namespace basinfit::survey::html {
