@@ -10,6 +10,7 @@
 
 #include "common/input_error.h"
 #include "common/replacement_file.h"
+#include "common/round_step.h"
 #include "network/database.h"
 #include "network/survey_executor.h"
 #include "survey/chainage.h"
@@ -80,15 +81,6 @@ std::string number(double v, const char* format = "%.1f") {
   return text;
 }
 
-// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about four parts.
-double round_step(double span) {
-  const double raw = span / 4;
-  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
-  for (const double m : {1.0, 2.0, 5.0})
-    if (m * decade >= raw) return m * decade;
-  return 10 * decade;
-}
-
 // The subgrade profiles of the surveys of one route over each other, linear axes.
 std::string profile_chart(const std::string& route, const std::vector<const SurveyRow*>& surveys) {
   double x0 = 1e300, x1 = -1e300, y1 = 0;
@@ -100,9 +92,9 @@ std::string profile_chart(const std::string& route, const std::vector<const Surv
     }
   if (x1 <= x0) x1 = x0 + 1;
   // The modulus axis from 0 to the round tick above the stiffest station.
-  const double y_step = round_step(y1 > 0 ? y1 : 1);
+  const double y_step = round_step((y1 > 0 ? y1 : 1) / 4);
   y1 = std::ceil((y1 > 0 ? y1 : 1) / y_step) * y_step;
-  const double x_step = round_step(x1 - x0);
+  const double x_step = round_step((x1 - x0) / 4);
   const double left = 70, top = 20, width = 820, height = 240;
   const auto px = [&](double x) { return left + (x - x0) / (x1 - x0) * width; };
   const auto py = [&](double y) { return top + height - y / y1 * height; };

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "common/round_step.h"
 #include "survey/internal/page_numbers.h"
 
 namespace basinfit::survey::html {
@@ -74,14 +75,7 @@ LinearAxis linear_axis(double low, double high, int target_steps) {
     low -= 1;
     high += 1;
   }
-  const double raw = (high - low) / target_steps;
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  double step = power;
-  for (double m : {1.0, 2.0, 5.0, 10.0})
-    if (m * power >= raw) {
-      step = m * power;
-      break;
-    }
+  const double step = round_step((high - low) / target_steps);
   return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
