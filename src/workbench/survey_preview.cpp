@@ -41,88 +41,116 @@ std::vector<std::string> station_identifiers(const imp::SourceSurvey& survey,
   return ids;
 }
 
-Json survey_preview(const std::string& survey, const imp::SourceSurvey& s,
-                    const imp::ImportOptions& options) {
-  const bool english = options.english.value_or(s.english());
-  const imp::Unit force = english ? imp::Unit::kPoundForce : imp::Unit::kNewton;
-  const imp::Unit deflection = english ? imp::Unit::kMil : imp::Unit::kMicron;
-  const imp::Unit offset = english ? imp::Unit::kInch : imp::Unit::kCentimetre;
-  const imp::Unit chainage = english ? imp::Unit::kFoot : imp::Unit::kMetre;
+namespace {
 
-  // The sensors of the basin as the importer keeps them.
-  struct Kept {
-    std::size_t index;
-    double offset;
-  };
-  std::vector<Kept> sensors;
-  for (const imp::KeptSensor& k : imp::kept_sensors(s, options))
-    sensors.push_back({k.index, imp::convert(k.offset, s.length_unit, offset)});
+// The survey in the run's units, its basins over the sensors the importer keeps, each drop with
+// the raw-data flags the engine would raise (deflection, basin shape, load level: the flags of a
+// fit need a fit).
+class Preview {
+ public:
+  Preview(const imp::SourceSurvey& survey, const imp::ImportOptions& options)
+      : survey_(survey),
+        english_(options.english.value_or(survey.english())),
+        force_(english_ ? imp::Unit::kPoundForce : imp::Unit::kNewton),
+        deflection_(english_ ? imp::Unit::kMil : imp::Unit::kMicron),
+        offset_(english_ ? imp::Unit::kInch : imp::Unit::kCentimetre),
+        chainage_(english_ ? imp::Unit::kFoot : imp::Unit::kMetre),
+        limits_(results::CheckLimits::for_units(!english_)) {
+    for (const imp::KeptSensor& k : imp::kept_sensors(survey, options))
+      sensors_.push_back({k.index, imp::convert(k.offset, survey.length_unit, offset_)});
+    settings_.sensor_count = static_cast<int>(sensors_.size());
+    for (std::size_t k = 0; k < sensors_.size(); ++k)
+      settings_.sensor_offset[k] = static_cast<float>(sensors_[k].offset);
+  }
 
-  RunSettings settings;
-  settings.sensor_count = static_cast<int>(sensors.size());
-  for (std::size_t k = 0; k < sensors.size(); ++k)
-    settings.sensor_offset[k] = static_cast<float>(sensors[k].offset);
-  const results::CheckLimits limits = results::CheckLimits::for_units(!english);
-  constexpr std::uint32_t kRawData =
-      results::kDeflectionNotPositive | results::kBasinNotDecreasing | results::kLoadOffLevel;
-  const StationResults no_fit{};
+  Json header(const std::string& name) const {
+    Json out;
+    out["survey"] = name;
+    out["format"] = survey_.format;
+    out["file"] = fs::path(survey_.file).filename().string();
+    out["route"] = survey_.route;
+    out["english"] = english_;
+    out["units"] = {{"load", imp::symbol(force_)},
+                    {"deflection", english_ ? "mils" : "um"},
+                    {"offset", imp::symbol(offset_)},
+                    {"chainage", imp::symbol(chainage_)}};
+    out["offsets"] = Json::array();
+    for (const Kept& k : sensors_) out["offsets"].push_back(k.offset);
+    return out;
+  }
 
-  Json out;
-  out["survey"] = survey;
-  out["format"] = s.format;
-  out["file"] = fs::path(s.file).filename().string();
-  out["route"] = s.route;
-  out["english"] = english;
-  out["units"] = {{"load", imp::symbol(force)},
-                  {"deflection", english ? "mils" : "um"},
-                  {"offset", imp::symbol(offset)},
-                  {"chainage", imp::symbol(chainage)}};
-  out["offsets"] = Json::array();
-  for (const Kept& k : sensors) out["offsets"].push_back(k.offset);
-  const std::vector<std::string> ids = station_identifiers(s, options);
-  out["stations"] = Json::array();
-  long drops = 0;
-  for (std::size_t i = 0; i < s.stations.size(); ++i) {
-    const imp::SourceStation& st = s.stations[i];
-    Json station{{"index", i + 1}, {"id", ids[i]}, {"lane", st.lane}};
-    if (st.chainage) station["chainage"] = imp::convert(*st.chainage, s.chainage_unit, chainage);
+  Json station(std::size_t i, const std::string& id) const {
+    const imp::SourceStation& st = survey_.stations[i];
+    Json station{{"index", i + 1}, {"id", id}, {"lane", st.lane}};
+    if (st.chainage) station["chainage"] = imp::convert(*st.chainage, survey_.chainage_unit, chainage_);
     station["drops"] = Json::array();
     std::vector<const imp::SourceDrop*> ordered;
     for (const imp::SourceDrop& d : st.drops) ordered.push_back(&d);
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const auto* a, const auto* b) { return a->sequence < b->sequence; });
-    for (const imp::SourceDrop* d : ordered) {
-      ++drops;
-      StationData data;
-      Json drop{{"seq", d->sequence}};
-      Json basin = Json::array();
-      for (std::size_t k = 0; k < sensors.size(); ++k) {
-        const auto& v =
-            sensors[k].index < d->deflections.size() ? d->deflections[sensors[k].index] : std::nullopt;
-        const double value = v ? imp::convert(*v, s.deflection_unit, deflection) : 0.0;
-        data.measured[0][k] = static_cast<float>(value);
-        basin.push_back(v ? Json(value) : Json());
-      }
-      results::CheckLimits drop_limits = limits;
-      if (d->load) {
-        const double load = imp::convert(*d->load, s.load_unit, force);
-        data.load[0] = static_cast<float>(load);
-        drop["load"] = load;
-      } else {
-        drop_limits.load_levels.clear();
-      }
-      if (d->height) drop["height"] = *d->height;
-      drop["basin"] = basin;
-      drop["flags"] =
-          results::flag_names(results::check_drop(settings, data, no_fit, 1, drop_limits) & kRawData);
-      if (!d->problem.empty()) drop["problem"] = d->problem;
-      drop["where"] = d->ref.text();
-      station["drops"].push_back(drop);
+    for (const imp::SourceDrop* d : ordered) station["drops"].push_back(drop(*d));
+    return station;
+  }
+
+ private:
+  struct Kept {
+    std::size_t index;  // in the source's sensors
+    double offset;      // in the run's offset unit
+  };
+
+  Json drop(const imp::SourceDrop& d) const {
+    constexpr std::uint32_t kRawData =
+        results::kDeflectionNotPositive | results::kBasinNotDecreasing | results::kLoadOffLevel;
+    StationData data;
+    Json drop{{"seq", d.sequence}};
+    Json basin = Json::array();
+    for (std::size_t k = 0; k < sensors_.size(); ++k) {
+      const auto& v =
+          sensors_[k].index < d.deflections.size() ? d.deflections[sensors_[k].index] : std::nullopt;
+      const double value = v ? imp::convert(*v, survey_.deflection_unit, deflection_) : 0.0;
+      data.measured[0][k] = static_cast<float>(value);
+      basin.push_back(v ? Json(value) : Json());
     }
-    out["stations"].push_back(station);
+    results::CheckLimits limits = limits_;
+    if (d.load) {
+      const double load = imp::convert(*d.load, survey_.load_unit, force_);
+      data.load[0] = static_cast<float>(load);
+      drop["load"] = load;
+    } else {
+      limits.load_levels.clear();
+    }
+    if (d.height) drop["height"] = *d.height;
+    drop["basin"] = basin;
+    drop["flags"] =
+        results::flag_names(results::check_drop(settings_, data, StationResults{}, 1, limits) & kRawData);
+    if (!d.problem.empty()) drop["problem"] = d.problem;
+    drop["where"] = d.ref.text();
+    return drop;
+  }
+
+  const imp::SourceSurvey& survey_;
+  const bool english_;
+  const imp::Unit force_, deflection_, offset_, chainage_;
+  const results::CheckLimits limits_;
+  std::vector<Kept> sensors_;
+  RunSettings settings_;
+};
+
+}  // namespace
+
+Json survey_preview(const std::string& name, const imp::SourceSurvey& survey,
+                    const imp::ImportOptions& options) {
+  const Preview preview(survey, options);
+  Json out = preview.header(name);
+  const std::vector<std::string> ids = station_identifiers(survey, options);
+  out["stations"] = Json::array();
+  long drops = 0;
+  for (std::size_t i = 0; i < survey.stations.size(); ++i) {
+    out["stations"].push_back(preview.station(i, ids[i]));
+    drops += static_cast<long>(survey.stations[i].drops.size());
   }
   out["drops"] = drops;
-  out["notes"] = s.notes;
+  out["notes"] = survey.notes;
   return out;
 }
 
