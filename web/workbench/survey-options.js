@@ -32,7 +32,7 @@ let loadTicket = 0;
 function groupOf(option) {
   if (groups.some((g) => g.id === option.group)) return option.group;
   if (option.program === 'engine') return 'analysis';
-  if (option.key === 'format' || /^source_|_unit$/.test(option.key) || /^[A-Z0-9/]+:/.test(option.help)) return 'read';
+  if (option.key === 'format' || /^source_|_unit$/.test(option.key) || /^[A-Z][A-Z0-9/]*:/.test(option.help)) return 'read';
   return 'run-folder';
 }
 
