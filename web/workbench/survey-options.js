@@ -66,7 +66,7 @@ function draft() {
 
 function valueOf(key) {
   const d = draft();
-  return key in d.values ? d.values[key] : saved[key] ?? '';
+  return Object.hasOwn(d.values, key) ? d.values[key] : saved[key] ?? '';
 }
 
 function isChanged(key) {
@@ -95,7 +95,7 @@ function messageOf(key) {
 
 function isShown(key) {
   const d = draft();
-  return key in saved || key in d.values || d.added.has(key) || !!messageOf(key);
+  return Object.hasOwn(saved, key) || Object.hasOwn(d.values, key) || d.added.has(key) || !!messageOf(key);
 }
 
 const isOn = (text) => ['yes', '1', 'true'].includes(text.trim().toLowerCase());
@@ -139,7 +139,7 @@ function takeOut(option) {
   const d = draft();
   d.added.delete(option.key);
   refusals.delete(option.key);
-  if (option.key in saved) d.values[option.key] = '';
+  if (Object.hasOwn(saved, option.key)) d.values[option.key] = '';
   else delete d.values[option.key];
   renderOptions();
 }
