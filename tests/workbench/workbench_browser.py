@@ -3,13 +3,16 @@
 structure, run, check the station table and a basin, rerun one section with another base
 thickness, compare the two runs; add a second survey whose name holds ".w" (road.west) and rerun
 part of it; one survey selected on every screen; a file the importer refuses is named with the
-reason; download the stations table; no console errors.
+reason; download the stations table; a CSV survey given its offsets and plate radius in the
+survey options panel, a refused value named at its field, what is saved kept in the manifest and
+shown again after a reload; no console errors.
 
     workbench_browser.py BUILD_APPS_DIR SOURCE_DIR OUTPUT_DIR
 
 Screenshots go to OUTPUT_DIR/workbench-*.png.  Prints the time from the click on Run to the first
 finished station on screen.
 """
+import csv
 import os
 import shutil
 import subprocess
@@ -204,6 +207,73 @@ with tempfile.TemporaryDirectory() as project:
                                 "--out", os.path.join(project, "out")], capture_output=True, text=True)
         if batch.returncode != 0 or "4 already done" not in batch.stderr:
             fail("basinfit-batch on the project: %s" % batch.stderr)
+
+        # Survey options: a CSV file of numbered sensors reads once its offsets and plate radius are
+        # given.  The panel opens the option the importer asks for; a refused value is named at its
+        # field and changes nothing; only what changed is sent; what is saved is the survey's row of
+        # the manifest, shown again after a reload.
+        driver.get(url)
+        wait.until(lambda d: by_id("options-survey").text)
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "plain.csv"), "w") as f:
+                f.write("station,chainage,drop,load,d1,d2,d3,d4,d5\n" + "".join(
+                    "P%d,%d,%d,%d,%d,310,230,170,120\n" % (k, 100 * k, j, 40000 + 1000 * j, 420 + 10 * j)
+                    for k in range(1, 4) for j in (1, 2)))
+            by_id("upload-input").send_keys(os.path.join(folder, "plain.csv"))
+            by_id("upload-button").click()
+            row = lambda key: driver.find_element(By.CSS_SELECTOR, '#options-table tr[data-key="%s"]' % key)
+            wait.until(lambda d: "give their offsets with --offsets" in row("offsets").text)
+        shot("options-unread")
+        sent_options = ("window.sentOptions = []; const send = window.fetch; window.fetch = (url, init) => {"
+                        " if (init && init.method === 'PUT' && url === '/api/survey-options')"
+                        " window.sentOptions.push(JSON.parse(init.body).options); return send(url, init); };")
+        driver.execute_script(sent_options)
+        Select(by_id("options-add")).select_by_value("skip_seating")
+        by_id("option-skip_seating").send_keys("two")
+        by_id("options-save").click()
+        wait.until(lambda d: row("skip_seating").find_element(By.CLASS_NAME, "msg").text
+                   == "expected a whole number from 0 to 1000, found 'two'")
+
+        def manifest_row():
+            with open(os.path.join(project, "manifest.csv"), newline="") as f:
+                return next(r for r in csv.DictReader(f) if r["name"] == "plain")
+
+        if manifest_row().get("skip_seating"):
+            fail("a refused value reached the manifest: %s" % manifest_row())
+        by_id("option-skip_seating").clear()
+        by_id("option-skip_seating").send_keys("1")
+        by_id("option-offsets").send_keys("0,300,600,900,1200")
+        for key, value in (("plate_radius", "150"), ("offset_unit", "mm"), ("load_levels", "40kN,53kN")):
+            Select(by_id("options-add")).select_by_value(key)
+            by_id("option-" + key).send_keys(value)
+        by_id("options-save").click()
+        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#preview-table tbody tr")) == 3)
+        shot("options")
+        given = {"skip_seating": "1", "offsets": "0,300,600,900,1200", "plate_radius": "150", "offset_unit": "mm",
+                 "load_levels": "40kN,53kN"}
+        if driver.execute_script("return window.sentOptions") != [{"skip_seating": "two"}, given]:
+            fail("the panel sent %s" % driver.execute_script("return window.sentOptions"))
+        if {k: manifest_row().get(k) for k in given} != given:
+            fail("the manifest row is %s" % manifest_row())
+        driver.refresh()
+        wait.until(lambda d: by_id("options-survey").text)
+        Select(by_id("survey-select")).select_by_value("plain")
+        wait.until(lambda d: by_id("options-survey").text == "plain" and d.find_elements(By.ID, "option-skip_seating"))
+        if by_id("option-skip_seating").get_attribute("value") != "1" or by_id("options-status").text != "5 options set":
+            fail("after a reload the panel shows %s" % by_id("options-table").text)
+        # Taking one option out sends that one alone; the others stay in the row.
+        driver.execute_script(sent_options)
+        row("skip_seating").find_element(By.TAG_NAME, "button").click()
+        by_id("options-save").click()
+        wait.until(lambda d: by_id("options-status").text == "4 options set")
+        if driver.execute_script("return window.sentOptions") != [{"skip_seating": ""}] or manifest_row().get("skip_seating"):
+            fail("taking skip_seating out sent %s" % driver.execute_script("return window.sentOptions"))
+        # The page's own requests the importer and the validator refused are the console's only errors.
+        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"
+                  and not ("status of 422" in e["message"] and ("/api/preview?survey=plain " in e["message"]
+                                                                or "/api/survey-options " in e["message"]))]
+        if errors:
+            fail("console errors: %s" % errors)
         print("click on Run to first station on screen: %.3f s" % first_station)
         print("PASS")
     except Exception:

@@ -1,5 +1,6 @@
-// The workbench page: import, structure, run, results (with what-if and export) and compare over
-// one project.  Each screen is its own module; what they share lives in store.js.
+// The workbench page: import (with the survey's options), structure, run, results (with what-if
+// and export) and compare over one project.  Each screen is its own module; what they share lives
+// in store.js.
 
 import { startCompare } from './compare.js';
 import { $, fillSelect } from './dom.js';
@@ -10,6 +11,7 @@ import { startResults } from './results.js';
 import { startRunScreen } from './run.js';
 import * as store from './store.js';
 import { startStructure } from './structure.js';
+import { startSurveyOptions } from './survey-options.js';
 import { wireTabs } from './tabs.js';
 import { startWhatif } from './whatif.js';
 
@@ -46,6 +48,7 @@ async function start() {
   wireTabs();
   startHeader();
   startImport();
+  startSurveyOptions();
   startStructure();
   startRunScreen();
   startResults();

@@ -190,5 +190,6 @@ export function startImport() {
     clearStation();
     renderPreview();
   });
+  store.subscribe('preview', renderPreview);
   store.subscribe('left-out', renderPreview);
 }

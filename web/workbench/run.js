@@ -7,6 +7,7 @@ import { $, clear, make, numberClass } from './dom.js';
 import { onUserAction, request } from './notice.js';
 import * as store from './store.js';
 import { saveIfValid, structureForm } from './structure.js';
+import { saveSurveyOptions } from './survey-options.js';
 import { isTabShown, showTab } from './tabs.js';
 
 let liveColumns = null; // the columns of the finished-stations table, from the first station
@@ -25,7 +26,8 @@ async function runSurvey() {
   if (!survey) return;
   performance.clearMarks();
   performance.mark('run-clicked');
-  if (!(await saveIfValid())) return;
+  // What is run is what the screens show: option changes not yet saved are saved first.
+  if (!(await saveSurveyOptions()) || !(await saveIfValid())) return;
   if (!store.leftOutCount(survey)) return startRun({ run: survey });
   const whatif = { stations: [], left_out: store.leftOutOf(survey), structure: structureForm(), note: 'drops left out' };
   return startRun({ survey, whatif });

@@ -1,10 +1,12 @@
 // What the screens share, and nothing else: the project's listing, the selected survey (with its
-// preview and the drops left out of it), the selected run (with its results and the stations
-// picked for a what-if) and the run in progress.  Screens read through the getters, change through
-// the setters and hear of changes through subscribe(topic, listener):
+// preview, or why its file cannot be read, and the drops left out of it), the selected run (with
+// its results and the stations picked for a what-if) and the run in progress.  Screens read
+// through the getters, change through the setters and hear of changes through
+// subscribe(topic, listener):
 //   'project'   the listing was read again          'activity'  a run started or ended
 //   'survey'    another survey is selected          'left-out'  drops of a survey left out or taken back
-//   'run'       another run (or the same, again)    'stations'  the stations picked for a what-if
+//   'preview'   the same survey's file read again   'stations'  the stations picked for a what-if
+//   'run'       another run (or the same, again)
 // Listeners run one after the other and are awaited, so a 'run' listener finds the survey's
 // preview and structure already loaded.
 //
@@ -17,7 +19,7 @@ import { prepareResults } from './results-data.js';
 
 const listeners = new Map();
 let listing = null;
-let survey = { name: '', preview: null };
+let survey = { name: '', preview: null, problem: '' };
 let run = { name: '', results: null };
 let picked = { section: '', stations: new Set() };
 let activity = null; // until the server has told
@@ -83,13 +85,39 @@ export function surveyPreview() {
   return survey.preview;
 }
 
+// Why the selected survey's file cannot be read (the importer's words), or ''.  Most often an
+// option the file needs (a CSV file's plate radius and offsets): the Survey options panel shows
+// it at that option and tells the engineer.
+export function surveyProblem() {
+  return survey.problem;
+}
+
+async function readPreview(name) {
+  if (!name) return { preview: null, problem: '' };
+  try {
+    return { preview: await getJson('/api/preview', { survey: name }), problem: '' };
+  } catch (e) {
+    return { preview: null, problem: e.message };
+  }
+}
+
 async function loadSurvey(name) {
   const ticket = ++surveyTicket;
-  const preview = name ? await request(() => getJson('/api/preview', { survey: name })) : null;
+  const read = await readPreview(name);
   if (ticket !== surveyTicket) return false;
-  survey = { name, preview: preview || null };
+  survey = { name, ...read };
   await publish('survey');
   return true;
+}
+
+// The selected survey's file read again, after its options changed how it is read.
+export async function reloadPreview() {
+  const ticket = ++surveyTicket;
+  const name = survey.name;
+  const read = await readPreview(name);
+  if (ticket !== surveyTicket) return;
+  survey = { name, ...read };
+  await publish('preview');
 }
 
 // The newest finished run of a survey: its own run when that went well, else its latest what-if.

@@ -160,7 +160,10 @@ function showComplaint(answer) {
 
 async function checkStructure() {
   if (!form) return;
-  const answer = await request(() => sendJson('POST', '/api/structure/check', { form, survey: store.selectedSurvey() }));
+  // The coverage needs the survey's stations; a file that cannot be read yet (the Survey options
+  // panel says why) leaves the form checked on its own.
+  const survey = store.surveyPreview() ? store.selectedSurvey() : '';
+  const answer = await request(() => sendJson('POST', '/api/structure/check', { form, survey }));
   if (!answer) return;
   clearMessages();
   lastCheckOk = answer.ok;
@@ -234,4 +237,6 @@ function wireForm() {
 export function startStructure() {
   wireForm();
   store.subscribe('survey', loadStructure);
+  // The coverage strip follows the stations as the survey's options now read them.
+  store.subscribe('preview', () => form && checkStructure());
 }
