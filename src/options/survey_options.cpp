@@ -599,8 +599,38 @@ const std::string* SurveyOptions::text(std::string_view key) const {
   return nullptr;
 }
 
+// The analysis options are basinfit's; of the importer's, those about the source's files (their
+// format, units, columns, geometry, and what of them is taken) are how the files are read, the
+// others how the run folder is written.
+Group group_of(const OptionSpec& spec) {
+  static const std::vector<std::string_view> reading = {"format",
+                                                        "source_units",
+                                                        "section",
+                                                        "test_date",
+                                                        "lane",
+                                                        "any_record_status",
+                                                        "columns",
+                                                        "load_unit",
+                                                        "deflection_unit",
+                                                        "offset_unit",
+                                                        "temperature_unit",
+                                                        "chainage_unit",
+                                                        "plate_radius",
+                                                        "offsets",
+                                                        "delimiter",
+                                                        "decimal",
+                                                        "strict"};
+  if (spec.program == Program::kEngine) return Group::kAnalysis;
+  return std::find(reading.begin(), reading.end(), spec.key) != reading.end() ? Group::kReading
+                                                                              : Group::kRunFolder;
+}
+
 const std::vector<OptionSpec>& table() {
-  static const std::vector<OptionSpec> specs = make_table();
+  static const std::vector<OptionSpec> specs = [] {
+    std::vector<OptionSpec> made = make_table();
+    for (OptionSpec& spec : made) spec.group = group_of(spec);
+    return made;
+  }();
   return specs;
 }
 
@@ -624,6 +654,9 @@ std::optional<std::string> set(SurveyOptions& options, const OptionSpec& spec, s
 }
 
 std::optional<Refusal> check(const SurveyOptions& options) {
+  if (options.import.weighting == 2 && options.import.weights.empty())
+    return Refusal{"--weights",
+                   "weighting 2 weights the sensors as --weights gives: give one weight per sensor"};
   const std::vector<double>& precision = options.analysis.sensor_precision;
   if (precision.size() == 2 && precision[0] <= 0 && precision[1] <= 0)
     return Refusal{"--sensor-precision",

@@ -29,6 +29,10 @@ namespace basinfit::options {
 // Which program's command line takes an option; a manifest and the workbench take all.
 enum class Program { kImport, kEngine };
 
+// What an option is about, for forms: how the device files are read, how the run folder is
+// written, what the results analyse.
+enum class Group { kReading, kRunFolder, kAnalysis };
+
 // What a value looks like, for forms and help: one of fixed words, a whole number, a number,
 // free text, a list, or a switch (no value on a command line; yes/no elsewhere).
 enum class Kind { kChoice, kWhole, kNumber, kText, kList, kSwitch };
@@ -58,6 +62,7 @@ struct OptionSpec {
   // Sets the typed value from `text`; nothing when it fits, else what was expected (a sentence
   // that follows the option's name: "expected a whole number from 0 to 1000, found 'x'").
   std::function<std::optional<std::string>(SurveyOptions&, std::string_view)> apply;
+  Group group = Group::kRunFolder;  // set for every row by table()
 };
 
 // Every option, in the order of a manifest's columns and of the run's command line.
@@ -68,8 +73,9 @@ const OptionSpec* find(std::string_view key);
 // expected.  A value given twice keeps the later one.
 std::optional<std::string> set(SurveyOptions& options, const OptionSpec& spec, std::string_view text);
 
-// The rules between options that need no survey: a weighting of 2 with its weights, a
-// temperature adjustment with the readings it needs, a sensor precision that is not all zero.
+// The rules between options that need no survey: a weighting of 2 with its weights, a sensor
+// precision that is not all zero.  (How many weights, and which readings a temperature adjustment
+// needs, depend on the survey: the importer checks those.)
 // Nothing when they hold, else the first broken rule with the option it names.
 struct Refusal {
   std::string option;  // the flag ("--weights")

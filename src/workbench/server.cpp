@@ -13,8 +13,8 @@
 #include "network/manifest.h"
 #include "options/survey_options.h"
 #include "workbench/internal/results_db.h"
-#include "workbench/security.h"
 #include "workbench/internal/web_assets.h"
+#include "workbench/security.h"
 
 namespace basinfit::workbench {
 namespace {
@@ -370,6 +370,9 @@ struct Server::Impl {
                     {"flag", spec.flag},
                     {"program", spec.program == options::Program::kImport ? "import" : "engine"},
                     {"kind", option_kind(spec.kind)},
+                    {"group", spec.group == options::Group::kReading    ? "read"
+                              : spec.group == options::Group::kAnalysis ? "analysis"
+                                                                        : "run-folder"},
                     {"value", spec.value_name},
                     {"help", spec.help}};
         if (!spec.choices.empty()) option["choices"] = spec.choices;

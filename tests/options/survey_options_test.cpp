@@ -107,6 +107,8 @@ TEST(SurveyOptions, OneValidatorRefusesWhatNoFrontEndMayTake) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
     }
   }
+  EXPECT_EQ(check(from_cells({{"weighting", "2"}}))->option, "--weights");
+  EXPECT_FALSE(check(from_cells({{"weighting", "2"}, {"weights", "1;1;2"}})).has_value());
   SurveyOptions both_zero = from_cells({{"sensor_precision", "0,0"}});
   ASSERT_TRUE(check(both_zero).has_value());
   EXPECT_EQ(check(both_zero)->option, "--sensor-precision");

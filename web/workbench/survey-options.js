@@ -25,15 +25,9 @@ let refusals = new Map(); // key -> what the server said of that option's value
 let refusal = ''; // what the server said that names no option
 let loadTicket = 0;
 
-// What an option does.  The table may say so itself ("group"); otherwise: the engine's options
-// analyse the results, and of the importer's, the format, the source's units and the options
-// that belong to one source format (their help starts "CSV:", "LTPP:", "CSV/F25:") decide how the
-// device file is read; the importer's others shape the run folder.
+// What an option does: the table says so itself ("group").
 function groupOf(option) {
-  if (groups.some((g) => g.id === option.group)) return option.group;
-  if (option.program === 'engine') return 'analysis';
-  if (option.key === 'format' || /^source_|_unit$/.test(option.key) || /^[A-Z][A-Z0-9/]*:/.test(option.help)) return 'read';
-  return 'run-folder';
+  return groups.some((g) => g.id === option.group) ? option.group : 'run-folder';
 }
 
 // The option a message of the server or the importer is about: "column 'skip_seating'" (the
