@@ -11,7 +11,7 @@ import re
 import sys
 
 # Data flows one way, from the left: a room may include itself and any room before it.
-ORDER = ["common", "model", "solver", "plot", "run", "report", "results", "survey", "runner", "import",
+ORDER = ["common", "model", "solver", "structural", "plot", "run", "report", "results", "survey", "runner", "import",
          "options", "network", "workbench"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([^"]+)"')
 
