@@ -28,6 +28,17 @@ bool complete(const std::array<double, kMaxLayers>& modulus, std::size_t layer_c
   return true;
 }
 
+// Strains and lives that cannot be had, all with the same reason.
+void leave_mechanistic_empty(StationStructure& out, const Value& none) {
+  out.strains.single_wheel.horizontal_tensile.microstrain = none;
+  out.strains.single_wheel.vertical_compressive.microstrain = none;
+  out.strains.dual_wheel = out.strains.single_wheel;
+  RemainingLife& life = out.single_wheel_life;
+  life.fatigue_repetitions = life.rutting_repetitions = life.allowable_repetitions = none;
+  life.damage_ratio = life.remaining_life_years = none;
+  out.dual_wheel_life = life;
+}
+
 void evaluate_mechanistic(const StationInput& input, const StructuralOptions& options, std::size_t reference,
                           StationStructure& out) {
   const std::size_t layers = input.layers.layer_count;
@@ -80,7 +91,20 @@ std::string_view modulus_basis_word(ModulusBasis basis) {
 
 StationStructure evaluate_station(const StationInput& input, const StructuralOptions& options) {
   StationStructure out;
-  out.drop_count = input.drop_count < kMaxDrops ? input.drop_count : kMaxDrops;
+  if (input.drop_count > kMaxDrops) {
+    // Not a station the engine can produce: say so rather than evaluate a part of it.
+    const Value none = Value::none("more drops than a station holds");
+    out.ndt = NdtDrop{none, none, none, none, none, none};
+    out.overlay = OverlayDesign{none, none, none, none};
+    out.strains.single_wheel.horizontal_tensile.microstrain =
+        out.strains.single_wheel.vertical_compressive.microstrain = none;
+    out.strains.dual_wheel = out.strains.single_wheel;
+    out.single_wheel_life =
+        remaining_life(out.strains.single_wheel, kNoValue, options.traffic, options.transfer);
+    out.dual_wheel_life = out.single_wheel_life;
+    return out;
+  }
+  out.drop_count = input.drop_count;
   const double pavement_mm = input.layers.layer_count >= 2 ? input.layers.pavement_thickness_mm() : 0.0;
   for (std::size_t d = 0; d < out.drop_count; ++d) {
     DropStructure& drop = out.drops[d];
@@ -103,14 +127,7 @@ StationStructure evaluate_station(const StationInput& input, const StructuralOpt
   if (options.mechanistic) {
     evaluate_mechanistic(input, options, reference, out);
   } else {
-    const Value off = Value::none("the mechanistic evaluation is off");
-    out.strains.single_wheel.horizontal_tensile.microstrain =
-        out.strains.single_wheel.vertical_compressive.microstrain = off;
-    out.strains.dual_wheel = out.strains.single_wheel;
-    out.single_wheel_life.fatigue_repetitions = out.single_wheel_life.rutting_repetitions = off;
-    out.single_wheel_life.allowable_repetitions = out.single_wheel_life.damage_ratio =
-        out.single_wheel_life.remaining_life_years = off;
-    out.dual_wheel_life = out.single_wheel_life;
+    leave_mechanistic_empty(out, Value::none("the mechanistic evaluation is off"));
   }
   return out;
 }

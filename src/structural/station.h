@@ -31,7 +31,8 @@ namespace basinfit::structural {
 
 inline constexpr std::size_t kMaxDrops = 16;
 
-// A finished station in SI.  Values that do not exist are NaN.
+// A finished station in SI.  Values that do not exist are NaN.  Temperature enters through the
+// run's adjusted surface modulus and through the Guide's D0 factor, not as a temperature.
 struct StationInput {
   double plate_radius_mm = 0.0;
   std::size_t drop_count = 0;
@@ -48,7 +49,6 @@ struct StationInput {
       kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue,
       kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue, kNoValue};
   double standard_load_adjusted_surface_modulus_mpa = kNoValue;
-  double pavement_temperature_c = kNoValue;  // recorded with the results; not used in a formula
   // The Guide's adjustment of D0 to 68 F (a factor read from the Guide's chart for the
   // asphalt's thickness and temperature); NaN: D0 is used as measured.
   double d0_temperature_factor = kNoValue;
