@@ -101,7 +101,7 @@ Value aashto_required_structural_number(const DesignTraffic& traffic, double sub
   if (!positive(subgrade_modulus_psi)) return Value::none("no positive design subgrade modulus");
   double zr = traffic.standard_normal_deviate;
   if (std::isnan(zr)) {
-    const Value deviate = standard_normal_deviate(traffic.reliability_percent);
+    Value deviate = standard_normal_deviate(traffic.reliability_percent);
     if (!deviate.has_value()) return deviate;
     zr = deviate.value;
   }

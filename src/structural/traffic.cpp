@@ -22,10 +22,10 @@ Value years_to_carry(double repetitions, const DesignTraffic& traffic) {
   if (std::isinf(repetitions)) return Value::of(repetitions);
   const double g = traffic.annual_growth_percent / 100.0;
   if (g == 0.0) return Value::of(repetitions / first_year);
-  const double growth_term = 1.0 + repetitions * g / first_year;
+  const double growth = repetitions * g / first_year;
   // With traffic shrinking (g < 0) the total traffic of all years to come is finite.
-  if (!(growth_term > 0.0)) return Value::of(std::numeric_limits<double>::infinity());
-  return Value::of(std::log(growth_term) / std::log(1.0 + g));
+  if (!(growth > -1.0)) return Value::of(std::numeric_limits<double>::infinity());
+  return Value::of(std::log1p(growth) / std::log1p(g));
 }
 
 }  // namespace basinfit::structural
