@@ -11,6 +11,7 @@
 
 #include "common/input_error.h"
 #include "common/replacement_file.h"
+#include "network/batch_outputs.h"
 #include "network/database.h"
 #include "survey/chainage.h"
 
@@ -177,8 +178,9 @@ ExportOutcome write_stations(sqlite::Connection& db, GDALDataset& out, OGRLayer&
 
 }  // namespace
 
-ExportOutcome export_geopackage(const std::filesystem::path& database, const std::filesystem::path& file) {
-  Database db(database);
+ExportOutcome export_geopackage(const std::filesystem::path& out, const std::filesystem::path& file) {
+  Database db(out / "results.sqlite", DatabaseUse::kRead);
+  refuse_output_over_batch(out, file, "GeoPackage", db);
   const std::vector<std::string> fields = station_fields(db.connection());
 
   GDALAllRegister();
