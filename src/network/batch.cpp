@@ -368,6 +368,8 @@ BatchSummary BatchRun::run() {
   const std::vector<std::size_t> chosen = selection();
   Database db(database_path(options_.out, options_.shard));
   db_ = &db;
+  // The manifest is an input of the batch: no view of it may be written over it.
+  db.set_meta("manifest", manifest_.file.string());
   if (options_.shard) {
     nlohmann::json names = nlohmann::json::array();
     for (std::size_t i : chosen) names.push_back(manifest_.surveys[i].name);

@@ -36,8 +36,9 @@ std::vector<std::pair<fs::path, std::string>> kept_files(const fs::path& out, Da
     if (!surveys.column_text(2).empty())
       kept.emplace_back(surveys.column_text(2), "the structure file of survey " + survey);
   }
+  if (const auto manifest = db.meta("manifest")) kept.emplace_back(*manifest, "the manifest");
   try {
-    kept.emplace_back(read_shard_plan(out).manifest, "the manifest");
+    kept.emplace_back(read_shard_plan(out).manifest, "the manifest of the cluster run");
   } catch (const InputError&) {
     // No cluster plan (a local batch), or a damaged one: merge says so.
   }
@@ -60,7 +61,12 @@ void refuse_output_over_batch(const fs::path& out, const fs::path& target, const
                          " is written whole and renamed into its place, which would put this aside",
                      InputError::Kind::kFileSystem);
 
-  // The folders only the batch writes into, and the target's folder with each one above it.
+  const auto identity = identity_of_name(target.string());
+  for (const auto& [file, kept] : kept_files(out, db))
+    if (one_file(identity, identity_of_name(file.string())))
+      refuse(kept + " (" + visible_name(file.string()) + ")");
+
+  // The folders only the batch writes into, against the target's folder and each one above it.
   std::error_code ec;
   const fs::path folder = fs::weakly_canonical(fs::absolute(target), ec).parent_path();
   const auto in_batch_folder = [&](const char* sub) {
@@ -73,14 +79,10 @@ void refuse_output_over_batch(const fs::path& out, const fs::path& target, const
   };
   for (const char* sub : {"surveys", "shards", "slurm"})
     if (in_batch_folder(sub)) refuse("a file of the batch's folder " + visible_name((out / sub).string()));
+  // A name SQLite would take for a file of the database, though none is there now.
   if (one_file(identity_of_name(folder.string()), identity_of_name(out.string())) &&
       target.filename().string().rfind("results.sqlite", 0) == 0)
     refuse("a file of the results database");
-
-  const auto identity = identity_of_name(target.string());
-  for (const auto& [file, kept] : kept_files(out, db))
-    if (one_file(identity, identity_of_name(file.string())))
-      refuse(kept + " (" + visible_name(file.string()) + ")");
 }
 
 }  // namespace basinfit::network

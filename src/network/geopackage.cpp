@@ -85,6 +85,26 @@ std::vector<std::string> station_fields(sqlite::Connection& db) {
   return fields;
 }
 
+// GDAL's failures as it reports them, the first one kept: a write that fails inside the
+// GeoPackage driver (a full disk, a file-size limit) is often reported only this way, while the
+// calls around it go on as if nothing had happened.  Warnings still go to standard error.
+class GdalFailures {
+ public:
+  GdalFailures() { CPLPushErrorHandlerEx(&GdalFailures::heard, this); }
+  ~GdalFailures() { CPLPopErrorHandler(); }
+  GdalFailures(const GdalFailures&) = delete;
+  GdalFailures& operator=(const GdalFailures&) = delete;
+  const std::optional<std::string>& first() const { return first_; }
+
+ private:
+  static void CPL_STDCALL heard(CPLErr level, CPLErrorNum number, const char* message) {
+    auto* self = static_cast<GdalFailures*>(CPLGetErrorHandlerUserData());
+    if (level < CE_Failure) return CPLDefaultErrorHandler(level, number, message);
+    if (!self->first_) self->first_ = message;
+  }
+  std::optional<std::string> first_;
+};
+
 [[noreturn]] void gdal_failed(const std::filesystem::path& file) {
   throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
 }
@@ -190,6 +210,7 @@ ExportOutcome export_geopackage(const std::filesystem::path& out, const std::fil
   // GDAL creates the file by name: in a private folder beside the target, then renamed.
   ReplacementFile replacement = ReplacementFile::for_writer(file, "GeoPackage", "stations.gpkg");
   ExportOutcome outcome;
+  const GdalFailures failures;
   {
     std::unique_ptr<GDALDataset, DatasetCloser> out(
         driver->Create(replacement.path().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
@@ -197,6 +218,10 @@ ExportOutcome export_geopackage(const std::filesystem::path& out, const std::fil
     OGRLayer* layer = create_station_layer(*out, fields, file);
     outcome = write_stations(db.connection(), *out, *layer, fields, file);
   }
+  // Closed: every byte of the GeoPackage has been written, or a failure was heard.
+  if (failures.first())
+    throw InputError(file.string(), 0, "cannot write the GeoPackage: " + *failures.first(),
+                     InputError::Kind::kFileSystem);
   replacement.commit();
   return outcome;
 }
