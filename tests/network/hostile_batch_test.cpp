@@ -178,8 +178,9 @@ std::vector<Case> cases() {
        nullptr},
 
       // Inputs that never end: refused, the survey recorded failed.
-      {"run: /dev/zero as a source hung the batch before any survey started",
-       "printf 'z,/dev/zero,structure.csv\\n' >> network.csv; timeout 120 \"$B\" run network.csv --out out",
+      {"run: /dev/zero as a source was read, not refused as no regular file",
+       "printf 'z,/dev/zero,structure.csv\\n' >> network.csv; timeout -k 10 120 \"$B\" run network.csv --out "
+       "out",
        1, "1 failed (z)", nullptr,
        [](const TempFolder& f, const EngineRun&) {
          EXPECT_NE(survey_row(f / "out/results.sqlite", "z")
@@ -188,18 +189,25 @@ std::vector<Case> cases() {
                    std::string::npos);
        }},
       {"run: a pipe as a source hung the batch",
-       "mkfifo p.pdx; printf 'p,p.pdx,structure.csv\\n' >> network.csv; timeout 120 \"$B\" run network.csv "
+       "mkfifo p.pdx; printf 'p,p.pdx,structure.csv\\n' >> network.csv; timeout -k 10 120 \"$B\" run "
+       "network.csv "
        "--out out",
        1, "1 failed (p)", nullptr, nullptr},
       {"run: a pipe as a structure hung the batch",
-       "mkfifo s.csv; printf 's,survey.pdx,s.csv\\n' >> network.csv; timeout 120 \"$B\" run network.csv "
+       "mkfifo s.csv; printf 's,survey.pdx,s.csv\\n' >> network.csv; timeout -k 10 120 \"$B\" run "
+       "network.csv "
        "--out out",
        1, "1 failed (s)", nullptr, nullptr},
       {"run: a run folder naming /dev/zero as its general data file hung the batch",
        "mkdir -p z && cp metric/*.dat z/ && printf "
        "'9\\nstandard.dat\\n/dev/zero\\ndeflections.dat\\nd\\ns\\nl\\n' "
-       "> z/control.txt && printf 'z,z,\\n' >> network.csv; timeout 120 \"$B\" run network.csv --out out",
-       1, "1 failed (z)", nullptr, nullptr},
+       "> z/control.txt && printf 'z,z,\\n' >> network.csv; timeout -k 10 120 \"$B\" run network.csv --out "
+       "out",
+       1, "1 failed (z)", nullptr,
+       [](const TempFolder& f, const EngineRun&) {
+         EXPECT_NE(survey_row(f / "out/results.sqlite", "z").find("|message=/dev/zero: a character device"),
+                   std::string::npos);
+       }},
       {"run: the first SIGTERM did not end a batch digesting its surveys' files",
        "truncate -s 250M big.pdx; for i in $(seq 1 400); do echo \"s$i,big.pdx,structure.csv\"; done >> "
        "network.csv; \"$B\" run network.csv --out out & pid=$!; "
