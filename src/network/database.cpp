@@ -210,27 +210,27 @@ Database::Database(const std::filesystem::path& file, DatabaseUse use)
     : db_(existing_database(file, use),
           use == DatabaseUse::kRead ? sqlite::Access::kReadOnly : sqlite::Access::kReadWriteCreate,
           std::chrono::seconds(60)) {
+  // What the file is, judged before anything of it changes (not even its journal mode).
+  const auto refuse_other_program = [&] {
+    throw DatabaseError(file.string() +
+                        ": an SQLite file of another program (it holds tables, and no schema version of a "
+                        "results database); basinfit-batch writes its results into a file of its own");
+  };
   const long long found = single_integer(db_, "PRAGMA user_version");
   if (found != 0 && found != kSchemaVersion)
     throw DatabaseError(file.string() + ": a results database of schema version " + std::to_string(found) +
                         ", this tool writes version " + std::to_string(kSchemaVersion));
-  if (use == DatabaseUse::kRead) {
-    check_schema(db_);
-    return;
-  }
+  if (found == 0 && single_integer(db_, "SELECT count(*) FROM sqlite_master") != 0) refuse_other_program();
+  if (found != 0 || use == DatabaseUse::kRead) check_schema(db_);
+  if (use == DatabaseUse::kRead) return;
   db_.exec("PRAGMA journal_mode=WAL");
   // With WAL, NORMAL loses no committed transaction when the process is killed.
   db_.exec("PRAGMA synchronous=NORMAL");
   sqlite::Transaction schema(db_);
+  // Another batch may have made the schema meanwhile.
   if (single_integer(db_, "PRAGMA user_version") == 0) {
-    // A new database is an empty file; one that holds tables belongs to another program.
-    if (single_integer(db_, "SELECT count(*) FROM sqlite_master") != 0)
-      throw DatabaseError(file.string() +
-                          ": an SQLite file of another program (it holds tables, and no schema version of "
-                          "a results database); basinfit-batch writes its results into a file of its own");
+    if (single_integer(db_, "SELECT count(*) FROM sqlite_master") != 0) refuse_other_program();
     create_schema(db_);
-  } else {
-    check_schema(db_);
   }
   schema.commit();
 }
