@@ -99,7 +99,13 @@ int main(int argc, char** argv) {
   slurm->add_option("--cpus-per-task", slurm_options.cpus_per_task, "Processors of each task (its --jobs)")
       ->check(CLI::Range(1, 4096))
       ->type_name("C");
-  slurm->add_flag("--submit", submit, "Submit both jobs with sbatch and print their job ids");
+  slurm->add_flag(
+      "--submit", submit,
+      "Submit both jobs with sbatch and print their job ids (the jobs have not run yet: see --wait)");
+  bool wait = false;
+  slurm->add_flag("--wait", wait,
+                  "With --submit: wait until the merge job has ended, then say how the surveys went; exit "
+                  "status 0 only when every shard completed and every survey is recorded ok");
 
   std::string report_dir, html_file;
   CLI::App* report = app.add_subcommand(
@@ -134,6 +140,9 @@ int main(int argc, char** argv) {
     std::cerr << app.help();
     return 2;
   }
+  // A file that reaches the process's file-size limit is a failed write, said and ended with
+  // status 2 (a run records it as that survey's failure), never a silent end by SIGXFSZ.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -162,9 +171,10 @@ int main(int argc, char** argv) {
       }
       if (isatty(STDERR_FILENO)) options.progress = &std::cerr;
       const net::Manifest manifest = net::read_manifest(manifest_file);
+      for (const std::string& note : manifest.notes) std::cerr << "basinfit-batch: " << note << "\n";
       if (verbose) options.verbose = &std::cerr;
-      // A file that reaches the process's file-size limit is a failed write of that survey.
-      std::signal(SIGXFSZ, SIG_IGN);
+      // From here on the first signal stops the batch in any phase: while it reads and digests
+      // the surveys' files no survey starts, and running surveys end after their station.
       basinfit::runner::stop_between_stations_on_interrupt();
       options.stop = &basinfit::runner::stop_request();
       net::ImportAndRunExecutor executor;
@@ -188,10 +198,14 @@ int main(int argc, char** argv) {
       return outcome.missing.empty() && outcome.incomplete.empty() ? 0 : 1;
     }
     if (*slurm) {
+      if (wait && !submit) return fail("--wait: only with --submit", 2);
       const net::Manifest manifest = net::read_manifest(slurm_manifest);
+      for (const std::string& note : manifest.notes) std::cerr << "basinfit-batch: " << note << "\n";
       slurm_options.manifest = manifest.file;
       slurm_options.out = fs::absolute(slurm_out);
       slurm_options.batch = net::own_executable();
+      // Checked before the plan is written: nothing is left of a refused command.
+      net::check_slurm_options(slurm_options);
       net::write_shard_plan(slurm_options.out, manifest,
                             net::plan_shards(net::survey_sizes(manifest), slurm_options.tasks));
       const net::SlurmScripts scripts = net::write_slurm_scripts(slurm_options);
@@ -201,13 +215,33 @@ int main(int argc, char** argv) {
                   << net::shell_word(scripts.merge.string()) << "\n";
         return 0;
       }
-      const net::SlurmJobs jobs = net::submit_slurm_jobs(scripts);
-      std::cout << "array " << jobs.array << "\nmerge " << jobs.merge << "\n";
-      return 0;
+      const net::SlurmJobs jobs = net::submit_slurm_jobs(
+          scripts, wait,
+          [](const std::string& job, const std::string& id) { std::cout << job << " " << id << std::endl; });
+      const std::string merge_output =
+          (slurm_options.out / "slurm" / ("merge-" + jobs.merge + ".out")).string();
+      if (!wait) {
+        std::cerr << "basinfit-batch: submitted; the jobs have not run yet: " << merge_output
+                  << " will say how the merge went\n";
+        return 0;
+      }
+      if (jobs.merge_status != 0)
+        return fail("the merge job " + jobs.merge + " ended with status " +
+                        std::to_string(jobs.merge_status) + ": " + merge_output + " says why",
+                    1);
+      const auto not_ok = net::surveys_not_ok(slurm_options.out);
+      std::string line =
+          "basinfit-batch: the jobs have ended: " + std::to_string(manifest.surveys.size() - not_ok.size()) +
+          " surveys ok, " + std::to_string(not_ok.size()) + " not";
+      for (std::size_t i = 0; i < not_ok.size() && i < 3; ++i)
+        line += (i ? "; " : " (") + not_ok[i].first + ": " + not_ok[i].second;
+      if (!not_ok.empty()) line += not_ok.size() > 3 ? "; ...)" : ")";
+      std::cerr << line << "\n";
+      return not_ok.empty() ? 0 : 1;
     }
     if (*exp) {
       const net::ExportOutcome outcome =
-          net::export_geopackage(fs::path(export_dir) / "results.sqlite", fs::path(gpkg_file));
+          net::export_geopackage(fs::absolute(export_dir), fs::absolute(gpkg_file));
       std::cerr << "basinfit-batch: " << outcome.written << " stations written";
       if (outcome.without_position > 0)
         std::cerr << "; note: " << outcome.without_position << " stations without a position left out";

@@ -17,6 +17,13 @@ std::string pattern_beside(const std::filesystem::path& target) {
   return (folder / ("." + target.filename().string() + ".XXXXXX")).string();
 }
 
+// The process's file-creation mask (read by setting it and setting it back).
+mode_t creation_mask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 }  // namespace
 
 ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what)
@@ -26,9 +33,7 @@ ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what)
   if (fd_ < 0) fail("create", errno);
   temporary_ = pattern;
   // mkstemp gives 0600; the new file is as readable as any file the user creates.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
+  ::fchmod(fd_, 0666 & ~creation_mask());
 }
 
 ReplacementFile::ReplacementFile(std::filesystem::path target, std::string what,
@@ -79,6 +84,11 @@ void ReplacementFile::write(std::string_view bytes) {
     if (n <= 0) fail("write", n < 0 ? errno : ENOSPC);
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
+}
+
+void ReplacementFile::make_executable() {
+  if (fd_ < 0) fail("write", EBADF);
+  if (::fchmod(fd_, 0777 & ~creation_mask()) != 0) fail("write", errno);
 }
 
 void ReplacementFile::commit() {

@@ -41,6 +41,9 @@ class ReplacementFile {
   // Where the new content is being written.
   const std::filesystem::path& path() const { return temporary_; }
   void write(std::string_view bytes);
+  // Gives the new file the execute permission a program made by this user gets (0777 less the
+  // umask), for a script: the permission is set on the temporary file, never through a name.
+  void make_executable();
   // Makes the content durable and renames it over the target; nothing is left beside it.
   void commit();
 

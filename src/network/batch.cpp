@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "common/file_digest.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "common/replacement_file.h"
 #include "import/structure.h"
@@ -30,35 +31,70 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The resume key's text: fields each written as its length, ':' and its bytes, so that no value
+// -- an option holding ';' or '=', a path holding a line end -- reads as two fields, nor two as
+// one.
+class KeyText {
+ public:
+  KeyText& operator<<(std::string_view field) {
+    text_ += std::to_string(field.size()) + ":";
+    text_.append(field);
+    return *this;
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// A file's path as the resume key holds it: relative to the manifest's folder when it lies
+// inside it, so that a project moved whole to another folder keeps its recorded results.
+std::string key_path(const fs::path& file, const fs::path& base) {
+  const fs::path relative = file.lexically_relative(base);
+  if (relative.empty() || *relative.begin() == "..") return file.string();
+  return relative.string();
+}
+
+// A file's SHA-256 for the survey's record, or "unreadable"; a survey whose files may not be
+// read (refused_input) has none of them digested.
+std::string digest_of(const fs::path& file, bool refused) {
+  if (refused) return "unreadable";
+  const FileSummary summary = summarise_file(file.string());
+  return summary.digest ? summary.digest->sha256 : "unreadable";
+}
+
 // The survey's record before it runs: what it was made from, and the key that says whether
-// a recorded result still holds.
-SurveyRecord describe(const ManifestEntry& s, const SurveyExecutor& executor) {
+// a recorded result still holds: the engine, the options given, and each input's path and
+// digest.
+SurveyRecord describe(const ManifestEntry& s, const SurveyExecutor& executor, const fs::path& base) {
   SurveyRecord r;
   r.survey = s.name;
   r.options = s.options_text();
   r.engine_version = executor.engine_version();
   r.engine_revision = executor.engine_revision();
+  KeyText key;
+  key << "engine" << r.engine_version << r.engine_revision << "options";
+  for (const auto& [name, value] : s.options.given) key << name << value;
+  const std::optional<std::string> refusal = refused_input(s);
+  if (refusal) key << "refused" << *refusal;
   nlohmann::ordered_json sources = nlohmann::ordered_json::array();
-  std::string key = "engine " + r.engine_version + " " + r.engine_revision + "\noptions " + r.options + "\n";
   try {
     for (const fs::path& file : survey_input_files(s)) {
-      // Only a regular file is read; a device or a pipe would never end or never answer.
-      const FileSummary summary = summarise_file(file.string());
-      const std::string digest = summary.digest ? summary.digest->sha256 : "unreadable";
+      const std::string digest = digest_of(file, refusal.has_value());
       sources.push_back({{"path", file.string()}, {"sha256", digest}});
-      key += file.string() + " " + digest + "\n";
+      key << "input" << key_path(file, base) << digest;
     }
   } catch (const InputError& e) {
-    key += std::string("unreadable ") + e.what() + "\n";
+    key << "unreadable" << e.what();
   }
-  r.sources = sources.dump();
+  // A path that is not UTF-8 is shown with replacement characters; the key keeps its bytes.
+  r.sources = sources.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   if (!s.structure.empty()) {
     r.structure = s.structure.string();
-    const FileSummary summary = summarise_file(r.structure);
-    r.structure_sha256 = summary.digest ? summary.digest->sha256 : "unreadable";
-    key += "structure " + r.structure + " " + r.structure_sha256 + "\n";
+    r.structure_sha256 = digest_of(s.structure, refusal.has_value());
+    key << "structure" << key_path(s.structure, base) << r.structure_sha256;
   }
-  r.input_key = text_sha256(key);
+  r.input_key = text_sha256(key.text());
   return r;
 }
 
@@ -224,7 +260,7 @@ bool partial_of(const std::string& folder_name, const std::string& survey) {
 class BatchRun {
  public:
   BatchRun(const Manifest& manifest, const BatchOptions& options, SurveyExecutor& executor)
-      : manifest_(manifest), options_(options), executor_(executor), sizes_(survey_sizes(manifest)) {}
+      : manifest_(manifest), options_(options), executor_(executor) {}
 
   BatchSummary run();
 
@@ -233,8 +269,9 @@ class BatchRun {
     std::size_t index;
     SurveyRecord record;
   };
+  bool measure();
   std::vector<std::size_t> selection();
-  void select_pending(Database& db, const std::vector<std::size_t>& selection);
+  bool select_pending(Database& db, const std::vector<std::size_t>& selection);
   void work();
   void run_one(std::size_t p);
   SurveyOutcome execute(std::size_t p, const fs::path& partial);
@@ -247,7 +284,7 @@ class BatchRun {
   const Manifest& manifest_;
   const BatchOptions& options_;
   SurveyExecutor& executor_;
-  const std::vector<long> sizes_;
+  std::vector<long> sizes_;
   std::vector<Pending> pending_;
   int jobs_ = 1;
   tbb::task_arena* pool_ = nullptr;
@@ -261,6 +298,16 @@ class BatchRun {
   std::mutex folders_mutex_;  // clearing and creating folders under DIR/surveys/
 };
 
+// The size of every survey, read from its files; false when a stop request came meanwhile
+// (reading a network's files takes a while, and nothing is written yet).
+bool BatchRun::measure() {
+  for (const ManifestEntry& s : manifest_.surveys) {
+    if (stop_requested()) return false;
+    sizes_.push_back(survey_size(s));
+  }
+  return true;
+}
+
 std::vector<std::size_t> BatchRun::selection() {
   std::vector<std::size_t> chosen(manifest_.surveys.size());
   std::iota(chosen.begin(), chosen.end(), std::size_t{0});
@@ -273,11 +320,14 @@ std::vector<std::size_t> BatchRun::selection() {
 }
 
 // The surveys of the selection not recorded with the same inputs, options and engine, the
-// biggest first, so that the last to finish are small ones.
-void BatchRun::select_pending(Database& db, const std::vector<std::size_t>& chosen) {
+// biggest first, so that the last to finish are small ones; false when a stop request came
+// while their files were being digested.
+bool BatchRun::select_pending(Database& db, const std::vector<std::size_t>& chosen) {
+  const fs::path base = manifest_.file.parent_path();
   for (std::size_t i : chosen) {
+    if (stop_requested()) return false;
     const ManifestEntry& s = manifest_.surveys[i];
-    SurveyRecord record = describe(s, executor_);
+    SurveyRecord record = describe(s, executor_, base);
     const auto recorded = db.recorded(s.name);
     std::error_code ec;
     if (recorded && recorded->status == SurveyStatus::kOk && recorded->input_key == record.input_key &&
@@ -289,6 +339,7 @@ void BatchRun::select_pending(Database& db, const std::vector<std::size_t>& chos
   }
   std::stable_sort(pending_.begin(), pending_.end(),
                    [&](const Pending& a, const Pending& b) { return sizes_[a.index] > sizes_[b.index]; });
+  return true;
 }
 
 BatchSummary BatchRun::run() {
@@ -306,9 +357,19 @@ BatchSummary BatchRun::run() {
           "end",
           InputError::Kind::kFileSystem);
   }
+  // A stop request while the surveys' files are read and digested ends the batch before any
+  // survey starts (nothing of it is written but the database's schema).
+  const auto stopped_before_start = [&](std::size_t surveys) {
+    summary_.surveys = static_cast<int>(surveys);
+    summary_.stopped = true;
+    return summary_;
+  };
+  if (!measure()) return stopped_before_start(manifest_.surveys.size());
   const std::vector<std::size_t> chosen = selection();
   Database db(database_path(options_.out, options_.shard));
   db_ = &db;
+  // The manifest is an input of the batch: no view of it may be written over it.
+  db.set_meta("manifest", manifest_.file.string());
   if (options_.shard) {
     nlohmann::json names = nlohmann::json::array();
     for (std::size_t i : chosen) names.push_back(manifest_.surveys[i].name);
@@ -317,7 +378,7 @@ BatchSummary BatchRun::run() {
     db.set_meta("complete", "0");
   }
   summary_.surveys = static_cast<int>(chosen.size());
-  select_pending(db, chosen);
+  if (!select_pending(db, chosen)) return stopped_before_start(chosen.size());
 
   // One pool of workers for every station of every survey.  Each survey has a thread of its own
   // that reads its files and writes its outputs in survey order while the pool computes its
@@ -468,35 +529,79 @@ BatchSummary run_batch(const Manifest& manifest, const BatchOptions& options, Su
   return BatchRun(manifest, options, executor).run();
 }
 
-MergeOutcome merge_shards(const fs::path& out) {
-  const fs::path plan_file = out / "shards" / "plan.json";
+ShardPlan read_shard_plan(const fs::path& out) {
+  const fs::path file = out / "shards" / "plan.json";
+  const std::string text = import::read_bytes(file.string());
+  const auto refuse = [&](const std::string& why) -> InputError {
+    return InputError(visible_name(file.string()), 0, "not a shard plan: " + why);
+  };
   nlohmann::json plan;
   try {
-    plan = nlohmann::json::parse(import::read_bytes(plan_file.string()));
+    plan = nlohmann::json::parse(text);
   } catch (const nlohmann::json::exception& e) {
-    throw InputError(plan_file.string(), 0, std::string("not a shard plan: ") + e.what());
+    throw refuse(e.what());
   }
+  const auto* shards = plan.is_object() && plan.contains("shards") ? &plan["shards"] : nullptr;
+  if (!shards || !shards->is_number_integer() || shards->get<long long>() < 1 ||
+      shards->get<long long>() > kMaxShards)
+    throw refuse("expected \"shards\", the number of shards, from 1 to " + std::to_string(kMaxShards));
+  ShardPlan result;
+  result.count = shards->get<int>();
+  if (plan.contains("manifest") && plan["manifest"].is_string())
+    result.manifest = plan["manifest"].get<std::string>();
+  const auto* surveys = plan.contains("surveys") ? &plan["surveys"] : nullptr;
+  if (!surveys || !surveys->is_array() || surveys->size() != static_cast<std::size_t>(result.count))
+    throw refuse("expected \"surveys\", a list of " + std::to_string(result.count) +
+                 " lists of survey names, one for each shard");
+  for (const nlohmann::json& shard : *surveys) {
+    if (!shard.is_array()) throw refuse("expected each shard's surveys as a list of names");
+    std::vector<std::string>& names = result.surveys.emplace_back();
+    for (const nlohmann::json& name : shard) {
+      if (!name.is_string()) throw refuse("expected each survey of a shard as its name, a text");
+      names.push_back(name.get<std::string>());
+    }
+  }
+  return result;
+}
+
+MergeOutcome merge_shards(const fs::path& out) {
+  const ShardPlan plan = read_shard_plan(out);
   MergeOutcome outcome;
   Database db(out / "results.sqlite");
-  const int count = plan.at("shards").get<int>();
-  for (int i = 0; i < count; ++i) {
-    const fs::path shard = database_path(out, Shard{i, count});
+  for (int i = 0; i < plan.count; ++i) {
+    const fs::path shard = database_path(out, Shard{i, plan.count});
     std::error_code ec;
     if (!fs::exists(shard, ec)) {
       outcome.missing.push_back(i);
       continue;
     }
     {
-      Database shard_db(shard);
+      Database shard_db(shard, DatabaseUse::kRead);
       bool complete = shard_db.meta("complete") == std::optional<std::string>("1");
       const std::vector<std::string> recorded = shard_db.surveys();
-      for (const auto& name : plan.at("surveys").at(static_cast<std::size_t>(i)))
-        if (!std::binary_search(recorded.begin(), recorded.end(), name.get<std::string>())) complete = false;
+      for (const std::string& name : plan.surveys[static_cast<std::size_t>(i)])
+        if (!std::binary_search(recorded.begin(), recorded.end(), name)) complete = false;
       if (!complete) outcome.incomplete.push_back(i);
     }
     outcome.copied += db.merge_from(shard);
   }
   return outcome;
+}
+
+std::vector<std::pair<std::string, std::string>> surveys_not_ok(const fs::path& out) {
+  const ShardPlan plan = read_shard_plan(out);
+  Database db(out / "results.sqlite", DatabaseUse::kRead);
+  std::vector<std::pair<std::string, std::string>> not_ok;
+  for (const std::vector<std::string>& shard : plan.surveys)
+    for (const std::string& name : shard) {
+      const auto recorded = db.recorded(name);
+      if (!recorded)
+        not_ok.emplace_back(name, "not recorded");
+      else if (recorded->status != SurveyStatus::kOk)
+        not_ok.emplace_back(name, to_text(recorded->status));
+    }
+  std::sort(not_ok.begin(), not_ok.end());
+  return not_ok;
 }
 
 }  // namespace basinfit::network

@@ -64,14 +64,31 @@ std::vector<long> survey_sizes(const Manifest& manifest);
 void write_shard_plan(const std::filesystem::path& out, const Manifest& manifest,
                       const std::vector<std::vector<std::size_t>>& plan);
 
+// DIR/shards/plan.json as read back: the shard count and each shard's survey names.  Throws
+// InputError naming the file when it is not a plan of this shape (a count from 1 to
+// kMaxShards, one list of names per shard).
+inline constexpr int kMaxShards = 100000;
+struct ShardPlan {
+  std::filesystem::path manifest;
+  int count = 0;
+  std::vector<std::vector<std::string>> surveys;
+};
+ShardPlan read_shard_plan(const std::filesystem::path& out);
+
 struct MergeOutcome {
   int copied = 0;               // surveys copied into results.sqlite
   std::vector<int> missing;     // shards without a database
   std::vector<int> incomplete;  // shards whose run did not finish every planned survey
 };
 
-// Folds DIR/shards/*.sqlite into DIR/results.sqlite; merging a shard twice adds nothing.
+// Folds DIR/shards/*.sqlite into DIR/results.sqlite, the newest record of each survey winning
+// (Database::merge_from); merging a shard twice adds nothing.
 MergeOutcome merge_shards(const std::filesystem::path& out);
+
+// The surveys of DIR/shards/plan.json that DIR/results.sqlite (read only) does not record as
+// ok, each with what it records instead ("failed", "cancelled") or "not recorded": how a
+// cluster run that has ended went.
+std::vector<std::pair<std::string, std::string>> surveys_not_ok(const std::filesystem::path& out);
 
 std::filesystem::path database_path(const std::filesystem::path& out, const std::optional<Shard>& shard);
 

@@ -1,11 +1,22 @@
 #include "network/database.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "common/file_digest.h"
+#include "common/file_names.h"
+
 namespace basinfit::network {
 namespace {
+
+std::string sql_text(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("''") : std::string(1, c);
+  return q + "'";
+}
 
 std::string sql_name(const std::string& name) {
   std::string q = "\"";
@@ -135,6 +146,49 @@ void create_schema(sqlite::Connection& db) {
                       "', which this program does not write");
 }
 
+// A file to be read as a results database: one that exists and is a regular file, so that a
+// folder without a batch is refused rather than given an empty database.
+const std::filesystem::path& existing_database(const std::filesystem::path& file, DatabaseUse use) {
+  if (use == DatabaseUse::kWrite) return file;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0)
+    throw DatabaseError(visible_name(file.string()) +
+                        ": no results database here; basinfit-batch run (or merge) writes it");
+  if (!S_ISREG(st.st_mode))
+    throw DatabaseError(visible_name(file.string()) + ": a " + file_kind(st.st_mode) +
+                        ", not a results database");
+  return file;
+}
+
+long long single_integer(sqlite::Connection& db, const std::string& sql) {
+  sqlite::Statement s(db, sql);
+  s.step();
+  return s.column_integer(0);
+}
+
+// The tables and the columns of `surveys` this schema version writes, against what the file
+// holds: a file of the right version number but another program's tables is not adopted.
+void check_schema(sqlite::Connection& db) {
+  std::vector<std::string> columns;
+  {
+    sqlite::Statement info(db, "SELECT name FROM pragma_table_info('surveys')");
+    while (info.step()) columns.push_back(info.column_text(0));
+  }
+  bool same = columns.size() == kSurveyColumns.size();
+  for (std::size_t i = 0; same && i < columns.size(); ++i) same = columns[i] == kSurveyColumns[i].first;
+  for (const ResultTable& t : result_tables())
+    same = same && single_integer(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = " +
+                                          sql_text(t.table)) == 1;
+  same = same && single_integer(db,
+                                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = "
+                                "'batch'") == 1;
+  if (!same)
+    throw DatabaseError(db.file().string() +
+                        ": an SQLite file, but not a results database of basinfit-batch "
+                        "(its tables are not those of schema version " +
+                        std::to_string(kSchemaVersion) + ")");
+}
+
 }  // namespace
 
 SurveyStatus stored_status(const std::filesystem::path& database, const std::string& survey,
@@ -150,21 +204,33 @@ SurveyStage stored_stage(const std::filesystem::path& database, const std::strin
 }
 
 // The surveys of a batch (and the shards of a merge) take turns at the write lock, each for one
-// survey's rows: wait up to a minute for it before calling the database busy.
-Database::Database(const std::filesystem::path& file)
-    : db_(file, sqlite::Access::kReadWriteCreate, std::chrono::seconds(60)) {
+// survey's rows: wait up to a minute for it before calling the database busy.  A reader in WAL
+// mode never waits for a writer.
+Database::Database(const std::filesystem::path& file, DatabaseUse use)
+    : db_(existing_database(file, use),
+          use == DatabaseUse::kRead ? sqlite::Access::kReadOnly : sqlite::Access::kReadWriteCreate,
+          std::chrono::seconds(60)) {
+  // What the file is, judged before anything of it changes (not even its journal mode).
+  const auto refuse_other_program = [&] {
+    throw DatabaseError(file.string() +
+                        ": an SQLite file of another program (it holds tables, and no schema version of a "
+                        "results database); basinfit-batch writes its results into a file of its own");
+  };
+  const long long found = single_integer(db_, "PRAGMA user_version");
+  if (found != 0 && found != kSchemaVersion)
+    throw DatabaseError(file.string() + ": a results database of schema version " + std::to_string(found) +
+                        ", this tool writes version " + std::to_string(kSchemaVersion));
+  if (found == 0 && single_integer(db_, "SELECT count(*) FROM sqlite_master") != 0) refuse_other_program();
+  if (found != 0 || use == DatabaseUse::kRead) check_schema(db_);
+  if (use == DatabaseUse::kRead) return;
   db_.exec("PRAGMA journal_mode=WAL");
   // With WAL, NORMAL loses no committed transaction when the process is killed.
   db_.exec("PRAGMA synchronous=NORMAL");
   sqlite::Transaction schema(db_);
-  sqlite::Statement version(db_, "PRAGMA user_version");
-  version.step();
-  const long long found = version.column_integer(0);
-  if (found == 0) {
+  // Another batch may have made the schema meanwhile.
+  if (single_integer(db_, "PRAGMA user_version") == 0) {
+    if (single_integer(db_, "SELECT count(*) FROM sqlite_master") != 0) refuse_other_program();
     create_schema(db_);
-  } else if (found != kSchemaVersion) {
-    throw DatabaseError(file.string() + ": a results database of schema version " + std::to_string(found) +
-                        ", this tool writes version " + std::to_string(kSchemaVersion));
   }
   schema.commit();
 }
@@ -208,7 +274,7 @@ std::optional<std::string> Database::meta(const std::string& key) {
 
 int Database::merge_from(const std::filesystem::path& other) {
   {
-    Database check(other);  // refuses another schema version
+    Database check(other, DatabaseUse::kRead);  // refuses another schema version or program
   }
   sqlite::Statement attach(db_, "ATTACH DATABASE ? AS shard");
   attach.bind_text(1, other.string());
@@ -217,11 +283,15 @@ int Database::merge_from(const std::filesystem::path& other) {
   try {
     std::vector<std::string> names;
     {
-      sqlite::Statement list(
-          db_,
-          "SELECT s.survey FROM shard.surveys s LEFT JOIN main.surveys m ON m.survey = s.survey "
-          "WHERE m.survey IS NULL OR m.input_key IS NOT s.input_key OR m.status IS NOT s.status "
-          "OR m.finished_at IS NOT s.finished_at ORDER BY s.survey");
+      // Times are UTC in one fixed-width form, so their text sorts as the times do.
+      const auto newness = [](const char* r) {
+        return std::string("(coalesce(") + r + ".finished_at, ''), coalesce(" + r + ".started_at, ''), " + r +
+               ".status = " + sql_text(to_text(SurveyStatus::kOk)) + ")";
+      };
+      sqlite::Statement list(db_,
+                             "SELECT s.survey FROM shard.surveys s LEFT JOIN main.surveys m ON m.survey = "
+                             "s.survey WHERE m.survey IS NULL OR " +
+                                 newness("s") + " > " + newness("m") + " ORDER BY s.survey");
       while (list.step()) names.push_back(list.column_text(0));
     }
     std::vector<std::string> tables{"surveys"};

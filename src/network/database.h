@@ -51,10 +51,20 @@ SurveyStatus stored_status(const std::filesystem::path& database, const std::str
 SurveyStage stored_stage(const std::filesystem::path& database, const std::string& survey,
                          std::string_view word);
 
+// How a program uses the results database.
+enum class DatabaseUse {
+  kWrite,  // a batch or a merge: created with its schema when missing
+  kRead,   // the network page, the map export, a shard being merged: opened read-only, never
+           // created, never locked for writing (a reader never waits for a batch that writes)
+};
+
 class Database {
  public:
-  // Opens or creates the database and its schema; refuses a database of another schema version.
-  explicit Database(const std::filesystem::path& file);
+  // Opens the database, or for writing creates it and its schema.  Refuses a file that is not a
+  // results database of this schema version: another version, or another program's SQLite
+  // file (tables of its own, or not this schema's tables); for reading also a missing file or
+  // one that is not a regular file.  Throws DatabaseError naming the file.
+  explicit Database(const std::filesystem::path& file, DatabaseUse use = DatabaseUse::kWrite);
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -67,8 +77,12 @@ class Database {
   void set_meta(const std::string& key, const std::string& value);
   std::optional<std::string> meta(const std::string& key);
 
-  // Copies the surveys of another database of this schema whose record differs from ours
-  // (resume key, status or finish time), each in one transaction; returns how many were copied.
+  // Copies the surveys of another database of this schema whose record is newer than ours, or
+  // that we do not hold, each with all its rows in one transaction; returns how many were
+  // copied.  Newer: a later finish, then a later start, then ok over a failure; a record no
+  // newer than ours is left, so the newest record of a survey wins whatever the order of the
+  // databases merged, a merge repeated copies nothing, and a survey run here after a shard ran
+  // it keeps the later run -- as its folder does, which the later run replaced.
   int merge_from(const std::filesystem::path& other);
 
   std::vector<std::string> surveys();

@@ -11,6 +11,7 @@
 
 #include "common/input_error.h"
 #include "common/replacement_file.h"
+#include "network/batch_outputs.h"
 #include "network/database.h"
 #include "survey/chainage.h"
 
@@ -83,6 +84,26 @@ std::vector<std::string> station_fields(sqlite::Connection& db) {
   }
   return fields;
 }
+
+// GDAL's failures as it reports them, the first one kept: a write that fails inside the
+// GeoPackage driver (a full disk, a file-size limit) is often reported only this way, while the
+// calls around it go on as if nothing had happened.  Warnings still go to standard error.
+class GdalFailures {
+ public:
+  GdalFailures() { CPLPushErrorHandlerEx(&GdalFailures::heard, this); }
+  ~GdalFailures() { CPLPopErrorHandler(); }
+  GdalFailures(const GdalFailures&) = delete;
+  GdalFailures& operator=(const GdalFailures&) = delete;
+  const std::optional<std::string>& first() const { return first_; }
+
+ private:
+  static void CPL_STDCALL heard(CPLErr level, CPLErrorNum number, const char* message) {
+    auto* self = static_cast<GdalFailures*>(CPLGetErrorHandlerUserData());
+    if (level < CE_Failure) return CPLDefaultErrorHandler(level, number, message);
+    if (!self->first_) self->first_ = message;
+  }
+  std::optional<std::string> first_;
+};
 
 [[noreturn]] void gdal_failed(const std::filesystem::path& file) {
   throw InputError(file.string(), 0, CPLGetLastErrorMsg(), InputError::Kind::kFileSystem);
@@ -177,8 +198,9 @@ ExportOutcome write_stations(sqlite::Connection& db, GDALDataset& out, OGRLayer&
 
 }  // namespace
 
-ExportOutcome export_geopackage(const std::filesystem::path& database, const std::filesystem::path& file) {
-  Database db(database);
+ExportOutcome export_geopackage(const std::filesystem::path& out, const std::filesystem::path& file) {
+  Database db(out / "results.sqlite", DatabaseUse::kRead);
+  refuse_output_over_batch(out, file, "GeoPackage", db);
   const std::vector<std::string> fields = station_fields(db.connection());
 
   GDALAllRegister();
@@ -188,6 +210,7 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
   // GDAL creates the file by name: in a private folder beside the target, then renamed.
   ReplacementFile replacement = ReplacementFile::for_writer(file, "GeoPackage", "stations.gpkg");
   ExportOutcome outcome;
+  const GdalFailures failures;
   {
     std::unique_ptr<GDALDataset, DatasetCloser> out(
         driver->Create(replacement.path().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
@@ -195,6 +218,10 @@ ExportOutcome export_geopackage(const std::filesystem::path& database, const std
     OGRLayer* layer = create_station_layer(*out, fields, file);
     outcome = write_stations(db.connection(), *out, *layer, fields, file);
   }
+  // Closed: every byte of the GeoPackage has been written, or a failure was heard.
+  if (failures.first())
+    throw InputError(file.string(), 0, "cannot write the GeoPackage: " + *failures.first(),
+                     InputError::Kind::kFileSystem);
   replacement.commit();
   return outcome;
 }

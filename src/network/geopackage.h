@@ -11,7 +11,9 @@ struct ExportOutcome {
   long without_position = 0;  // left out
 };
 
-// Reads DIR/results.sqlite (surveys recorded as ok) and writes `file` through a temporary name.
-ExportOutcome export_geopackage(const std::filesystem::path& database, const std::filesystem::path& file);
+// Reads OUT/results.sqlite, the database of the batch in the folder `out` (read only; surveys
+// recorded as ok), and writes `file` through a temporary name.  A `file` that would replace part
+// of the batch or an input is refused before anything is written (refuse_output_over_batch).
+ExportOutcome export_geopackage(const std::filesystem::path& out, const std::filesystem::path& file);
 
 }  // namespace basinfit::network

@@ -86,7 +86,7 @@ Manifest read_manifest(const std::filesystem::path& file) {
     const std::filesystem::path p(path);
     return (p.is_absolute() ? p : base / p).lexically_normal();
   };
-  Manifest manifest{std::filesystem::absolute(file), {}};
+  Manifest manifest{std::filesystem::absolute(file), {}, {}};
   std::set<std::string> names;
   for (std::size_t r = 0; r < csv.rows.size(); ++r) {
     const std::vector<std::string>& row = csv.rows[r];
@@ -119,7 +119,15 @@ Manifest read_manifest(const std::filesystem::path& file) {
     entry.run_folder =
         entry.sources.size() == 1 && std::filesystem::is_regular_file(entry.sources[0] / "control.txt", ec);
     const std::string structure = structure_col >= 0 ? trimmed(row[structure_col]) : std::string();
-    if (!structure.empty()) entry.structure = resolve(structure);
+    if (entry.run_folder && !structure.empty())
+      manifest.notes.push_back(
+          InputError(name, line,
+                     "note: column 'structure': '" + entry.name +
+                         "' is a run folder, whose general data file holds its layers; the structure "
+                         "file is not read")
+              .what());
+    else if (!structure.empty())
+      entry.structure = resolve(structure);
     if (!entry.run_folder && structure.empty())
       refuse("structure",
              "expected the pavement structure file for the device files of '" + entry.name + "'");

@@ -4,7 +4,9 @@
 //   name       unique; a survey name (is_survey_name below)
 //   source     a run folder holding control.txt, or device files separated by ';' (LTPP tables
 //              may be given as their folder)
-//   structure  the pavement structure file (required for device files)
+//   structure  the pavement structure file (required for device files; a run folder's general
+//              data file holds its layers, so a structure given for one is not read: a note
+//              says so, and it is no part of the survey's record or resume key)
 // and optional columns, one for every option a survey can need (options/survey_options.h: how
 // its device files are read, how its run folder is written, what its results analyse), empty
 // meaning the option's default; a list is written with ';' or ','.
@@ -24,7 +26,7 @@ namespace basinfit::network {
 struct ManifestEntry {
   std::string name;
   std::vector<std::filesystem::path> sources;  // absolute
-  std::filesystem::path structure;             // absolute, or empty
+  std::filesystem::path structure;             // absolute, or empty (always for a run folder)
   bool run_folder = false;                     // the source is a run folder with its control file
   // The option columns given for this survey, typed, with the text of each.
   options::SurveyOptions options;
@@ -37,6 +39,9 @@ struct ManifestEntry {
 struct Manifest {
   std::filesystem::path file;
   std::vector<ManifestEntry> surveys;
+  // What the manifest says that the batch does not use, each naming the file, the line and the
+  // column, for the program to tell its user (a structure given for a run folder).
+  std::vector<std::string> notes;
 };
 
 // A survey's name names its folder under DIR/surveys/, its database rows and its downloads:

@@ -11,6 +11,7 @@
 #include "common/input_error.h"
 #include "common/replacement_file.h"
 #include "common/round_step.h"
+#include "network/batch_outputs.h"
 #include "network/database.h"
 #include "network/survey_executor.h"
 #include "survey/chainage.h"
@@ -298,7 +299,8 @@ void write_page_file(const std::filesystem::path& file, const std::string& html)
 
 void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
                         const NetworkPageOptions& options) {
-  Database db(out / "results.sqlite");
+  Database db(out / "results.sqlite", DatabaseUse::kRead);
+  refuse_output_over_batch(out, file, "network page", db);
   std::vector<SurveyRow> rows = read_surveys(db.connection());
   int layers = 0;
   for (SurveyRow& row : rows) {

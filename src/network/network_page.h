@@ -17,8 +17,10 @@ struct NetworkPageOptions {
   double tolerance = 10;
 };
 
-// Reads DIR/results.sqlite and writes `file` through a temporary name; links to
-// DIR/surveys/NAME/survey.html are relative to the page's folder.
+// Reads DIR/results.sqlite (read only; a folder without one is refused) and writes `file`
+// through a temporary name; links to DIR/surveys/NAME/survey.html are relative to the page's
+// folder.  A `file` that would replace part of the batch or an input is refused before anything
+// is written (refuse_output_over_batch).
 void write_network_page(const std::filesystem::path& out, const std::filesystem::path& file,
                         const NetworkPageOptions& options = {});
 

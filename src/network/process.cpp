@@ -17,7 +17,7 @@ extern char** environ;
 
 namespace basinfit::network {
 ProcessResult run_process(const std::vector<std::string>& argv, const std::filesystem::path& folder,
-                          bool capture_out) {
+                          bool capture_out, const std::function<void(std::string_view)>& heard) {
   ProcessResult result;
   int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
   if (pipe2(err_pipe, O_CLOEXEC) != 0 || (capture_out && pipe2(out_pipe, O_CLOEXEC) != 0)) {
@@ -66,6 +66,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::files
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         (i == 0 ? result.err : result.out).append(buffer, static_cast<std::size_t>(n));
+        if (i == 1 && heard) heard(std::string_view(buffer, static_cast<std::size_t>(n)));
       } else if (n == 0 || errno != EINTR) {
         close(fds[i].fd);
         fds[i].fd = -1;

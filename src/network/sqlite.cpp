@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace basinfit::network::sqlite {
 
 Connection::Connection(const std::filesystem::path& file, Access access,
@@ -20,9 +22,23 @@ Connection::Connection(const std::filesystem::path& file, Access access,
 
 Connection::~Connection() { sqlite3_close(db_); }
 
+namespace {
+
+// For a failure of the file beneath the database, the system's reason ("disk I/O error" says
+// nothing of a file-size limit or a full disk).
+std::string system_reason(sqlite3* db) {
+  const int primary = sqlite3_extended_errcode(db) & 0xff;
+  const int error = sqlite3_system_errno(db);
+  if ((primary != SQLITE_IOERR && primary != SQLITE_FULL && primary != SQLITE_CANTOPEN) || error == 0)
+    return "";
+  return std::string(" (") + std::strerror(error) + ")";
+}
+
+}  // namespace
+
 void Connection::fail(const std::string& doing) const {
   const std::string why = sqlite3_errmsg(db_);
-  throw DatabaseError(file_.string() + ": " + doing + ": " + why, why);
+  throw DatabaseError(file_.string() + ": " + doing + ": " + why + system_reason(db_), why);
 }
 
 void Connection::exec(const std::string& sql) {
@@ -30,7 +46,7 @@ void Connection::exec(const std::string& sql) {
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     const std::string why = message ? message : sqlite3_errmsg(db_);
     sqlite3_free(message);
-    throw DatabaseError(file_.string() + ": " + why, why);
+    throw DatabaseError(file_.string() + ": " + why + system_reason(db_), why);
   }
 }
 

@@ -1,11 +1,15 @@
 #include "network/survey_executor.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <streambuf>
 
 #include "basinfit_version.h"
+#include "common/file_digest.h"
+#include "common/file_names.h"
 #include "common/input_error.h"
 #include "import/readers.h"
 #include "import/run_folder.h"
@@ -140,6 +144,13 @@ std::string ImportAndRunExecutor::engine_revision() const { return BASINFIT_REVI
 SurveyOutcome ImportAndRunExecutor::execute(const ManifestEntry& s, const std::filesystem::path& folder,
                                             int jobs, const ExecutionControl& control) {
   SurveyOutcome outcome;
+  if (const auto refusal = refused_input(s)) {
+    outcome.stage = SurveyStage::kImport;
+    outcome.exit_status = 2;  // as basinfit-import ends for a file it cannot read
+    outcome.message = *refusal;
+    if (control.message) control.message(outcome.message);
+    return outcome;
+  }
   LineSink said(control.message);
   std::ostream errors(&said);
   try {
@@ -225,7 +236,32 @@ std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& s) {
   return files;
 }
 
+std::optional<std::string> refused_input(const ManifestEntry& s) {
+  std::vector<std::pair<std::filesystem::path, std::uintmax_t>> files;
+  try {
+    for (const std::filesystem::path& file : survey_input_files(s))
+      files.emplace_back(file, imp::kMaxSurveyBytes);
+  } catch (const InputError&) {
+    // A run folder whose control file cannot be read: the survey fails on it at import.
+  }
+  if (!s.run_folder && !s.structure.empty()) files.emplace_back(s.structure, imp::kMaxStructureBytes);
+  for (const auto& [file, limit] : files) {
+    struct stat st {};
+    // A missing file is the importer's to report, in its own words.
+    if (::stat(file.c_str(), &st) != 0) continue;
+    const std::string name = visible_name(file.string());
+    if (!S_ISREG(st.st_mode))
+      return name + ": a " + file_kind(st.st_mode) +
+             ", not a regular file; a survey's files are read whole, which a device or a pipe never allows";
+    if (static_cast<std::uintmax_t>(st.st_size) > limit)
+      return name + ": the file is larger than " + std::to_string(limit) +
+             " bytes, more than any survey or structure file read here";
+  }
+  return std::nullopt;
+}
+
 long survey_size(const ManifestEntry& s) {
+  if (refused_input(s)) return 1;
   try {
     if (s.run_folder) return std::max(1L, imp::read_run_folder(s.sources[0]).drops());
     long drops = 0;

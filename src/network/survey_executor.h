@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,9 +77,16 @@ class ImportAndRunExecutor : public SurveyExecutor {
 // cannot be read.
 std::vector<std::filesystem::path> survey_input_files(const ManifestEntry& survey);
 
+// Why a survey's files may not be read, naming the first such file: one that is not a regular
+// file (a device such as /dev/zero would never end, a pipe would wait for a writer forever) or
+// that is larger than any survey file (kMaxSurveyBytes; a structure file kMaxStructureBytes).
+// Nothing when every file the survey reads is a regular file of a sound size.  Only the files'
+// kinds and sizes are looked at: nothing is opened.
+std::optional<std::string> refused_input(const ManifestEntry& survey);
+
 // The number of drops of a survey, counted from its files without backcalculating (for run
 // folders: the lines of the deflection data file below the route); 1 when they cannot be read,
-// so that a broken survey still has a place in a shard.
+// or may not be (refused_input), so that a broken survey still has a place in a shard.
 long survey_size(const ManifestEntry& survey);
 
 // The engine's arguments after the control file for a survey's options (the station table's

@@ -279,6 +279,9 @@ TEST(NetworkManifest, AMalformedManifestIsRefusedBeforeAnythingRunsNamingRowAndC
       {"name,source\nmetric,metric\nmetric,metric\n",
        "line 3: column 'name': the survey name 'metric' is used twice"},
       {"name,source,structure\n../up,metric,\n", "line 2: column 'name': expected a survey name"},
+      // A name that a command line would take for an option.
+      {"name,source\n-x,metric\n", "line 2: column 'name': expected a survey name"},
+      {"name,source\n--out=elsewhere,metric\n", "line 2: column 'name': expected a survey name"},
       {"name,source,structure\nx,survey.pdx,\n",
        "line 2: column 'structure': expected the pavement structure file"},
       {"name,source,skip_seating\nmetric,metric,two\n",

@@ -178,3 +178,25 @@ wait_jobs "$rerun"
 dump "$work/cancelled/results.sqlite" >"$work/cancelled.txt"
 cmp -s "$work/local.txt" "$work/cancelled.txt" || fail "after the rerun the database differs from the local batch's"
 echo "task ${array}_2 cancelled, named missing by merge $merge, rerun as $rerun and merged"
+
+# Hostile cases on the cluster, each naming the fault it guards.
+# 1. An output folder whose name holds a blank, '%', quotes, '#' and '$' broke the #SBATCH lines
+#    (a '%' was expanded by Slurm, so every task and the merge failed while --submit ended 0):
+#    now each line carries it, and --submit --wait ends 0 with the local batch's database.
+odd="$work/o d%d\"q'#\$x"
+"$batch" slurm "$work/net/network.csv" --out "$odd" --tasks 3 --submit --wait >"$work/odd.out" 2>"$work/odd.err" ||
+  fail "an odd output folder: $(cat "$work/odd.err")"
+grep -q "4 surveys ok, 0 not" "$work/odd.err" || fail "no summary of the jobs: $(cat "$work/odd.err")"
+dump "$odd/results.sqlite" >"$work/odd.txt"
+cmp -s "$work/local.txt" "$work/odd.txt" || fail "an odd output folder: the database differs from the local batch's"
+echo "an output folder named $odd: every task and the merge ran"
+# 2. --submit reported success for jobs that failed: with --wait, a task that cannot write its
+#    shard (a folder in the place of its database) ends the command with status 1 and says why.
+mkdir -p "$work/broken/shards/1.sqlite"
+if "$batch" slurm "$work/net/network.csv" --out "$work/broken" --tasks 3 --submit --wait >"$work/broken.out" \
+  2>"$work/broken.err"; then
+  fail "--submit --wait ended 0 although task 1 failed: $(cat "$work/broken.err")"
+fi
+grep -q "the merge job [0-9]* ended with status" "$work/broken.err" ||
+  fail "a failed task not said: $(cat "$work/broken.err")"
+echo "a failed task: --submit --wait said so and ended with status 1"
